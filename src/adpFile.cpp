@@ -1,0 +1,167 @@
+#include "adpFile.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <sys/types.h>
+
+#include "codec/adpcm.h"
+#include "ioHooks.h"
+#include "messages.h"
+#include "wave/waveFile.h"
+
+namespace {
+
+// Samples per block: the payload streams through the encoder in blocks of this size.
+constexpr uint32_t kBlockSamples = 1u << 15;
+
+// Where the codes go: straight to the output, or held in memory when neither the
+// length is known before the payload nor the output can seek back to the header.
+struct CodeSink {
+    FILE* to;
+    bool hold;
+    uint8_t* held;
+    std::size_t heldSize;
+    std::size_t heldCapacity;
+};
+
+int writeAll(FILE* to, const uint8_t* bytes, std::size_t n) {
+    return std::fwrite(bytes, 1, n, to) == n ? kStatusFinished : kStatusWrite;
+}
+
+int sinkCodes(CodeSink* sink, const uint8_t* codes, std::size_t n) {
+    if (!sink->hold) return writeAll(sink->to, codes, n);
+    if (sink->heldSize + n > sink->heldCapacity) {
+        const std::size_t capacity = std::max(sink->heldCapacity * 2, sink->heldSize + n);
+        auto* grown = static_cast<uint8_t*>(ioHooks.reallocate(sink->held, capacity));
+        if (grown == nullptr) return kStatusMemory;
+        sink->held = grown;
+        sink->heldCapacity = capacity;
+    }
+    std::memcpy(sink->held + sink->heldSize, codes, n);
+    sink->heldSize += n;
+    return kStatusFinished;
+}
+
+int writeHeader(FILE* to, int32_t payloadLength, uint32_t rate, uint8_t variant) {
+    std::array<uint8_t, kAdpHeaderSize> header;
+    makeAdpHeader(payloadLength, static_cast<uint16_t>(rate), variant, header.data());
+    return writeAll(to, header.data(), header.size());
+}
+
+int checkFormat(int16_t readerStatus, const WaveFormat& f) {
+    if (readerStatus != kWaveOk || f.formatTag != 1 || f.channels != 1) return kStatusFormat;
+    if (!rateAccepted(f.sampleRate)) return kStatusRate;
+    if (f.bitsPerSample != 16) return kStatusFormat;
+    return kStatusFinished;
+}
+
+void fromLittleEndian(int16_t* samples, uint32_t n) {
+    if constexpr (std::endian::native == std::endian::big) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const auto u = static_cast<uint16_t>(samples[i]);
+            samples[i] = static_cast<int16_t>((u >> 8) | (u << 8));
+        }
+    }
+}
+
+// Reads up to payloadBytes of samples and encodes them into the sink. When the length
+// is known, a short read means the input changed under us; otherwise the end of the
+// stream ends the payload.
+int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t variant,
+                  CodeSink* sink, int32_t* produced) {
+    auto* samples = static_cast<int16_t*>(ioHooks.allocate(kBlockSamples * sizeof(int16_t)));
+    auto* codes = static_cast<uint8_t*>(ioHooks.allocate(kBlockSamples / count[variant] + 1));
+    int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
+
+    tarquel_enc(kModeReset, kVariant4Bit, nullptr, 0, nullptr);
+    uint64_t left = payloadBytes & ~uint64_t{1};  // an odd last byte is not a sample
+    *produced = 0;
+    while (status == kStatusFinished && left > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(left, kBlockSamples * sizeof(int16_t)));
+        const std::size_t got = ioHooks.read(samples, 1, want, from);
+        if (got < want && (lengthKnown || std::ferror(from))) {
+            status = kStatusRead;
+            break;
+        }
+        left = got < want ? 0 : left - got;
+        const auto n = static_cast<uint32_t>(got / sizeof(int16_t));
+        fromLittleEndian(samples, n);
+        const int32_t bytes = tarquel_enc(kModeCode, variant, samples, n, codes);
+        status = sinkCodes(sink, codes, static_cast<std::size_t>(bytes));
+        *produced += bytes;
+    }
+    ioHooks.release(samples);
+    ioHooks.release(codes);
+    return status;
+}
+
+}  // namespace
+
+bool rateAccepted(uint32_t rate) {
+    return std::find(kAcceptedRates.begin(), kAcceptedRates.end(), rate) != kAcceptedRates.end();
+}
+
+int makeAdpHeader(int32_t payloadLength, uint16_t rate, uint8_t variant, uint8_t* header) {
+    header[0] = 'A';
+    header[1] = 'u';
+    header[2] = 'd';
+    header[3] = 'i';
+    header[6] = 0x01;
+    header[4] = (variant == kVariant4Bit || variant == kVariant2Bit) ? 0x80 : 0x00;
+    header[5] = variant == kVariant4Bit ? 0x01 : 0x00;
+    header[7] = variantSupported(variant) ? length[variant] : 0x00;
+    header[8] = static_cast<uint8_t>(rate >> 8);
+    header[9] = static_cast<uint8_t>(rate);
+    header[10] = 0x00;
+    header[11] = 0x00;
+    const auto n = static_cast<uint32_t>(payloadLength);
+    header[12] = static_cast<uint8_t>(n >> 24);
+    header[13] = static_cast<uint8_t>(n >> 16);
+    header[14] = static_cast<uint8_t>(n >> 8);
+    header[15] = static_cast<uint8_t>(n);
+    return 0;
+}
+
+int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
+    WaveFormat format{};
+    uint32_t declared = 0;
+    const int16_t readerStatus = waveFileOpen(&format, from, &declared);
+    int status = checkFormat(readerStatus, format);
+    if (status != kStatusFinished) return status;
+
+    // The payload is the data chunk, cut short where the input ends first.
+    const int64_t left = streamBytesLeft(from);
+    const bool lengthKnown = left >= 0;
+    const uint64_t payloadBytes =
+        lengthKnown ? std::min<uint64_t>(declared, static_cast<uint64_t>(left)) : declared;
+
+    CodeSink sink{to, false, nullptr, 0, 0};
+    off_t headerAt = -1;
+    if (lengthKnown) {
+        const auto codeBytes = static_cast<int32_t>(payloadBytes / sizeof(int16_t) / count[variant]);
+        status = writeHeader(to, codeBytes, format.sampleRate, variant);
+    } else if (toCanSeek && (headerAt = ftello(to)) >= 0) {
+        status = writeHeader(to, 0, format.sampleRate, variant);  // rewritten at the end
+    } else {
+        sink.hold = true;
+    }
+
+    int32_t produced = 0;
+    if (status == kStatusFinished) {
+        status = encodePayload(from, payloadBytes, lengthKnown, variant, &sink, &produced);
+    }
+    if (status == kStatusFinished && !lengthKnown) {
+        if (sink.hold) {
+            status = writeHeader(to, produced, format.sampleRate, variant);
+            if (status == kStatusFinished) status = writeAll(to, sink.held, sink.heldSize);
+        } else if (fseeko(to, headerAt, SEEK_SET) != 0 ||
+                   writeHeader(to, produced, format.sampleRate, variant) != kStatusFinished ||
+                   fseeko(to, 0, SEEK_END) != 0) {
+            status = kStatusWrite;
+        }
+    }
+    ioHooks.release(sink.held);
+    return status;
+}

@@ -1,0 +1,26 @@
+// The device's ADPCM file: its 16-byte header and the conversion of a WAVE stream into it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr std::size_t kAdpHeaderSize = 16;
+
+// Sample rates the device plays, in Hz.
+inline constexpr std::array<uint32_t, 8> kAcceptedRates = {4000,  5300,  6400,  8000,
+                                                           10600, 12800, 16000, 32000};
+
+bool rateAccepted(uint32_t rate);
+
+// Fills the 16-byte header: "Audi", the variant's code description, the rate (high byte
+// first) and the payload length (most significant byte first). Returns 0.
+int makeAdpHeader(int32_t payloadLength, uint16_t rate, uint8_t variant, uint8_t* header);
+
+// Converts the mono 16-bit PCM WAVE stream `from` into the device's file on `to`,
+// encoding the data chunk (up to its declared size or the end of the input) with the
+// given variant. `toCanSeek` says whether the header may be written after the payload
+// when the payload's length is not known in advance; without it the codes are held in
+// memory until the end. Returns kStatusFinished or the failure's status; `to` is not
+// flushed or closed.
+int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant);

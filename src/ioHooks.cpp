@@ -1,0 +1,11 @@
+#include "ioHooks.h"
+
+#include <cstdlib>
+
+namespace {
+constexpr IoHooks kDefaultHooks = {std::malloc, std::realloc, std::free, std::fread};
+}
+
+IoHooks ioHooks = kDefaultHooks;
+
+void resetIoHooks() { ioHooks = kDefaultHooks; }

@@ -1,0 +1,18 @@
+// Seams through which the payload's allocations and reads pass, so tests can make them
+// fail. The defaults are malloc, free and fread.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+struct IoHooks {
+    void* (*allocate)(std::size_t bytes);
+    void* (*reallocate)(void* block, std::size_t bytes);
+    void (*release)(void* block);
+    std::size_t (*read)(void* dst, std::size_t size, std::size_t n, FILE* fp);
+};
+
+extern IoHooks ioHooks;
+
+// Restores the defaults.
+void resetIoHooks();

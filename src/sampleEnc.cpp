@@ -1,0 +1,72 @@
+// kestrune-adpcm-enc: converts a mono 16-bit PCM WAVE file into the device's ADPCM file.
+//
+//   kestrune-adpcm-enc <Input Pcm File> <Output Adpcm File> <Method>
+//
+// One conversion per run, one status line on standard output.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "adpFile.h"
+#include "codec/adpcm.h"
+#include "messages.h"
+#include "outputFile.h"
+
+namespace {
+
+struct Method {
+    const char* keyword;
+    uint8_t variant;
+};
+
+// The keyword is matched on its first five bytes.
+constexpr std::size_t kKeywordBytes = 5;
+constexpr std::array<Method, 2> kMethods = {{
+    {"4ADP2", kVariant4Bit},
+    {"2ADP2", kVariant2Bit},
+}};
+
+FILE* from_fp = nullptr;
+OutputFile to_fp{};
+
+const Method* findMethod(const char* arg) {
+    for (const Method& m : kMethods) {
+        if (std::strncmp(arg, m.keyword, kKeywordBytes) == 0) return &m;
+    }
+    return nullptr;
+}
+
+int run(int argc, char** argv) {
+    if (argc != 4) return kStatusUsage;
+    const Method* method = findMethod(argv[3]);
+    if (method == nullptr) return kStatusUsage;
+
+    int status = inputOpen(argv[1], &from_fp);
+    if (status != kStatusFinished) return status;
+    status = outputOpen(&to_fp, argv[2], from_fp);
+    if (status == kStatusFinished) {
+        status = convertWaveToAdp(from_fp, to_fp.fp, to_fp.canSeek, method->variant);
+        if (status == kStatusFinished) {
+            status = outputCommit(&to_fp);
+        } else {
+            outputDiscard(&to_fp);
+        }
+    }
+    std::fclose(from_fp);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    if (status == kStatusUsage) {
+        std::printf("%s", kUsageHeader);
+        std::printf("%s", "KestruneAdpcmEnc.exe <Input Pcm File> <Output Adpcm File> <Method>\n");
+        std::printf("%s", "  Method : [2ADP2]or[4ADP2]\n");
+    } else {
+        std::printf("%s", statusMessage(status));
+    }
+    return statusExitCode(status);
+}
