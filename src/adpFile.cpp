@@ -1,9 +1,10 @@
 #include "adpFile.h"
 
+#include <sys/types.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <sys/types.h>
 
 #include "codec/adpcm.h"
 #include "ioHooks.h"
@@ -26,11 +27,12 @@ struct CodeSink {
 };
 
 int writeAll(FILE* to, const uint8_t* bytes, std::size_t n) {
+    if (n == 0) return kStatusFinished;
     return std::fwrite(bytes, 1, n, to) == n ? kStatusFinished : kStatusWrite;
 }
 
 int sinkCodes(CodeSink* sink, const uint8_t* codes, std::size_t n) {
-    if (!sink->hold) return writeAll(sink->to, codes, n);
+    if (!sink->hold || n == 0) return writeAll(sink->to, codes, n);
     if (sink->heldSize + n > sink->heldCapacity) {
         const std::size_t capacity = std::max(sink->heldCapacity * 2, sink->heldSize + n);
         auto* grown = static_cast<uint8_t*>(ioHooks.reallocate(sink->held, capacity));
@@ -140,7 +142,8 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
     CodeSink sink{to, false, nullptr, 0, 0};
     off_t headerAt = -1;
     if (lengthKnown) {
-        const auto codeBytes = static_cast<int32_t>(payloadBytes / sizeof(int16_t) / count[variant]);
+        const auto codeBytes =
+            static_cast<int32_t>(payloadBytes / sizeof(int16_t) / count[variant]);
         status = writeHeader(to, codeBytes, format.sampleRate, variant);
     } else if (toCanSeek && (headerAt = ftello(to)) >= 0) {
         status = writeHeader(to, 0, format.sampleRate, variant);  // rewritten at the end

@@ -8,4 +8,6 @@ constexpr IoHooks kDefaultHooks = {std::malloc, std::realloc, std::free, std::fr
 
 IoHooks ioHooks = kDefaultHooks;
 
-void resetIoHooks() { ioHooks = kDefaultHooks; }
+void resetIoHooks() {
+    ioHooks = kDefaultHooks;
+}

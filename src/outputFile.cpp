@@ -1,12 +1,13 @@
 #include "outputFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "messages.h"
 
@@ -27,7 +28,9 @@ void guardTemp(const std::string& path) {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, removeTempAndDie);
 }
 
-void unguardTemp() { signalTempPath[0] = '\0'; }
+void unguardTemp() {
+    signalTempPath[0] = '\0';
+}
 
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -110,7 +113,10 @@ int outputOpen(OutputFile* out, const char* path, FILE* input) {
     const mode_t mode = exists ? (target.st_mode & 07777) : newFileMode();
     out->fp = fdopen(fd, "wb");
     if (fchmod(fd, mode) != 0 || out->fp == nullptr) {
-        if (out->fp != nullptr) std::fclose(out->fp); else close(fd);
+        if (out->fp != nullptr)
+            std::fclose(out->fp);
+        else
+            close(fd);
         out->fp = nullptr;
         unlink(temp.c_str());
         unguardTemp();

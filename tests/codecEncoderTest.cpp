@@ -25,7 +25,9 @@ Bytes readOut() {
     return state;
 }
 
-std::vector<int16_t> repeat(int16_t v, std::size_t n) { return std::vector<int16_t>(n, v); }
+std::vector<int16_t> repeat(int16_t v, std::size_t n) {
+    return std::vector<int16_t>(n, v);
+}
 
 std::vector<int16_t> fullScaleAlternating(std::size_t n) {
     std::vector<int16_t> s(n);
@@ -34,8 +36,8 @@ std::vector<int16_t> fullScaleAlternating(std::size_t n) {
 }
 
 std::vector<int16_t> twoPeriods() {
-    const std::vector<int16_t> period = {0,     3061,  5657,  7391,  8000,  7391,  5657,  3061,
-                                         0,     -3061, -5657, -7391, -8000, -7391, -5657, -3061};
+    const std::vector<int16_t> period = {0, 3061,  5657,  7391,  8000,  7391,  5657,  3061,
+                                         0, -3061, -5657, -7391, -8000, -7391, -5657, -3061};
     std::vector<int16_t> s = period;
     s.insert(s.end(), period.begin(), period.end());
     return s;
@@ -49,7 +51,9 @@ struct BlockCase {
     Bytes state;  // mode-2 read-out after the block; empty where not listed
 };
 
-void PrintTo(const BlockCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BlockCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BlockKnownAnswer : public ::testing::TestWithParam<BlockCase> {};
 
@@ -66,20 +70,34 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BlockKnownAnswer,
     ::testing::Values(
         BlockCase{"FourBitSilence", kVariant4Bit, repeat(0, 16), Bytes(8, 0x08), {0x00, 0x00}},
-        BlockCase{"FourBitConstant", kVariant4Bit, repeat(1000, 16),
-                  {0x77, 0x77, 0x38, 0x08, 0x80, 0x80, 0x08, 0x80}, {0x03, 0x14}},
+        BlockCase{"FourBitConstant",
+                  kVariant4Bit,
+                  repeat(1000, 16),
+                  {0x77, 0x77, 0x38, 0x08, 0x80, 0x80, 0x08, 0x80},
+                  {0x03, 0x14}},
         BlockCase{"FourBitFiveSamples", kVariant4Bit, repeat(1000, 5), {0x77, 0x77}, {0x04, 42}},
-        BlockCase{"FourBitFullScale", kVariant4Bit, fullScaleAlternating(8),
-                  {0x7F, 0x7F, 0x7F, 0x7F}, {}},
-        BlockCase{"FourBitSine", kVariant4Bit, twoPeriods(),
+        BlockCase{"FourBitFullScale",
+                  kVariant4Bit,
+                  fullScaleAlternating(8),
+                  {0x7F, 0x7F, 0x7F, 0x7F},
+                  {}},
+        BlockCase{"FourBitSine",
+                  kVariant4Bit,
+                  twoPeriods(),
                   {0x07, 0x77, 0x77, 0x78, 0xDB, 0xBB, 0x81, 0x37, 0x42, 0x32, 0x19, 0xCC, 0xDB,
                    0xAA, 0x91, 0x37},
                   {0xF4, 70}},  // estimate -2926
         BlockCase{"TwoBitSilence", kVariant2Bit, repeat(0, 16), Bytes(4, 0x22), {0x00, 0x00}},
-        BlockCase{"TwoBitConstant", kVariant2Bit, repeat(1000, 16), {0x55, 0x55, 0x56, 0x22},
+        BlockCase{"TwoBitConstant",
+                  kVariant2Bit,
+                  repeat(1000, 16),
+                  {0x55, 0x55, 0x56, 0x22},
                   {0x03, 23}},  // estimate 988
         BlockCase{"TwoBitSixSamples", kVariant2Bit, repeat(1000, 6), {0x55}, {0x01, 18}},
-        BlockCase{"TwoBitFullScale", kVariant2Bit, fullScaleAlternating(8), {0x77, 0x77},
+        BlockCase{"TwoBitFullScale",
+                  kVariant2Bit,
+                  fullScaleAlternating(8),
+                  {0x77, 0x77},
                   {0xFF, 24}}),  // estimate -56
     [](const ::testing::TestParamInfo<BlockCase>& info) { return info.param.name; });
 
@@ -101,7 +119,9 @@ struct TraceCase {
     std::vector<int16_t> pointers;  // empty: not listed
 };
 
-void PrintTo(const TraceCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TraceCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class PerSampleTrace : public ::testing::TestWithParam<TraceCase> {};
 
@@ -121,16 +141,16 @@ TEST_P(PerSampleTrace, ConstantInputOf1000) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PerSampleTrace,
-    ::testing::Values(
-        TraceCase{"FourBit",
-                  kVariant4Bit,
-                  {30, 98, 258, 636, 1049, 999, 1042, 1005, 974, 1001, 978, 998, 1015, 1001, 989,
-                   999},
-                  {11, 22, 33, 44, 42, 40, 38, 36, 34, 32, 30, 28, 26, 24, 22, 20}},
-        TraceCase{"TwoBit",
-                  kVariant2Bit,
-                  {24, 54, 91, 137, 197, 272, 366, 486, 637, 827, 1068, 967, 1053, 979, 1042, 988},
-                  {}}),
+    ::testing::Values(TraceCase{"FourBit",
+                                kVariant4Bit,
+                                {30, 98, 258, 636, 1049, 999, 1042, 1005, 974, 1001, 978, 998, 1015,
+                                 1001, 989, 999},
+                                {11, 22, 33, 44, 42, 40, 38, 36, 34, 32, 30, 28, 26, 24, 22, 20}},
+                      TraceCase{"TwoBit",
+                                kVariant2Bit,
+                                {24, 54, 91, 137, 197, 272, 366, 486, 637, 827, 1068, 967, 1053,
+                                 979, 1042, 988},
+                                {}}),
     [](const ::testing::TestParamInfo<TraceCase>& info) { return info.param.name; });
 
 struct TieCase {
@@ -144,9 +164,8 @@ struct TieCase {
 // A remainder equal to the step sets the bit at or above the estimate, not below it.
 TEST(Encoder, TieBreaksFromReset) {
     const TieCase cases[] = {
-        {kVariant4Bit, 16, 4, 18, 2},  {kVariant4Bit, -16, 11, -14, 0},
-        {kVariant4Bit, 15, 3, 14, 0},  {kVariant2Bit, 16, 1, 24, 3},
-        {kVariant2Bit, -16, 2, -8, 0}, {kVariant4Bit, 0, 0, 2, 0},
+        {kVariant4Bit, 16, 4, 18, 2}, {kVariant4Bit, -16, 11, -14, 0}, {kVariant4Bit, 15, 3, 14, 0},
+        {kVariant2Bit, 16, 1, 24, 3}, {kVariant2Bit, -16, 2, -8, 0},   {kVariant4Bit, 0, 0, 2, 0},
     };
     for (const TieCase& c : cases) {
         AdpcmParam p{c.sample, 0, 0, 0};

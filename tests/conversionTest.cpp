@@ -13,8 +13,9 @@ namespace {
 TEST(AdpHeader, FourBitAt8000) {
     uint8_t h[kAdpHeaderSize];
     EXPECT_EQ(makeAdpHeader(100, 8000, kVariant4Bit, h), 0);
-    EXPECT_EQ(Bytes(h, h + kAdpHeaderSize), (Bytes{0x41, 0x75, 0x64, 0x69, 0x80, 0x01, 0x01, 0x04,
-                                                  0x1F, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64}));
+    EXPECT_EQ(Bytes(h, h + kAdpHeaderSize),
+              (Bytes{0x41, 0x75, 0x64, 0x69, 0x80, 0x01, 0x01, 0x04, 0x1F, 0x40, 0x00, 0x00, 0x00,
+                     0x00, 0x00, 0x64}));
 }
 
 TEST(AdpHeader, TwoBitAt32000) {
@@ -113,11 +114,12 @@ TEST(Conversion, PayloadIsTheDataChunk) {
         {"placeholder 0xFFFFFFFF", riff({kFmt, chunkDeclared("data", 0xFFFFFFFFu, data)})},
         {"placeholder 0x7FFFF000", riff({kFmt, chunkDeclared("data", 0x7FFFF000u, data)})},
         {"truncated", riff({kFmt, chunkDeclared("data", 1000, data)})},
-        {"odd data size", riff({kFmt, chunk("data", [&] {
-                                    Bytes d = data;
-                                    d.push_back(0x55);
-                                    return d;
-                                }())})},
+        {"odd data size", riff({kFmt, chunk("data",
+                                            [&] {
+                                                Bytes d = data;
+                                                d.push_back(0x55);
+                                                return d;
+                                            }())})},
     };
     for (const Layout& l : layouts) {
         const Result r = convertEveryWay(l.file, kVariant4Bit);
@@ -149,12 +151,14 @@ TEST(Conversion, FormatChecks) {
     const FormatCase cases[] = {
         {"not RIFF", Bytes(40, 'x'), kStatusFormat},
         {"float", wav(3, 1, 8000, 32), kStatusFormat},
-        {"extensible", riff({chunk("fmt ", [] {
-                                 Bytes b = formatBody(0xFFFE, 1, 8000, 16);
-                                 b.resize(40, 0);
-                                 return b;
-                             }()),
-                             chunk("data", sampleBytes(k1000x16))}),
+        {"extensible",
+         riff({chunk("fmt ",
+                     [] {
+                         Bytes b = formatBody(0xFFFE, 1, 8000, 16);
+                         b.resize(40, 0);
+                         return b;
+                     }()),
+               chunk("data", sampleBytes(k1000x16))}),
          kStatusFormat},
         {"stereo", wav(1, 2, 8000, 16), kStatusFormat},
         {"no channels", wav(1, 0, 8000, 16), kStatusFormat},
@@ -190,8 +194,9 @@ TEST(Conversion, LongPayloadMatchesOneEncoderCall) {
     for (const uint8_t variant : {kVariant4Bit, kVariant2Bit}) {
         tarquel_enc(kModeReset, 0, nullptr, 0, nullptr);
         Bytes payload(samples.size());
-        payload.resize(static_cast<std::size_t>(tarquel_enc(
-            kModeCode, variant, samples.data(), static_cast<uint32_t>(samples.size()), payload.data())));
+        payload.resize(static_cast<std::size_t>(tarquel_enc(kModeCode, variant, samples.data(),
+                                                            static_cast<uint32_t>(samples.size()),
+                                                            payload.data())));
         const Result r = convertEveryWay(monoWave(samples, 12800), variant);
         EXPECT_EQ(r.file, adpFile(12800, variant == kVariant4Bit, payload));
     }
@@ -212,7 +217,8 @@ TEST_F(FaultInjection, FailedGrowthOfHeldCodesIsReported) {
     ioHooks.reallocate = [](void*, std::size_t) -> void* { return nullptr; };
     EXPECT_EQ(convert(monoWave(k1000x16), kVariant4Bit, In::Pipe, Out::Pipe).status, kStatusMemory);
     EXPECT_EQ(convert(monoWave(k1000x16), kVariant4Bit, In::Pipe, Out::Seekable).status,
-              kStatusFinished) << "a seekable output needs no held codes";
+              kStatusFinished)
+        << "a seekable output needs no held codes";
 }
 
 TEST_F(FaultInjection, ReadErrorIsReported) {

@@ -52,7 +52,9 @@ struct Case {
     Bytes file;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Rejected : public ::testing::TestWithParam<Case> {};
 
@@ -83,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"Empty", {}},
                       Case{"BigEndianRifx", riffTagged("RIFX", "WAVE", concat({kFmt, kData}))},
                       Case{"NotWave", riffTagged("RIFF", "AVI ", concat({kFmt, kData}))},
-                      Case{"LowerCaseFmt", riff({chunk("FMT ", formatBody(1, 1, 8000, 16)), kData})},
+                      Case{"LowerCaseFmt",
+                           riff({chunk("FMT ", formatBody(1, 1, 8000, 16)), kData})},
                       Case{"ListBeforeFormat", riff({kList, kFmt, kData})},
                       Case{"DataBeforeFormat", riff({kData, kFmt})},
                       Case{"SecondFormatChunk", riff({kFmt, kFmt, kData})}),
@@ -111,11 +114,12 @@ INSTANTIATE_TEST_SUITE_P(ShortFormat, Rejected,
 // Sizes that run past the end of the input end the search there, without a data chunk.
 INSTANTIATE_TEST_SUITE_P(
     OversizedChunk, Rejected,
-    ::testing::Values(Case{"List2Pow31Minus1", riff({kFmt, chunkDeclared("LIST", 0x7FFFFFFF, {1, 2}), kData})},
-                      Case{"List2Pow31", riff({kFmt, chunkDeclared("LIST", 0x80000000u, {1, 2}), kData})},
-                      Case{"List2Pow32Minus1", riff({kFmt, chunkDeclared("LIST", 0xFFFFFFFFu, {1, 2}), kData})},
-                      Case{"Format2Pow32Minus1",
-                           riff({chunkDeclared("fmt ", 0xFFFFFFFFu, formatBody(1, 1, 8000, 16)), kData})}),
+    ::testing::Values(
+        Case{"List2Pow31Minus1", riff({kFmt, chunkDeclared("LIST", 0x7FFFFFFF, {1, 2}), kData})},
+        Case{"List2Pow31", riff({kFmt, chunkDeclared("LIST", 0x80000000u, {1, 2}), kData})},
+        Case{"List2Pow32Minus1", riff({kFmt, chunkDeclared("LIST", 0xFFFFFFFFu, {1, 2}), kData})},
+        Case{"Format2Pow32Minus1",
+             riff({chunkDeclared("fmt ", 0xFFFFFFFFu, formatBody(1, 1, 8000, 16)), kData})}),
     [](const auto& info) { return info.param.name; });
 
 class Accepted : public ::testing::TestWithParam<Case> {};
@@ -137,7 +141,9 @@ TEST_P(Accepted, FindsTheDataChunk) {
     }
 }
 
-Bytes oddChunk(const char* tag, bool pad) { return chunk(tag, {'x', 'y', 'z'}, pad); }
+Bytes oddChunk(const char* tag, bool pad) {
+    return chunk(tag, {'x', 'y', 'z'}, pad);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, Accepted,

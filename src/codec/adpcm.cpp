@@ -110,8 +110,10 @@ int32_t tarquel_enc(uint8_t mode, uint8_t variant, const int16_t* samples, uint3
             readOut(param_enc, out);
             return 0;
         case kModeCode:
-            if (variant == kVariant4Bit) return encodeBlock<kVariant4Bit>(samples, sampleCount, out);
-            if (variant == kVariant2Bit) return encodeBlock<kVariant2Bit>(samples, sampleCount, out);
+            if (variant == kVariant4Bit)
+                return encodeBlock<kVariant4Bit>(samples, sampleCount, out);
+            if (variant == kVariant2Bit)
+                return encodeBlock<kVariant2Bit>(samples, sampleCount, out);
             return 0;
         default:
             return 0;

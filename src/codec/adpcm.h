@@ -36,13 +36,13 @@ using AdjustRow = std::array<int16_t, kVariantCount>;
 namespace adpcm_detail {
 // floor(16 * 1.08^i) for i = 0 ... 90, computed exactly.
 inline constexpr std::array<int32_t, kStepRows> kSteps = {
-    16,    17,    18,    20,    21,    23,    25,    27,    29,    31,    34,    37,    40,
-    43,    46,    50,    54,    59,    63,    69,    74,    80,    86,    93,    101,   109,
-    118,   127,   138,   149,   161,   173,   187,   202,   219,   236,   255,   275,   298,
-    321,   347,   375,   405,   437,   472,   510,   551,   595,   643,   694,   750,   810,
-    875,   945,   1020,  1102,  1190,  1286,  1388,  1500,  1620,  1749,  1889,  2040,  2204,
-    2380,  2570,  2776,  2998,  3238,  3497,  3777,  4079,  4406,  4758,  5139,  5550,  5994,
-    6474,  6991,  7551,  8155,  8807,  9512,  10273, 11095, 11982, 12941, 13976, 15095, 16302};
+    16,   17,   18,   20,   21,   23,   25,    27,    29,    31,    34,    37,    40,
+    43,   46,   50,   54,   59,   63,   69,    74,    80,    86,    93,    101,   109,
+    118,  127,  138,  149,  161,  173,  187,   202,   219,   236,   255,   275,   298,
+    321,  347,  375,  405,  437,  472,  510,   551,   595,   643,   694,   750,   810,
+    875,  945,  1020, 1102, 1190, 1286, 1388,  1500,  1620,  1749,  1889,  2040,  2204,
+    2380, 2570, 2776, 2998, 3238, 3497, 3777,  4079,  4406,  4758,  5139,  5550,  5994,
+    6474, 6991, 7551, 8155, 8807, 9512, 10273, 11095, 11982, 12941, 13976, 15095, 16302};
 
 // Pointer adjustment by code magnitude.
 inline constexpr std::array<int16_t, 8> kAdjust4Bit = {-2, -2, -2, -2, 2, 6, 9, 11};
@@ -102,8 +102,12 @@ constexpr int16_t PointerLimit(uint8_t /*variant*/, int16_t value) {
 }
 
 // Scaling into and out of the codec's working range (identity for both variants).
-constexpr int32_t pcmconv(uint8_t /*variant*/, int32_t value) { return value; }
-constexpr int32_t repcmconv(uint8_t /*variant*/, int32_t value) { return value; }
+constexpr int32_t pcmconv(uint8_t /*variant*/, int32_t value) {
+    return value;
+}
+constexpr int32_t repcmconv(uint8_t /*variant*/, int32_t value) {
+    return value;
+}
 
 // Magnitude of a code: the code with its sign bit cleared.
 constexpr uint8_t codeMagnitude(uint8_t variant, uint8_t code) {

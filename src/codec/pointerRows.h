@@ -38,7 +38,8 @@ constexpr std::array<PointerRow<Variant>, kStepRows> makePointerRows() {
             const auto mag = static_cast<uint8_t>(m);
             const int32_t offset = reconstructionOffset(Variant, step, mag);
             if (m > 0) row.threshold[m - 1] = offset - last;
-            const auto next = static_cast<uint8_t>(nextPointer(Variant, static_cast<int16_t>(p), mag));
+            const auto next =
+                static_cast<uint8_t>(nextPointer(Variant, static_cast<int16_t>(p), mag));
             row.move[m] = offset;
             row.move[m | sign_bit[Variant]] = -offset;
             row.next[m] = next;
@@ -49,7 +50,8 @@ constexpr std::array<PointerRow<Variant>, kStepRows> makePointerRows() {
 }
 
 template <uint8_t Variant>
-inline constexpr std::array<PointerRow<Variant>, kStepRows> kPointerRows = makePointerRows<Variant>();
+inline constexpr std::array<PointerRow<Variant>, kStepRows> kPointerRows =
+    makePointerRows<Variant>();
 
 // Running state of one stream inside a block coder loop.
 struct StreamState {

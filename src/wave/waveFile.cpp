@@ -1,8 +1,9 @@
 #include "wave/waveFile.h"
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstring>
-#include <sys/types.h>
 
 namespace {
 
@@ -10,13 +11,21 @@ using Tag = std::array<uint8_t, 4>;
 
 constexpr uint32_t kFormatFieldBytes = 16;
 
-bool readExact(FILE* fp, uint8_t* dst, std::size_t n) { return std::fread(dst, 1, n, fp) == n; }
+bool readExact(FILE* fp, uint8_t* dst, std::size_t n) {
+    return std::fread(dst, 1, n, fp) == n;
+}
 
-bool readTag(FILE* fp, Tag* tag) { return readExact(fp, tag->data(), tag->size()); }
+bool readTag(FILE* fp, Tag* tag) {
+    return readExact(fp, tag->data(), tag->size());
+}
 
-bool tagIs(const Tag& tag, const char* text) { return std::memcmp(tag.data(), text, 4) == 0; }
+bool tagIs(const Tag& tag, const char* text) {
+    return std::memcmp(tag.data(), text, 4) == 0;
+}
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -91,7 +100,8 @@ int16_t waveFileOpen(WaveFormat* format, FILE* fp, uint32_t* dataSize) {
     format->blockAlign = le16(&f[12]);
     format->bitsPerSample = le16(&f[14]);
     // Extra format bytes are skipped; they have the chunk's parity, so its pad follows them.
-    if (!skipChunkBody(fp, static_cast<uint64_t>(size) - kFormatFieldBytes)) return kWaveBadStructure;
+    if (!skipChunkBody(fp, static_cast<uint64_t>(size) - kFormatFieldBytes))
+        return kWaveBadStructure;
 
     // Search forward for the data chunk.
     for (;;) {

@@ -6,11 +6,11 @@
 
 // The six fields of the format chunk, in file order.
 struct WaveFormat {
-    uint16_t formatTag;      // 1: linear PCM
+    uint16_t formatTag;  // 1: linear PCM
     uint16_t channels;
-    uint32_t sampleRate;     // samples per second
-    uint32_t byteRate;       // bytes per second
-    uint16_t blockAlign;     // bytes per sample frame
+    uint32_t sampleRate;  // samples per second
+    uint32_t byteRate;    // bytes per second
+    uint16_t blockAlign;  // bytes per sample frame
     uint16_t bitsPerSample;
 };
 

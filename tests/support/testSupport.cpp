@@ -1,18 +1,19 @@
 #include "support/testSupport.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 void putLe16(Bytes& b, uint16_t v) {
     b.push_back(static_cast<uint8_t>(v));
@@ -95,6 +96,7 @@ ssize_t cookieRead(void* c, char* buf, size_t n) {
     const std::size_t left = cookie->bytes->size() - cookie->at;
     // Hand out small pieces, as a pipe does.
     const std::size_t take = std::min({n, left, std::size_t{1000}});
+    if (take == 0) return 0;
     std::memcpy(buf, cookie->bytes->data() + cookie->at, take);
     cookie->at += take;
     return static_cast<ssize_t>(take);
@@ -124,9 +126,18 @@ FILE* pipeLikeSink(Bytes* sink) {
 }
 
 Bytes adpFile(uint32_t rate, bool fourBit, const Bytes& payload) {
-    Bytes b = {'A', 'u', 'd', 'i', 0x80, static_cast<uint8_t>(fourBit ? 1 : 0), 1,
-               static_cast<uint8_t>(fourBit ? 4 : 2), static_cast<uint8_t>(rate >> 8),
-               static_cast<uint8_t>(rate), 0, 0};
+    Bytes b = {'A',
+               'u',
+               'd',
+               'i',
+               0x80,
+               static_cast<uint8_t>(fourBit ? 1 : 0),
+               1,
+               static_cast<uint8_t>(fourBit ? 4 : 2),
+               static_cast<uint8_t>(rate >> 8),
+               static_cast<uint8_t>(rate),
+               0,
+               0};
     const auto n = static_cast<uint32_t>(payload.size());
     for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<uint8_t>(n >> shift));
     b.insert(b.end(), payload.begin(), payload.end());
@@ -142,7 +153,9 @@ TempDir::TempDir() {
     chmod(path.c_str(), 0777);
 }
 
-TempDir::~TempDir() { shell("rm -rf '" + path + "'"); }
+TempDir::~TempDir() {
+    shell("rm -rf '" + path + "'");
+}
 
 std::vector<std::string> TempDir::entries() const {
     std::vector<std::string> names;
@@ -158,7 +171,8 @@ std::vector<std::string> TempDir::entries() const {
 
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes readFile(const std::string& path) {
@@ -185,7 +199,8 @@ RunResult runTool(const std::string& exe, const std::vector<std::string>& args,
             const int devnull = open("/dev/null", O_RDONLY);
             dup2(devnull, STDIN_FILENO);
         }
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]}) close(fd);
+        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]})
+            close(fd);
         if (options.asUnprivileged && geteuid() == 0) {
             if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
         }
@@ -248,6 +263,5 @@ bool haveProgram(const char* name) {
 }
 
 int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runTool("/bin/bash", {"-c", command}).exitCode;
 }

@@ -2,9 +2,10 @@
 // temporary folders and running the tools as a script would.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
-#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,7 @@ RunResult runTool(const std::string& exe, const std::vector<std::string>& args,
 
 // Whether a peer program is on PATH.
 bool haveProgram(const char* name);
-// Runs a shell command; returns its exit status.
+// Runs a bash command; returns its exit status.
 int shell(const std::string& command);
 
 inline constexpr uid_t kNobody = 65534;
