@@ -58,7 +58,8 @@ int checkFormat(int16_t readerStatus, const WaveFormat& f) {
     return kStatusFinished;
 }
 
-void fromLittleEndian(int16_t* samples, uint32_t n) {
+// Samples are little-endian in WAVE files; swapping is its own inverse.
+void swapLittleEndian(int16_t* samples, uint32_t n) {
     if constexpr (std::endian::native == std::endian::big) {
         for (uint32_t i = 0; i < n; ++i) {
             const auto u = static_cast<uint16_t>(samples[i]);
@@ -89,7 +90,7 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
         }
         left = got < want ? 0 : left - got;
         const auto n = static_cast<uint32_t>(got / sizeof(int16_t));
-        fromLittleEndian(samples, n);
+        swapLittleEndian(samples, n);
         const int32_t bytes = tarquel_enc(kModeCode, variant, samples, n, codes);
         status = sinkCodes(sink, codes, static_cast<std::size_t>(bytes));
         *produced += bytes;
@@ -99,7 +100,68 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
     return status;
 }
 
+constexpr std::size_t kWaveHeaderSize = 44;
+constexpr uint32_t kBlockBytes = 1u << 14;
+
+void putLe(uint8_t* p, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The canonical header of a mono 16-bit PCM file: RIFF, WAVE, a 16-byte fmt, data.
+void makeWaveHeader(uint32_t rate, uint32_t dataBytes, uint8_t* h) {
+    std::memcpy(h, "RIFF", 4);
+    putLe(h + 4, 36 + dataBytes, 4);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    putLe(h + 16, 16, 4);
+    putLe(h + 20, 1, 2);  // linear PCM
+    putLe(h + 22, 1, 2);  // one channel
+    putLe(h + 24, rate, 4);
+    putLe(h + 28, rate * 2, 4);  // byte rate
+    putLe(h + 32, 2, 2);         // block align
+    putLe(h + 34, 16, 2);        // bits per sample
+    std::memcpy(h + 36, "data", 4);
+    putLe(h + 40, dataBytes, 4);
+}
+
+int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength) {
+    auto* codes = static_cast<uint8_t*>(ioHooks.allocate(kBlockBytes));
+    auto* samples =
+        static_cast<int16_t*>(ioHooks.allocate(kBlockBytes * count[variant] * sizeof(int16_t)));
+    int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
+
+    tarquel_dec(kModeReset, kVariant4Bit, nullptr, 0, nullptr);
+    uint32_t left = payloadLength;
+    while (status == kStatusFinished && left > 0) {
+        const uint32_t want = std::min(left, kBlockBytes);
+        const std::size_t got = ioHooks.read(codes, 1, want, from);
+        if (got < want) {
+            status = std::ferror(from) ? kStatusRead : kStatusFormat;  // payload cut short
+            break;
+        }
+        left -= want;
+        const auto n = static_cast<uint32_t>(tarquel_dec(kModeCode, variant, codes, want, samples));
+        swapLittleEndian(samples, n);
+        status = writeAll(to, reinterpret_cast<const uint8_t*>(samples), n * sizeof(int16_t));
+    }
+    ioHooks.release(codes);
+    ioHooks.release(samples);
+    return status;
+}
+
 }  // namespace
+
+int readAdpHeader(const uint8_t* h, uint16_t* rate, uint32_t* payloadLength) {
+    static constexpr uint8_t kFourBit[4] = {0x80, 0x01, 0x01, 0x04};
+    static constexpr uint8_t kTwoBit[4] = {0x80, 0x00, 0x01, 0x02};
+    if (std::memcmp(h, "Audi", 4) != 0) return -1;
+    int variant = -1;
+    if (std::memcmp(h + 4, kFourBit, 4) == 0) variant = kVariant4Bit;
+    if (std::memcmp(h + 4, kTwoBit, 4) == 0) variant = kVariant2Bit;
+    *rate = static_cast<uint16_t>((h[8] << 8) | h[9]);
+    *payloadLength = (static_cast<uint32_t>(h[12]) << 24) | (static_cast<uint32_t>(h[13]) << 16) |
+                     (static_cast<uint32_t>(h[14]) << 8) | h[15];
+    return variant;
+}
 
 bool rateAccepted(uint32_t rate) {
     return std::find(kAcceptedRates.begin(), kAcceptedRates.end(), rate) != kAcceptedRates.end();
@@ -167,4 +229,27 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
     }
     ioHooks.release(sink.held);
     return status;
+}
+
+int convertAdpToWave(FILE* from, FILE* to) {
+    std::array<uint8_t, kAdpHeaderSize> header;
+    if (ioHooks.read(header.data(), 1, header.size(), from) != header.size()) {
+        return std::ferror(from) ? kStatusRead : kStatusFormat;
+    }
+    uint16_t rate = 0;
+    uint32_t payloadLength = 0;
+    const int variant = readAdpHeader(header.data(), &rate, &payloadLength);
+    if (variant < 0 || rate == 0) return kStatusFormat;
+
+    // The samples must fit a WAVE file's 32-bit sizes.
+    const uint64_t dataBytes = uint64_t{payloadLength} * count[variant] * sizeof(int16_t);
+    if (dataBytes > 0xFFFFFFFFu - 36) return kStatusFormat;
+    const int64_t left = streamBytesLeft(from);
+    if (left >= 0 && static_cast<uint64_t>(left) < payloadLength) return kStatusFormat;
+
+    std::array<uint8_t, kWaveHeaderSize> wave;
+    makeWaveHeader(rate, static_cast<uint32_t>(dataBytes), wave.data());
+    const int status = writeAll(to, wave.data(), wave.size());
+    if (status != kStatusFinished) return status;
+    return decodePayload(from, to, static_cast<uint8_t>(variant), payloadLength);
 }

@@ -24,3 +24,12 @@ int makeAdpHeader(int32_t payloadLength, uint16_t rate, uint8_t variant, uint8_t
 // memory until the end. Returns kStatusFinished or the failure's status; `to` is not
 // flushed or closed.
 int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant);
+
+// Reads the 16-byte header and returns the variant it describes (0 or 13, or -1 when the
+// header is not one of the two), with the rate and payload length.
+int readAdpHeader(const uint8_t* header, uint16_t* rate, uint32_t* payloadLength);
+
+// Decodes the device file `from` into a canonical mono 16-bit PCM WAVE file on `to`.
+// Returns kStatusFinished, kStatusFormat for a bad header or a payload shorter than its
+// length field, or the failure's status. Bytes after the payload are ignored.
+int convertAdpToWave(FILE* from, FILE* to);

@@ -10,8 +10,8 @@
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
+#include "convertFiles.h"
 #include "messages.h"
-#include "outputFile.h"
 
 namespace {
 
@@ -27,9 +27,6 @@ constexpr std::array<Method, 2> kMethods = {{
     {"2ADP2", kVariant2Bit},
 }};
 
-FILE* from_fp = nullptr;
-OutputFile to_fp{};
-
 const Method* findMethod(const char* arg) {
     for (const Method& m : kMethods) {
         if (std::strncmp(arg, m.keyword, kKeywordBytes) == 0) return &m;
@@ -42,19 +39,7 @@ int run(int argc, char** argv) {
     const Method* method = findMethod(argv[3]);
     if (method == nullptr) return kStatusUsage;
 
-    int status = inputOpen(argv[1], &from_fp);
-    if (status != kStatusFinished) return status;
-    status = outputOpen(&to_fp, argv[2], from_fp);
-    if (status == kStatusFinished) {
-        status = convertWaveToAdp(from_fp, to_fp.fp, to_fp.canSeek, method->variant);
-        if (status == kStatusFinished) {
-            status = outputCommit(&to_fp);
-        } else {
-            outputDiscard(&to_fp);
-        }
-    }
-    std::fclose(from_fp);
-    return status;
+    return convertFiles(argv[1], argv[2], convertWaveToAdp, method->variant);
 }
 
 }  // namespace

@@ -73,7 +73,35 @@ int32_t encodeBlock(const int16_t* samples, uint32_t sampleCount, uint8_t* out) 
     return static_cast<int32_t>(out - start);
 }
 
+// Decoder state of the process: one stream at a time.
+AdpcmParam param_dec{};
+
+template <uint8_t Variant>
+int32_t decodeBlock(const uint8_t* bytes, uint32_t byteCount, int16_t* out) {
+    constexpr uint8_t kWidth = length[Variant];
+    constexpr uint8_t kPerByte = count[Variant];
+    StreamState s{param_dec.estimate, param_dec.pointer};
+    for (uint32_t i = 0; i < byteCount; ++i) {
+        const uint8_t byte = bytes[i];
+        for (int k = kPerByte - 1; k >= 0; --k) {
+            *out++ = decodeCode<Variant>(
+                s, static_cast<uint8_t>((byte >> (k * kWidth)) & anddata[Variant]));
+        }
+    }
+    if (byteCount != 0)
+        param_dec.code = static_cast<int8_t>(bytes[byteCount - 1] & anddata[Variant]);
+    param_dec.estimate = s.estimate;
+    param_dec.pointer = static_cast<int16_t>(s.pointer);
+    param_dec.pcm = repcmconv(Variant, s.estimate);
+    return static_cast<int32_t>(byteCount * kPerByte);
+}
+
 }  // namespace
+
+void dec(uint8_t variant, AdpcmParam* rec) {
+    if (!variantSupported(variant)) return;
+    reconstruct(variant, rec, static_cast<uint8_t>(rec->code & anddata[variant]));
+}
 
 void enc(uint8_t variant, AdpcmParam* rec) {
     if (!variantSupported(variant)) return;
@@ -114,6 +142,22 @@ int32_t tarquel_enc(uint8_t mode, uint8_t variant, const int16_t* samples, uint3
                 return encodeBlock<kVariant4Bit>(samples, sampleCount, out);
             if (variant == kVariant2Bit)
                 return encodeBlock<kVariant2Bit>(samples, sampleCount, out);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+int32_t tarquel_dec(uint8_t mode, uint8_t variant, const uint8_t* bytes, uint32_t byteCount,
+                    int16_t* out) {
+    switch (mode) {
+        case kModeReset:
+            param_dec.estimate = 0;
+            param_dec.pointer = 0;
+            return 0;
+        case kModeCode:
+            if (variant == kVariant4Bit) return decodeBlock<kVariant4Bit>(bytes, byteCount, out);
+            if (variant == kVariant2Bit) return decodeBlock<kVariant2Bit>(bytes, byteCount, out);
             return 0;
         default:
             return 0;

@@ -135,6 +135,11 @@ constexpr int16_t nextPointer(uint8_t variant, int16_t pointer, uint8_t magnitud
 // are advanced and rec->pcm holds the reconstructed sample.
 void enc(uint8_t variant, AdpcmParam* rec);
 
+// Decodes rec->code (0 ... 2^length - 1) from the state in rec: advances rec->estimate
+// and rec->pointer and sets rec->pcm, exactly as enc did when it produced that code.
+// rec->code is left as it was.
+void dec(uint8_t variant, AdpcmParam* rec);
+
 // Block encoder over the process-wide encoder state.
 //   mode 0: reset the state and drop pending codes; returns 0.
 //   mode 2: write the estimate's bits 15..8 and the pointer's low byte to out[0..1]; returns 0.
@@ -144,3 +149,12 @@ void enc(uint8_t variant, AdpcmParam* rec);
 // Other modes, and mode 4 with an unsupported variant, do nothing and return 0.
 int32_t tarquel_enc(uint8_t mode, uint8_t variant, const int16_t* samples, uint32_t sampleCount,
                     uint8_t* out);
+
+// Block decoder over the process-wide decoder state, the mirror of tarquel_enc.
+//   mode 0: reset the state; returns 0.
+//   mode 4: unpack byteCount bytes into codes (earliest in the most significant bits),
+//           decode them, continuing from the state, into byteCount * count[variant]
+//           samples at out, and return that number.
+// Other modes, and mode 4 with an unsupported variant, do nothing and return 0.
+int32_t tarquel_dec(uint8_t mode, uint8_t variant, const uint8_t* bytes, uint32_t byteCount,
+                    int16_t* out);

@@ -1,0 +1,14 @@
+// The run both tools share: open the input, create the output, convert, and let the
+// output appear only when the conversion succeeded.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Converts from `from` onto `to`; toCanSeek tells whether `to` may seek back.
+using ConvertFn = int (*)(FILE* from, FILE* to, bool toCanSeek, uint8_t variant);
+
+// Opens inPath, then creates outPath (before the input is read, so an output that cannot
+// be created is reported first), runs convert and commits or discards the output.
+// Returns the run's status.
+int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uint8_t variant);

@@ -1,0 +1,34 @@
+// kestrune-adpcm-dec: turns the device's ADPCM file back into a mono 16-bit PCM WAVE
+// file, so that a prompt can be heard as the device will play it.
+//
+//   kestrune-adpcm-dec <Input Adpcm File> <Output Pcm File>
+#include <cstdint>
+#include <cstdio>
+
+#include "adpFile.h"
+#include "convertFiles.h"
+#include "messages.h"
+
+namespace {
+
+int decodeFile(FILE* from, FILE* to, bool /*toCanSeek*/, uint8_t /*variant*/) {
+    return convertAdpToWave(from, to);
+}
+
+int run(int argc, char** argv) {
+    if (argc != 3) return kStatusUsage;
+    return convertFiles(argv[1], argv[2], decodeFile, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    if (status == kStatusUsage) {
+        std::printf("%s", kUsageHeader);
+        std::printf("%s", "kestrune-adpcm-dec <Input Adpcm File> <Output Pcm File>\n");
+    } else {
+        std::printf("%s", statusMessage(status));
+    }
+    return statusExitCode(status);
+}
