@@ -201,6 +201,7 @@ RunResult runTool(const std::string& exe, const std::vector<std::string>& args,
         }
         for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1], inPipe[0], inPipe[1]})
             close(fd);
+        for (const std::string& e : options.env) putenv(const_cast<char*>(e.c_str()));
         if (options.asUnprivileged && geteuid() == 0) {
             if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
         }

@@ -61,6 +61,7 @@ struct RunResult {
 struct RunOptions {
     const Bytes* stdinBytes = nullptr;  // fed through a pipe when given
     bool asUnprivileged = false;        // drop to an unprivileged user when running as root
+    std::vector<std::string> env;       // NAME=value entries added to the environment
 };
 
 RunResult runTool(const std::string& exe, const std::vector<std::string>& args,
