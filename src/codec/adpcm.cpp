@@ -33,7 +33,7 @@ template <uint8_t Variant>
 int32_t encodeBlock(const int16_t* samples, uint32_t sampleCount, uint8_t* out) {
     constexpr uint8_t kWidth = length[Variant];
     constexpr uint8_t kPerByte = count[Variant];
-    StreamState s{param_enc.estimate, param_enc.pointer};
+    StreamState<Variant> s = streamStart<Variant>(param_enc.estimate, param_enc.pointer);
     uint8_t* const start = out;
     uint8_t code = static_cast<uint8_t>(param_enc.code);
     uint32_t i = 0;
@@ -69,7 +69,7 @@ int32_t encodeBlock(const int16_t* samples, uint32_t sampleCount, uint8_t* out) 
         param_enc.code = static_cast<int8_t>(code);
     }
     param_enc.estimate = s.estimate;
-    param_enc.pointer = static_cast<int16_t>(s.pointer);
+    param_enc.pointer = static_cast<int16_t>(s.at->pointer);
     return static_cast<int32_t>(out - start);
 }
 
@@ -80,7 +80,7 @@ template <uint8_t Variant>
 int32_t decodeBlock(const uint8_t* bytes, uint32_t byteCount, int16_t* out) {
     constexpr uint8_t kWidth = length[Variant];
     constexpr uint8_t kPerByte = count[Variant];
-    StreamState s{param_dec.estimate, param_dec.pointer};
+    StreamState<Variant> s = streamStart<Variant>(param_dec.estimate, param_dec.pointer);
     for (uint32_t i = 0; i < byteCount; ++i) {
         const uint8_t byte = bytes[i];
         for (int k = kPerByte - 1; k >= 0; --k) {
@@ -91,7 +91,7 @@ int32_t decodeBlock(const uint8_t* bytes, uint32_t byteCount, int16_t* out) {
     if (byteCount != 0)
         param_dec.code = static_cast<int8_t>(bytes[byteCount - 1] & anddata[Variant]);
     param_dec.estimate = s.estimate;
-    param_dec.pointer = static_cast<int16_t>(s.pointer);
+    param_dec.pointer = static_cast<int16_t>(s.at->pointer);
     param_dec.pcm = repcmconv(Variant, s.estimate);
     return static_cast<int32_t>(byteCount * kPerByte);
 }

@@ -1,11 +1,12 @@
-// Per-pointer tables for the block coders, derived at compile time from the step and
-// pointer-adjustment tables through the same reconstruction helpers that enc and dec use.
+// Step states for the block coders, derived at compile time from the step and
+// pointer-adjustment tables through the same helpers that enc and dec use.
 //
-// At one step pointer the quantiser's choice of magnitude is the number of decision
-// thresholds the remainder reaches (the reconstruction offsets grow strictly with the
-// magnitude, so the bit-by-bit search settles on exactly that count), and each code's
-// move of the estimate and next pointer are fixed. One row holds all of that, so a sample
-// costs a few compares and two table reads, without branches.
+// A sample's work is one serial chain: the next estimate and the next pointer both hang
+// on this sample's code. The tables keep that chain short. A step state holds the step
+// at one pointer already halved for every magnitude bit, and the successor table holds,
+// for each pointer and code magnitude, the whole step state that follows, so moving to
+// the next pointer costs one table read. The quantiser runs its bit-by-bit search
+// without branches, and the estimate is rebuilt from what the search left over.
 #pragma once
 
 #include <array>
@@ -14,72 +15,111 @@
 #include "codec/adpcm.h"
 
 template <uint8_t Variant>
-struct PointerRow {
-    static constexpr int kMagnitudes = 1 << (length[Variant] - 1);
-    static constexpr int kCodes = 2 * kMagnitudes;
+struct alignas(length[Variant] == 4 ? 32 : 16) StepState {
+    static constexpr int kBits = length[Variant] - 1;  // magnitude bits per code
+    static constexpr int kMagnitudes = 1 << kBits;
 
-    // Magnitude m needs a remainder of at least threshold[m - 1].
-    std::array<int32_t, kMagnitudes - 1> threshold;
-    // Signed move of the estimate, by code.
-    std::array<int32_t, kCodes> move;
-    // Next pointer, by code.
-    std::array<uint8_t, kCodes> next;
-};
-
-template <uint8_t Variant>
-constexpr std::array<PointerRow<Variant>, kStepRows> makePointerRows() {
-    using Row = PointerRow<Variant>;
-    std::array<Row, kStepRows> rows{};
-    for (std::size_t p = 0; p < rows.size(); ++p) {
-        const int32_t step = deltrom[p][Variant];
-        const int32_t last = reconstructionOffset(Variant, step, 0);
-        Row& row = rows[p];
-        for (int m = 0; m < Row::kMagnitudes; ++m) {
-            const auto mag = static_cast<uint8_t>(m);
-            const int32_t offset = reconstructionOffset(Variant, step, mag);
-            if (m > 0) row.threshold[m - 1] = offset - last;
-            const auto next =
-                static_cast<uint8_t>(nextPointer(Variant, static_cast<int16_t>(p), mag));
-            row.move[m] = offset;
-            row.move[m | sign_bit[Variant]] = -offset;
-            row.next[m] = next;
-            row.next[m | sign_bit[Variant]] = next;
-        }
-    }
-    return rows;
-}
-
-template <uint8_t Variant>
-inline constexpr std::array<PointerRow<Variant>, kStepRows> kPointerRows =
-    makePointerRows<Variant>();
-
-// Running state of one stream inside a block coder loop.
-struct StreamState {
-    int32_t estimate;
+    // The step at this pointer after 0, 1, ... kBits halvings: step[k] is weighed by the
+    // k-th magnitude bit from the top, step[kBits] is added to every move.
+    std::array<int32_t, kBits + 1> step;
+    int32_t successors;  // this pointer's first entry in the successor table
     int32_t pointer;
 };
 
+template <uint8_t Variant>
+constexpr StepState<Variant> stepStateAt(int pointer) {
+    StepState<Variant> s{};
+    int32_t step = deltrom[pointer][Variant];
+    for (int32_t& k : s.step) {
+        k = step;
+        step /= 2;
+    }
+    s.successors = pointer * StepState<Variant>::kMagnitudes;
+    s.pointer = pointer;
+    return s;
+}
+
+// The step state at every pointer.
+template <uint8_t Variant>
+constexpr std::array<StepState<Variant>, kStepRows> makeStepStates() {
+    std::array<StepState<Variant>, kStepRows> states{};
+    for (std::size_t p = 0; p < states.size(); ++p) {
+        states[p] = stepStateAt<Variant>(static_cast<int>(p));
+    }
+    return states;
+}
+
+// The step state after a code of magnitude m at pointer p, at [p * kMagnitudes + m].
+template <uint8_t Variant>
+constexpr auto makeSuccessors() {
+    constexpr int kMagnitudes = StepState<Variant>::kMagnitudes;
+    std::array<StepState<Variant>, kStepRows * kMagnitudes> next{};
+    for (std::size_t p = 0; p < kStepRows; ++p) {
+        for (int m = 0; m < kMagnitudes; ++m) {
+            const int16_t to =
+                nextPointer(Variant, static_cast<int16_t>(p), static_cast<uint8_t>(m));
+            next[p * kMagnitudes + static_cast<std::size_t>(m)] = stepStateAt<Variant>(to);
+        }
+    }
+    return next;
+}
+
+template <uint8_t Variant>
+inline constexpr auto kStepStates = makeStepStates<Variant>();
+template <uint8_t Variant>
+inline constexpr auto kSuccessors = makeSuccessors<Variant>();
+
+// Running state of one stream inside a block coder loop.
+template <uint8_t Variant>
+struct StreamState {
+    int32_t estimate;
+    const StepState<Variant>* at;  // step state at the current pointer
+};
+
+template <uint8_t Variant>
+inline StreamState<Variant> streamStart(int32_t estimate, int16_t pointer) {
+    return {estimate, &kStepStates<Variant>[static_cast<std::size_t>(pointer)]};
+}
+
 // Quantises one sample, advances the state and returns the code; identical to enc.
 template <uint8_t Variant>
-inline uint8_t encodeSample(StreamState& s, int32_t sample) {
-    const PointerRow<Variant>& row = kPointerRows<Variant>[static_cast<std::size_t>(s.pointer)];
+inline uint8_t encodeSample(StreamState<Variant>& s, int32_t sample) {
+    constexpr int kBits = StepState<Variant>::kBits;
+    const StepState<Variant>& at = *s.at;
     const int32_t diff = sample - s.estimate;
     const int32_t below = diff >> 31;  // -1 when the sample lies below the estimate
-    // |diff|, less one when below: there a remainder equal to a threshold stays under it.
-    const int32_t remaining = diff ^ below;
+    // |diff|, less one when below: there a remainder equal to the step leaves the bit
+    // clear. The search only compares and subtracts, so the offset carries through.
+    int32_t remaining = diff ^ below;
     int magnitude = 0;
-    for (const int32_t t : row.threshold) magnitude += remaining >= t;
-    const auto code = static_cast<uint8_t>(magnitude | (below & sign_bit[Variant]));
-    s.estimate = PcmLimit(Variant, s.estimate + row.move[code]);
-    s.pointer = row.next[code];
-    return code;
+    for (int k = 0; k < kBits; ++k) {
+        const int32_t rest = remaining - at.step[k];
+        const bool take = rest >= 0;
+        remaining = take ? rest : remaining;
+        magnitude = magnitude * 2 + take;
+    }
+    // The estimate moves by the steps taken plus the last one: it lands on the sample,
+    // short by what the search left over, then on by the last step.
+    const int32_t left = remaining - below;
+    const int32_t move = at.step[kBits] - left;
+    s.estimate = PcmLimit(Variant, sample + ((move ^ below) - below));
+    s.at = &kSuccessors<Variant>[static_cast<std::size_t>(at.successors + magnitude)];
+    return static_cast<uint8_t>(magnitude | (below & sign_bit[Variant]));
 }
 
 // Applies one code to the state and returns the reconstructed sample; identical to dec.
 template <uint8_t Variant>
-inline int16_t decodeCode(StreamState& s, uint8_t code) {
-    const PointerRow<Variant>& row = kPointerRows<Variant>[static_cast<std::size_t>(s.pointer)];
-    s.estimate = PcmLimit(Variant, s.estimate + row.move[code]);
-    s.pointer = row.next[code];
+inline int16_t decodeCode(StreamState<Variant>& s, uint8_t code) {
+    constexpr int kBits = StepState<Variant>::kBits;
+    const StepState<Variant>& at = *s.at;
+    const uint8_t magnitude = codeMagnitude(Variant, code);
+    int32_t move = at.step[kBits];
+    for (int k = 0; k < kBits; ++k) {
+        const int32_t bit = (magnitude >> (kBits - 1 - k)) & 1;
+        move += at.step[k] & -bit;  // masked rather than branched on: codes are unpredictable
+    }
+    const int32_t negative = -static_cast<int32_t>((code & sign_bit[Variant]) != 0);
+    s.estimate = PcmLimit(Variant, s.estimate + ((move ^ negative) - negative));
+    s.at = &kSuccessors<Variant>[static_cast<std::size_t>(at.successors + magnitude)];
     return static_cast<int16_t>(repcmconv(Variant, s.estimate));
 }
