@@ -84,7 +84,8 @@ int outputOpen(OutputFile* out, const char* path, FILE* input) {
 
     struct stat target;
     const bool exists = stat(path, &target) == 0;
-    if (exists && input != nullptr) {
+    // Writing over the input would destroy it (devices and pipes hold no data to lose).
+    if (exists && S_ISREG(target.st_mode) && input != nullptr) {
         struct stat in;
         if (fstat(fileno(input), &in) == 0 && sameFile(in, target)) return kStatusOutputOpen;
     }

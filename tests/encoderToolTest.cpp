@@ -1,10 +1,15 @@
 // kestrune-adpcm-enc run as a script runs it: exact standard output, empty standard
 // error, exit status, and the files it leaves behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "support/testSupport.h"
 
@@ -284,6 +289,43 @@ TEST_F(EncoderTool, PipeInAndPipeOut) {
               0);
     EXPECT_EQ(readFile(msg), Bytes(kFinished.begin(), kFinished.end()));
     EXPECT_EQ(readFile(piped), direct);
+}
+
+// A run ended by a signal mid-stream removes its temporary file and keeps the old output.
+TEST_F(EncoderTool, InterruptedRunLeavesTheOldOutput) {
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    writeFile(out, kOldOutput);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, STDOUT_FILENO);
+            execl(kEnc.c_str(), kEnc.c_str(), fifo.c_str(), out.c_str(), "4ADP2", nullptr);
+            _exit(127);
+        }
+        // Feed the header and some samples, then stall with the stream open.
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        const Bytes wav = monoWave(tone(4000));
+        ASSERT_EQ(write(fd, wav.data(), 3000), 3000);
+        bool tempSeen = false;
+        for (int i = 0; i < 500 && !tempSeen; ++i) {
+            for (const std::string& name : dir.entries()) tempSeen = tempSeen || name[0] == '.';
+            if (!tempSeen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(tempSeen) << "the run writes to a temporary file";
+        kill(pid, sig);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(fd);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
+        auto names = dir.entries();
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"fifo", "out.adp"}));
+        EXPECT_EQ(readFile(out), kOldOutput);
+    }
 }
 
 // Peers that write WAVE to a pipe: the result must equal converting their file.
