@@ -82,6 +82,7 @@ int outputOpen(OutputFile* out, const char* path, FILE* input) {
     out->target.clear();
     out->temp.clear();
 
+    if (path[0] == '\0') return kStatusOutputOpen;
     struct stat target;
     const bool exists = stat(path, &target) == 0;
     // Writing over the input would destroy it (devices and pipes hold no data to lose).
