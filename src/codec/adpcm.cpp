@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "codec/pointerRows.h"
+#include "codec/stepStates.h"
 
 namespace {
 
