@@ -14,6 +14,11 @@ inline constexpr int kStatusWrite = -8;
 
 // First usage line, shared by both tools; each tool follows it with its own lines.
 inline constexpr const char* kUsageHeader = "PARAMETER ERROR!!!\n";
+inline constexpr const char* kEncoderUsage =
+    "KestruneAdpcmEnc.exe <Input Pcm File> <Output Adpcm File> <Method>\n"
+    "  Method : [2ADP2]or[4ADP2]\n";
+inline constexpr const char* kDecoderUsage =
+    "kestrune-adpcm-dec <Input Adpcm File> <Output Pcm File>\n";
 
 // The line printed for a status other than kStatusUsage.
 const char* statusMessage(int status);

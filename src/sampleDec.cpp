@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     const int status = run(argc, argv);
     if (status == kStatusUsage) {
         std::printf("%s", kUsageHeader);
-        std::printf("%s", "kestrune-adpcm-dec <Input Adpcm File> <Output Pcm File>\n");
+        std::printf("%s", kDecoderUsage);
     } else {
         std::printf("%s", statusMessage(status));
     }

@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
     const int status = run(argc, argv);
     if (status == kStatusUsage) {
         std::printf("%s", kUsageHeader);
-        std::printf("%s", "KestruneAdpcmEnc.exe <Input Pcm File> <Output Adpcm File> <Method>\n");
-        std::printf("%s", "  Method : [2ADP2]or[4ADP2]\n");
+        std::printf("%s", kEncoderUsage);
     } else {
         std::printf("%s", statusMessage(status));
     }
