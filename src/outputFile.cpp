@@ -112,14 +112,10 @@ int outputOpen(OutputFile* out, const char* path, FILE* input) {
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return kStatusOutputOpen;
     guardTemp(temp);
-    const mode_t mode = exists ? (target.st_mode & 07777) : newFileMode();
-    out->fp = fdopen(fd, "wb");
-    if (fchmod(fd, mode) != 0 || out->fp == nullptr) {
-        if (out->fp != nullptr)
-            std::fclose(out->fp);
-        else
-            close(fd);
-        out->fp = nullptr;
+    // A replaced file keeps its permissions (not set-id bits); a new one gets the umask's.
+    const mode_t mode = exists ? (target.st_mode & 0777) : newFileMode();
+    if (fchmod(fd, mode) != 0 || (out->fp = fdopen(fd, "wb")) == nullptr) {
+        close(fd);
         unlink(temp.c_str());
         unguardTemp();
         return kStatusOutputOpen;
