@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "codec/adpcm.h"
 #include "support/testSupport.h"
@@ -78,6 +79,30 @@ TEST_F(DecoderTool, ConverterOutputDecodesToTheEncodersReconstruction) {
         expectFinished(runTool(kEnc, {wav, adp, method}));
         expectFinished(runTool(kDec, {adp, out}));
         EXPECT_EQ(readFile(out), canonicalWave(rate, reconstruction(samples, variant)));
+    }
+}
+
+// The README's example: the bundled prompt survives a round trip as recognisable speech.
+TEST_F(DecoderTool, BundledPromptRoundTrip) {
+    const Bytes wave = readFile(KESTRUNE_EXAMPLE);
+    ASSERT_GT(wave.size(), 44u);
+    std::vector<int16_t> original((wave.size() - 44) / 2);
+    std::memcpy(original.data(), wave.data() + 44, original.size() * 2);
+    for (const auto& [method, perByte, minimumSnr] :
+         {std::tuple{"4ADP2", 2u, 20.0}, std::tuple{"2ADP2", 4u, 10.0}}) {
+        SCOPED_TRACE(method);
+        expectFinished(runTool(kEnc, {KESTRUNE_EXAMPLE, adp, method}));
+        expectFinished(runTool(kDec, {adp, out}));
+        const Bytes decoded = readFile(out);
+        ASSERT_EQ(decoded.size(), 44 + original.size() / perByte * perByte * 2);
+        double signal = 0, noise = 0;
+        for (std::size_t i = 0; i + 44 < decoded.size() && i / 2 < original.size(); i += 2) {
+            const auto y = static_cast<int16_t>(decoded[44 + i] | (decoded[45 + i] << 8));
+            const double x = original[i / 2];
+            signal += x * x;
+            noise += (x - y) * (x - y);
+        }
+        EXPECT_GT(10 * std::log10(signal / noise), minimumSnr);
     }
 }
 
