@@ -156,39 +156,15 @@ TEST_F(EncoderTool, OutputNamingTheInputLeavesItIntact) {
     }
 }
 
-struct Rejection {
-    const char* name;
-    Bytes file;
-    std::string message;
-};
-
 // Each rejected input prints its line, leaves no output and keeps an existing one.
 TEST_F(EncoderTool, RejectedInputsLeaveNoOutput) {
-    const auto wav = [](uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
-        return riff({chunk("fmt ", formatBody(tag, channels, rate, bits)),
-                     chunk("data", sampleBytes(k1000x16))});
-    };
-    Bytes shortFormat = formatBody(1, 1, 8000, 16);
-    shortFormat.resize(14);
-    const Rejection cases[] = {
-        {"empty", {}, kFormatError},
-        {"text", Bytes(100, 'a'), kFormatError},
-        {"stereo", wav(1, 2, 8000, 16), kFormatError},
-        {"float", wav(3, 1, 8000, 32), kFormatError},
-        {"rate 44100", wav(1, 1, 44100, 16), kRateError},
-        {"rate above 16 bits", wav(1, 1, 8000 + 65536, 16), kRateError},
-        {"8-bit at 7999", wav(1, 1, 7999, 8), kRateError},
-        {"8-bit at 8000", wav(1, 1, 8000, 8), kFormatError},
-        {"short format chunk", riff({chunk("fmt ", shortFormat), chunk("data", {1, 2})}),
-         kFormatError},
-        {"no data chunk", riff({chunk("fmt ", formatBody(1, 1, 8000, 16))}), kFormatError},
-    };
-    for (const Rejection& c : cases) {
+    for (const RejectedWave& c : rejectedWaves()) {
         SCOPED_TRACE(c.name);
+        const std::string& message = c.rateError ? kRateError : kFormatError;
         writeFile(in, c.file);
-        expectFailure(enc({in, out, "4ADP2"}), c.message, {"in.wav"});
+        expectFailure(enc({in, out, "4ADP2"}), message, {"in.wav"});
         writeFile(out, kOldOutput);
-        expectFailure(enc({in, out, "2ADP2"}), c.message, {"in.wav", "out.adp"});
+        expectFailure(enc({in, out, "2ADP2"}), message, {"in.wav", "out.adp"});
         EXPECT_EQ(readFile(out), kOldOutput);
         unlink(out.c_str());
     }

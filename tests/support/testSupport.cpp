@@ -75,6 +75,34 @@ Bytes monoWave(const std::vector<int16_t>& samples, uint32_t rate) {
     return riff({chunk("fmt ", formatBody(1, 1, rate, 16)), chunk("data", sampleBytes(samples))});
 }
 
+std::vector<RejectedWave> rejectedWaves() {
+    const Bytes data = chunk("data", sampleBytes(std::vector<int16_t>(16, 1000)));
+    const auto wav = [&](uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
+        return riff({chunk("fmt ", formatBody(tag, channels, rate, bits)), data});
+    };
+    Bytes extensible = formatBody(0xFFFE, 1, 8000, 16);
+    extensible.resize(40, 0);
+    Bytes shortFormat = formatBody(1, 1, 8000, 16);
+    shortFormat.resize(14);
+    return {
+        {"Empty", {}, false},
+        {"Text", Bytes(100, 'a'), false},
+        {"ShortFormatChunk", riff({chunk("fmt ", shortFormat), data}), false},
+        {"NoDataChunk", riff({chunk("fmt ", formatBody(1, 1, 8000, 16))}), false},
+        {"Float", wav(3, 1, 8000, 32), false},
+        {"Extensible", riff({chunk("fmt ", extensible), data}), false},
+        {"Stereo", wav(1, 2, 8000, 16), false},
+        {"NoChannels", wav(1, 0, 8000, 16), false},
+        {"StereoAtABadRate", wav(1, 2, 44100, 16), false},
+        {"Rate44100", wav(1, 1, 44100, 16), true},
+        {"Rate0", wav(1, 1, 0, 16), true},
+        {"RateAbove16Bits", wav(1, 1, 8000 + 65536, 16), true},
+        {"EightBitAt7999", wav(1, 1, 7999, 8), true},
+        {"EightBitAt8000", wav(1, 1, 8000, 8), false},
+        {"TwentyFourBit", wav(1, 1, 8000, 24), false},
+    };
+}
+
 FILE* memoryStream(const Bytes& bytes) {
     // fmemopen wants a non-empty buffer; an empty array gets a one-byte buffer of size 0.
     static uint8_t empty = 0;

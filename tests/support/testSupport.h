@@ -27,6 +27,15 @@ Bytes riff(const std::vector<Bytes>& chunks);
 // A canonical mono 16-bit PCM file.
 Bytes monoWave(const std::vector<int16_t>& samples, uint32_t rate = 8000);
 
+// Inputs the converter rejects, in the order its checks run: structure, format tag,
+// channels, rate, sample width. rateError marks those the rate check turns away.
+struct RejectedWave {
+    const char* name;
+    Bytes file;
+    bool rateError;
+};
+std::vector<RejectedWave> rejectedWaves();
+
 // Streams over a byte array: one that can seek (fmemopen) and one that cannot, as a
 // pipe reads. The bytes must outlive the stream.
 FILE* memoryStream(const Bytes& bytes);
