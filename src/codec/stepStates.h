@@ -98,11 +98,13 @@ inline uint8_t encodeSample(StreamState<Variant>& s, int32_t sample) {
         remaining = take ? rest : remaining;
         magnitude = magnitude * 2 + take;
     }
-    // The estimate moves by the steps taken plus the last one: it lands on the sample,
-    // short by what the search left over, then on by the last step.
-    const int32_t left = remaining - below;
-    const int32_t move = at.step[kBits] - left;
-    s.estimate = PcmLimit(Variant, sample + ((move ^ below) - below));
+    // The estimate moves by the steps taken plus the last one, which lands it on the
+    // sample, short by what the search left over, then on by the last step:
+    //   above: sample + (last - remaining)
+    //   below: sample - (last - (remaining + 1)) = sample + 2 + ~(last - remaining)
+    // Both are one sign flip by `below` of the same value, with no table read.
+    const int32_t beyond = at.step[kBits] - remaining;
+    s.estimate = PcmLimit(Variant, (sample - 2 * below) + (beyond ^ below));
     s.at = &kSuccessors<Variant>[static_cast<std::size_t>(at.successors + magnitude)];
     return static_cast<uint8_t>(magnitude | (below & sign_bit[Variant]));
 }
