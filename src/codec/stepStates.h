@@ -1,5 +1,6 @@
 // Step states for the block coders, derived at compile time from the step and
-// pointer-adjustment tables through the same helpers that enc and dec use.
+// pointer-adjustment tables; the pointer moves through nextPointer, as in enc and dec,
+// and a compile-time check holds every move to reconstructionOffset.
 //
 // A sample's work is one serial chain: the next estimate and the next pointer both hang
 // on this sample's code. The tables keep that chain short. A step state holds the step
@@ -68,6 +69,24 @@ template <uint8_t Variant>
 inline constexpr auto kStepStates = makeStepStates<Variant>();
 template <uint8_t Variant>
 inline constexpr auto kSuccessors = makeSuccessors<Variant>();
+
+// Every magnitude's move, rebuilt from a step state as the coders rebuild it, equals the
+// reconstruction enc and dec apply.
+template <uint8_t Variant>
+constexpr bool movesMatchReconstruction() {
+    constexpr int kBits = StepState<Variant>::kBits;
+    for (const StepState<Variant>& s : kStepStates<Variant>) {
+        for (int m = 0; m < StepState<Variant>::kMagnitudes; ++m) {
+            int32_t move = s.step[kBits];
+            for (int k = 0; k < kBits; ++k) move += ((m >> (kBits - 1 - k)) & 1) ? s.step[k] : 0;
+            const int32_t step = deltrom[s.pointer][Variant];
+            if (move != reconstructionOffset(Variant, step, static_cast<uint8_t>(m))) return false;
+        }
+    }
+    return true;
+}
+static_assert(movesMatchReconstruction<kVariant4Bit>());
+static_assert(movesMatchReconstruction<kVariant2Bit>());
 
 // Running state of one stream inside a block coder loop.
 template <uint8_t Variant>
