@@ -24,11 +24,6 @@ AdpcmParam param_enc{};
 uint8_t count_tmp = 0;     // codes waiting for a byte to fill
 uint8_t pendingCodes = 0;  // those codes, earliest in the most significant bits
 
-void readOut(const AdpcmParam& rec, uint8_t* out) {
-    out[0] = static_cast<uint8_t>(rec.estimate >> 8);
-    out[1] = static_cast<uint8_t>(rec.pointer);
-}
-
 template <uint8_t Variant>
 int32_t encodeBlock(const int16_t* samples, uint32_t sampleCount, uint8_t* out) {
     constexpr uint8_t kWidth = length[Variant];
@@ -135,7 +130,9 @@ int32_t tarquel_enc(uint8_t mode, uint8_t variant, const int16_t* samples, uint3
             pendingCodes = 0;
             return 0;
         case kModeReadOut:
-            readOut(param_enc, out);
+            // Bits 15..8 of the estimate (shifted arithmetically) and the pointer.
+            out[0] = static_cast<uint8_t>(param_enc.estimate >> 8);
+            out[1] = static_cast<uint8_t>(param_enc.pointer);
             return 0;
         case kModeCode:
             if (variant == kVariant4Bit)

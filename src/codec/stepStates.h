@@ -70,17 +70,30 @@ inline constexpr auto kStepStates = makeStepStates<Variant>();
 template <uint8_t Variant>
 inline constexpr auto kSuccessors = makeSuccessors<Variant>();
 
-// Every magnitude's move, rebuilt from a step state as the coders rebuild it, equals the
-// reconstruction enc and dec apply.
+// How far a code of this magnitude moves the estimate from this step state: the steps
+// its magnitude bits select, plus the last one. Masked rather than branched on, since
+// the decoder meets codes in no predictable order.
+template <uint8_t Variant>
+constexpr int32_t stepMove(const StepState<Variant>& at, uint8_t magnitude) {
+    constexpr int kBits = StepState<Variant>::kBits;
+    int32_t move = at.step[kBits];
+    for (int k = 0; k < kBits; ++k) {
+        const int32_t bit = (magnitude >> (kBits - 1 - k)) & 1;
+        move += at.step[k] & -bit;
+    }
+    return move;
+}
+
+// Every step state's moves equal the reconstruction enc and dec apply.
 template <uint8_t Variant>
 constexpr bool movesMatchReconstruction() {
-    constexpr int kBits = StepState<Variant>::kBits;
     for (const StepState<Variant>& s : kStepStates<Variant>) {
         for (int m = 0; m < StepState<Variant>::kMagnitudes; ++m) {
-            int32_t move = s.step[kBits];
-            for (int k = 0; k < kBits; ++k) move += ((m >> (kBits - 1 - k)) & 1) ? s.step[k] : 0;
+            const auto magnitude = static_cast<uint8_t>(m);
             const int32_t step = deltrom[s.pointer][Variant];
-            if (move != reconstructionOffset(Variant, step, static_cast<uint8_t>(m))) return false;
+            if (stepMove(s, magnitude) != reconstructionOffset(Variant, step, magnitude)) {
+                return false;
+            }
         }
     }
     return true;
@@ -131,14 +144,9 @@ inline uint8_t encodeSample(StreamState<Variant>& s, int32_t sample) {
 // Applies one code to the state and returns the reconstructed sample; identical to dec.
 template <uint8_t Variant>
 inline int16_t decodeCode(StreamState<Variant>& s, uint8_t code) {
-    constexpr int kBits = StepState<Variant>::kBits;
     const StepState<Variant>& at = *s.at;
     const uint8_t magnitude = codeMagnitude(Variant, code);
-    int32_t move = at.step[kBits];
-    for (int k = 0; k < kBits; ++k) {
-        const int32_t bit = (magnitude >> (kBits - 1 - k)) & 1;
-        move += at.step[k] & -bit;  // masked rather than branched on: codes are unpredictable
-    }
+    const int32_t move = stepMove(at, magnitude);
     const int32_t negative = -static_cast<int32_t>((code & sign_bit[Variant]) != 0);
     s.estimate = PcmLimit(Variant, s.estimate + ((move ^ negative) - negative));
     s.at = &kSuccessors<Variant>[static_cast<std::size_t>(at.successors + magnitude)];
