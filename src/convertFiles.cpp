@@ -1,5 +1,7 @@
 #include "convertFiles.h"
 
+#include <sys/stat.h>
+
 #include "messages.h"
 #include "outputFile.h"
 
@@ -8,11 +10,16 @@ FILE* from_fp = nullptr;
 OutputFile to_fp{};
 }  // namespace
 
-int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uint8_t variant) {
+int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uint8_t variant,
+                 bool* outputIsStdout) {
+    *outputIsStdout = false;
     int status = inputOpen(inPath, &from_fp);
     if (status != kStatusFinished) return status;
-    status = outputOpen(&to_fp, outPath, from_fp);
+    struct stat input;
+    const bool known = fstat(fileno(from_fp), &input) == 0;
+    status = outputOpen(&to_fp, outPath, known ? &input : nullptr);
     if (status == kStatusFinished) {
+        *outputIsStdout = to_fp.isStdout;
         status = convert(from_fp, to_fp.fp, to_fp.canSeek, variant);
         if (status == kStatusFinished) {
             status = outputCommit(&to_fp);
@@ -23,4 +30,14 @@ int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uin
     std::fclose(from_fp);
     from_fp = nullptr;
     return status;
+}
+
+void printOutcome(int status, const char* usage, bool outputIsStdout) {
+    FILE* to = outputIsStdout ? stderr : stdout;
+    if (status == kStatusUsage) {
+        std::fputs(kUsageHeader, to);
+        std::fputs(usage, to);
+    } else {
+        std::fputs(statusMessage(status), to);
+    }
 }

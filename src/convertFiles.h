@@ -10,5 +10,11 @@ using ConvertFn = int (*)(FILE* from, FILE* to, bool toCanSeek, uint8_t variant)
 
 // Opens inPath, then creates outPath (before the input is read, so an output that cannot
 // be created is reported first), runs convert and commits or discards the output.
-// Returns the run's status.
-int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uint8_t variant);
+// Returns the run's status; *outputIsStdout tells whether the output went to this
+// process's standard output, where the status line must then not go.
+int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uint8_t variant,
+                 bool* outputIsStdout);
+
+// Prints the run's outcome: the status line, or the usage lines of a usage error, on
+// standard output, or on standard error when the data went to standard output.
+void printOutcome(int status, const char* usage, bool outputIsStdout);

@@ -1,65 +1,234 @@
 #include "outputFile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 
 #include "messages.h"
 
 namespace {
 
-// The temporary file of this process, removed if a signal ends the run early.
-char signalTempPath[4096];
+// Temporary files that a signal must remove: each entry holds the folder's descriptor
+// (-1 when free, -2 while being filled in) and the name in it. The handler reads them
+// with nothing but atomic loads and unlinkat, which are async-signal-safe.
+constexpr int kTempSlots = 1024;
+constexpr char kTempPrefix[] = ".kestrune-";
+constexpr std::size_t kTempRandom = 8;
+constexpr std::size_t kTempNameSize = sizeof kTempPrefix + kTempRandom;
 
-extern "C" void removeTempAndDie(int sig) {
-    if (signalTempPath[0] != '\0') unlink(signalTempPath);
+struct TempSlot {
+    std::atomic<int> folder{-1};
+    char name[kTempNameSize];
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+TempSlot tempSlots[kTempSlots];
+
+extern "C" void removeTempsAndDie(int sig) {
+    for (TempSlot& s : tempSlots) {
+        const int folder = s.folder.load(std::memory_order_acquire);
+        if (folder >= 0) unlinkat(folder, s.name, 0);
+    }
     std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    std::raise(sig);  // delivered, with its default action, once the handler returns
 }
 
-void guardTemp(const std::string& path) {
-    if (path.size() >= sizeof signalTempPath) return;
-    std::memcpy(signalTempPath, path.c_str(), path.size() + 1);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, removeTempAndDie);
+// Every signal whose default action ends the process, but the two that cannot be caught.
+// A signal the caller chose to ignore stays ignored. An exceeded file-size limit is
+// ignored instead, so the write fails and the run reports it like any other write error.
+void installSignalHandlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static const int kFatal[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGILL,  SIGTRAP, SIGABRT,
+                                     SIGBUS,  SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE,
+                                     SIGALRM, SIGTERM, SIGSTKFLT, SIGXCPU, SIGXFSZ, SIGVTALRM,
+                                     SIGPROF, SIGPOLL, SIGPWR,    SIGSYS};
+        const auto install = [](int sig) {
+            struct sigaction old {};
+            if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) return;
+            struct sigaction sa {};
+            sa.sa_handler = sig == SIGXFSZ ? SIG_IGN : removeTempsAndDie;
+            sigfillset(&sa.sa_mask);
+            sigaction(sig, &sa, nullptr);
+        };
+        for (const int sig : kFatal) install(sig);
+        for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig);
+    });
 }
 
-void unguardTemp() {
-    signalTempPath[0] = '\0';
+int claimSlot() {
+    for (int i = 0; i < kTempSlots; ++i) {
+        int expected = -1;
+        if (tempSlots[i].folder.compare_exchange_strong(expected, -2)) return i;
+    }
+    return -1;
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+void armSlot(int slot, int folder, const std::string& name) {
+    std::memcpy(tempSlots[slot].name, name.c_str(), name.size() + 1);
+    tempSlots[slot].folder.store(folder, std::memory_order_release);
 }
 
-std::string nameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+void releaseSlot(int slot) {
+    if (slot >= 0) tempSlots[slot].folder.store(-1, std::memory_order_release);
 }
 
-mode_t newFileMode() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return static_cast<mode_t>(0666 & ~mask);
+// A short random name, so that any name the file system takes can be the target's.
+std::string tempName() {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<uint64_t> counter{0};
+    uint8_t random[kTempRandom];
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        uint64_t x = static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15u ^
+                     static_cast<uint64_t>(std::time(nullptr)) ^ counter.fetch_add(1) << 40;
+        for (uint8_t& r : random) {
+            x = x * 6364136223846793005u + 1442695040888963407u;
+            r = static_cast<uint8_t>(x >> 56);
+        }
+    }
+    std::string name = kTempPrefix;
+    for (const uint8_t r : random) name += kLetters[r % (sizeof kLetters - 1)];
+    return name;
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    if (a.st_dev == b.st_dev && a.st_ino == b.st_ino) return true;
+    // Two nodes of one device are the same device.
+    const bool blocks = S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode);
+    const bool chars = S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode);
+    return (blocks || chars) && a.st_rdev == b.st_rdev;
 }
 
-// Makes the renamed file durable by syncing its folder; a folder that cannot be opened
-// or synced does not undo a complete write.
-void syncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
+bool isStandardOutput(int fd) {
+    struct stat a, b;
+    return fd == STDOUT_FILENO || (fstat(fd, &a) == 0 && fstat(STDOUT_FILENO, &b) == 0 &&
+                                   a.st_dev == b.st_dev && a.st_ino == b.st_ino);
+}
+
+bool allDigits(const std::string& s) {
+    if (s.empty() || s.size() > 9) return false;
+    for (const char c : s) {
+        if (c < '0' || c > '9') return false;
+    }
+    return true;
+}
+
+// Whether a folder, resolved, lists this process's descriptors: /proc/PID/fd or
+// /proc/PID/task/TID/fd.
+bool isDescriptorFolder(const std::string& folder) {
+    const std::string proc = "/proc/" + std::to_string(getpid());
+    if (folder == proc + "/fd") return true;
+    const std::string task = proc + "/task/";
+    if (folder.rfind(task, 0) != 0 || !folder.ends_with("/fd")) return false;
+    return allDigits(folder.substr(task.size(), folder.size() - task.size() - 3));
+}
+
+// Where an output path leads: one of this process's descriptors, or a name in a folder
+// that is not a symbolic link. Links are followed one at a time, so that a link that
+// leads nowhere yet has its target created rather than being replaced itself.
+struct Destination {
+    int descriptor = -1;
+    std::string folder;
+    std::string name;
+};
+
+bool resolveOutput(std::string path, Destination* d) {
+    constexpr int kMaxLinks = 40;  // as the kernel's own limit: a longer chain is a loop
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        const std::size_t slash = path.rfind('/');
+        const std::string parent =
+            slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (name.empty()) return false;
+        char* resolved = realpath(parent.c_str(), nullptr);
+        if (resolved == nullptr) return false;
+        const std::string folder = resolved;
+        std::free(resolved);
+        if (isDescriptorFolder(folder) && allDigits(name)) {
+            d->descriptor = std::atoi(name.c_str());
+            return true;
+        }
+        const std::string at = (folder == "/" ? "" : folder) + "/" + name;
+        struct stat st;
+        if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            d->folder = folder;
+            d->name = name;
+            return true;
+        }
+        std::string target(static_cast<std::size_t>(st.st_size) + 1, '\0');
+        const ssize_t n = readlink(at.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return false;
+        target.resize(static_cast<std::size_t>(n));
+        path = target[0] == '/' ? target : folder + "/" + target;
+    }
+    return false;
+}
+
+// Opens a folder for the *at calls; one that may not be listed can still be written.
+int openFolder(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd;
+}
+
+int openInPlace(OutputFile* out, int fd) {
+    out->fp = fdopen(fd, "wb");
+    if (out->fp == nullptr) {
+        close(fd);
+        return kStatusOutputOpen;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    // Appended writes cannot go back to the header.
+    out->canSeek = (flags & O_APPEND) == 0 && lseek(fd, 0, SEEK_CUR) >= 0;
+    out->isStdout = isStandardOutput(fd);
+    return kStatusFinished;
+}
+
+// Creates the temporary file beside the target: the target's owner, group and
+// permissions (not its set-id bits) when it replaces one, the umask's for a new file.
+int openTemporary(OutputFile* out, const struct stat* replaced) {
+    out->slot = claimSlot();
+    if (out->slot < 0) {
+        outputDiscard(out);
+        return kStatusOutputOpen;
+    }
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        out->temp = tempName();
+        armSlot(out->slot, out->folder, out->temp);
+        fd = openat(out->folder, out->temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    replaced != nullptr ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        out->temp.clear();  // never created: the name may be another's
+        outputDiscard(out);
+        return kStatusOutputOpen;
+    }
+    bool ok = true;
+    if (replaced != nullptr) {
+        // Only root may give a file away; anyone may keep the group if a member of it.
+        if (fchown(fd, replaced->st_uid, replaced->st_gid) != 0) {
+            (void)!fchown(fd, static_cast<uid_t>(-1), replaced->st_gid);
+        }
+        ok = fchmod(fd, replaced->st_mode & 0777) == 0;
+    }
+    if (ok) out->fp = fdopen(fd, "wb");
+    if (out->fp == nullptr) {
+        close(fd);
+        outputDiscard(out);
+        return kStatusOutputOpen;
+    }
+    out->canSeek = true;
+    return kStatusFinished;
 }
 
 }  // namespace
@@ -76,80 +245,75 @@ int inputOpen(const char* path, FILE** fp) {
     return kStatusFinished;
 }
 
-int outputOpen(OutputFile* out, const char* path, FILE* input) {
-    out->fp = nullptr;
-    out->canSeek = false;
-    out->target.clear();
-    out->temp.clear();
+int outputOpenDescriptor(OutputFile* out, int fd, const struct stat* input) {
+    *out = OutputFile{};
+    installSignalHandlers();
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return kStatusOutputOpen;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return kStatusOutputOpen;
+    if (input != nullptr && sameFile(st, *input)) return kStatusOutputOpen;
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (own < 0) return kStatusOutputOpen;
+    return openInPlace(out, own);
+}
 
-    if (path[0] == '\0') return kStatusOutputOpen;
-    struct stat target;
-    const bool exists = stat(path, &target) == 0;
-    // Writing over the input would destroy it (devices and pipes hold no data to lose).
-    if (exists && S_ISREG(target.st_mode) && input != nullptr) {
-        struct stat in;
-        if (fstat(fileno(input), &in) == 0 && sameFile(in, target)) return kStatusOutputOpen;
-    }
+int outputOpen(OutputFile* out, const char* path, const struct stat* input) {
+    *out = OutputFile{};
+    installSignalHandlers();
+    Destination d;
+    if (path[0] == '\0' || !resolveOutput(path, &d)) return kStatusOutputOpen;
+    if (d.descriptor >= 0) return outputOpenDescriptor(out, d.descriptor, input);
 
-    if (exists && !S_ISREG(target.st_mode)) {
-        // A device or pipe: written in place.
-        out->fp = std::fopen(path, "wb");
-        if (out->fp == nullptr) return kStatusOutputOpen;
-        out->canSeek = lseek(fileno(out->fp), 0, SEEK_CUR) >= 0;
-        return kStatusFinished;
-    }
-
-    // Replace the file a symbolic link points at, not the link.
-    std::string finalPath = path;
-    if (exists) {
-        if (access(path, W_OK) != 0) return kStatusOutputOpen;
-        if (char* resolved = realpath(path, nullptr)) {
-            finalPath = resolved;
-            std::free(resolved);
-        }
-    }
-    std::string temp = folderOf(finalPath) + "/." + nameOf(finalPath) + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return kStatusOutputOpen;
-    guardTemp(temp);
-    // A replaced file keeps its permissions (not set-id bits); a new one gets the umask's.
-    const mode_t mode = exists ? (target.st_mode & 0777) : newFileMode();
-    if (fchmod(fd, mode) != 0 || (out->fp = fdopen(fd, "wb")) == nullptr) {
-        close(fd);
-        unlink(temp.c_str());
-        unguardTemp();
+    const int folder = openFolder(d.folder);
+    if (folder < 0) return kStatusOutputOpen;
+    struct stat st;
+    const bool exists = fstatat(folder, d.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    // A link here was made after the path was resolved; a folder is not a file.
+    bool refused = exists && (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode));
+    // Writing over the input would destroy it, or read back what is being written.
+    refused = refused || (exists && input != nullptr && sameFile(st, *input));
+    refused = refused ||
+              (exists && S_ISREG(st.st_mode) && faccessat(folder, d.name.c_str(), W_OK, 0) != 0);
+    if (refused) {
+        close(folder);
         return kStatusOutputOpen;
     }
-    out->canSeek = true;
-    out->target = finalPath;
-    out->temp = temp;
-    return kStatusFinished;
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or pipe: written in place.
+        const int fd = openat(folder, d.name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        close(folder);
+        return fd < 0 ? kStatusOutputOpen : openInPlace(out, fd);
+    }
+    out->folder = folder;
+    out->name = d.name;
+    return openTemporary(out, exists ? &st : nullptr);
 }
 
 int outputCommit(OutputFile* out) {
-    FILE* fp = out->fp;
+    bool ok = std::fflush(out->fp) == 0;
+    if (ok && out->folder >= 0) ok = fsync(fileno(out->fp)) == 0;
+    ok = (std::fclose(out->fp) == 0) && ok;
     out->fp = nullptr;
-    bool ok = std::fflush(fp) == 0;
-    if (ok && !out->temp.empty()) ok = fsync(fileno(fp)) == 0;
-    ok = (std::fclose(fp) == 0) && ok;
-    if (out->temp.empty()) return ok ? kStatusFinished : kStatusWrite;
+    if (out->folder < 0) return ok ? kStatusFinished : kStatusWrite;
 
-    if (ok) ok = std::rename(out->temp.c_str(), out->target.c_str()) == 0;
+    if (ok) ok = renameat(out->folder, out->temp.c_str(), out->folder, out->name.c_str()) == 0;
     if (!ok) {
-        unlink(out->temp.c_str());
-        unguardTemp();
+        outputDiscard(out);
         return kStatusWrite;
     }
-    unguardTemp();
-    syncFolder(folderOf(out->target));
+    releaseSlot(out->slot);
+    // Makes the rename durable; a folder that cannot be synced does not undo the write.
+    fsync(out->folder);
+    close(out->folder);
+    *out = OutputFile{};
     return kStatusFinished;
 }
 
 void outputDiscard(OutputFile* out) {
     if (out->fp != nullptr) std::fclose(out->fp);
-    out->fp = nullptr;
-    if (!out->temp.empty()) {
-        unlink(out->temp.c_str());
-        unguardTemp();
-    }
+    if (!out->temp.empty()) unlinkat(out->folder, out->temp.c_str(), 0);
+    releaseSlot(out->slot);
+    if (out->folder >= 0) close(out->folder);
+    *out = OutputFile{};
 }

@@ -15,20 +15,16 @@ int decodeFile(FILE* from, FILE* to, bool /*toCanSeek*/, uint8_t /*variant*/) {
     return convertAdpToWave(from, to);
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, bool* toStdout) {
     if (argc != 3) return kStatusUsage;
-    return convertFiles(argv[1], argv[2], decodeFile, 0);
+    return convertFiles(argv[1], argv[2], decodeFile, 0, toStdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = run(argc, argv);
-    if (status == kStatusUsage) {
-        std::printf("%s", kUsageHeader);
-        std::printf("%s", kDecoderUsage);
-    } else {
-        std::printf("%s", statusMessage(status));
-    }
+    bool toStdout = false;
+    const int status = run(argc, argv, &toStdout);
+    printOutcome(status, kDecoderUsage, toStdout);
     return statusExitCode(status);
 }

@@ -2,7 +2,8 @@
 //
 //   kestrune-adpcm-enc <Input Pcm File> <Output Adpcm File> <Method>
 //
-// One conversion per run, one status line on standard output.
+// One conversion per run, one status line on standard output (on standard error when the
+// output itself is standard output).
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -34,23 +35,19 @@ const Method* findMethod(const char* arg) {
     return nullptr;
 }
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, bool* toStdout) {
     if (argc != 4) return kStatusUsage;
     const Method* method = findMethod(argv[3]);
     if (method == nullptr) return kStatusUsage;
 
-    return convertFiles(argv[1], argv[2], convertWaveToAdp, method->variant);
+    return convertFiles(argv[1], argv[2], convertWaveToAdp, method->variant, toStdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int status = run(argc, argv);
-    if (status == kStatusUsage) {
-        std::printf("%s", kUsageHeader);
-        std::printf("%s", kEncoderUsage);
-    } else {
-        std::printf("%s", statusMessage(status));
-    }
+    bool toStdout = false;
+    const int status = run(argc, argv, &toStdout);
+    printOutcome(status, kEncoderUsage, toStdout);
     return statusExitCode(status);
 }

@@ -1,0 +1,90 @@
+// The output's promises against hostile and unlucky surroundings: links, descriptors,
+// signals, limits, owners, long names and moving folders. Each row is a bash script run
+// in a fresh folder holding in.wav and the outputs the tools make of it the plain way
+// (ref.adp, ref.wav); it exits 0 when the promise held. No row may leave a temporary file.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/testSupport.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    const char* script;
+};
+
+const Case kCases[] = {
+    {"DanglingLinkGetsItsTargetCreated",
+     "ln -s sub/t.adp d; [ \"$($E in.wav d 4ADP2)\" = \"$OPEN\" ]; [ -L d ];"
+     "mkdir sub; $E in.wav d 4ADP2 >/dev/null; [ -L d ]; cmp sub/t.adp ref.adp"},
+    {"LinkLoopIsRefused",
+     "ln -s l1 l2; ln -s l2 l1; [ \"$($E in.wav l1 4ADP2)\" = \"$OPEN\" ]; [ -L l1 ]"},
+    {"LinkToADeletedStandardOutput",
+     "ln -s /proc/self/fd/1 so; exec 3>f; rm f; $E in.wav so 4ADP2 >&3 2>msg; [ -L so ];"
+     "cmp /proc/$$/fd/3 ref.adp; [ \"$(cat msg)\" = \"$DONE\" ]"},
+    {"StandardOutputIsAppendedTo",
+     "echo old >log; $E in.wav /dev/stdout 4ADP2 >>log 2>msg; (echo old; cat ref.adp) | cmp - log;"
+     "[ \"$(cat msg)\" = \"$DONE\" ]"},
+    {"StandardOutputThroughAPipeIsExact",
+     "$E in.wav /dev/stdout 4ADP2 2>/dev/null | cat >x; cmp x ref.adp;"
+     "$D ref.adp /proc/self/fd/1 2>/dev/null | cat >y; cmp y ref.wav"},
+    {"OtherDescriptorKeepsTheStatusLineOnStandardOutput",
+     "$E in.wav /dev/fd/3 4ADP2 3>x >msg; cmp x ref.adp; [ \"$(cat msg)\" = \"$DONE\" ]"},
+    {"SameDeviceInAndOutIsRefused",
+     "[ \"$($E /dev/null /dev/null 4ADP2)\" = \"$OPEN\" ]; [ \"$($D /dev/zero /dev/zero)\" = "
+     "\"$OPEN\" ];"
+     "cp in.wav keep; [ \"$($E in.wav /dev/fd/3 4ADP2 3<>in.wav)\" = \"$OPEN\" ]; cmp keep in.wav"},
+    {"LongestNameWorks",
+     "n=$(printf 'n%.0s' $(seq 255)); $E in.wav $n 4ADP2 >/dev/null; cmp $n ref.adp"},
+    {"ReplacedFileKeepsItsOwnerAndMode",
+     "[ $(id -u) = 0 ] || exit 0; echo old >o; chown 65534:65534 o; chmod 4640 o;"
+     "$E in.wav o 4ADP2 >/dev/null; [ \"$(stat -c '%u:%g %a' o)\" = '65534:65534 640' ]"},
+    {"FileSizeLimitIsAWriteError",
+     "echo old >o; (ulimit -f 4; $E in.wav o 4ADP2 >msg || echo $? >rc); [ \"$(cat msg)\" = "
+     "'Write error!' ]; [ $(cat rc) = 1 ]; [ \"$(cat o)\" = old ]"},
+    // A run stalled on its input, killed by each signal that ends a process: no temporary
+    // file, the old output kept. Job control keeps INT and QUIT at their defaults.
+    {"EverySignalRemovesTheTemporaryFile",
+     "set -m; mkfifo f; echo old >o; for s in HUP INT QUIT TERM ALRM USR1 USR2 PIPE VTALRM PROF "
+     "XCPU RTMIN; do $E f o 4ADP2 >/dev/null & pid=$!; exec 7>f; head -c 3000 in.wav >&7;"
+     "waittemp .; kill -$s $pid; wait $pid && exit 1; exec 7>&-; notemp .; [ \"$(cat o)\" = old ]; "
+     "done"},
+    {"IgnoredSignalsStayIgnored",
+     "mkfifo f; trap '' HUP INT; $E f o 4ADP2 >msg & pid=$!; exec 7>f; head -c 3000 in.wav >&7;"
+     "waittemp .; kill -HUP $pid; kill -INT $pid; kill -XFSZ $pid; tail -c +3001 in.wav >&7;"
+     "exec 7>&-; wait $pid; cmp o ref.adp"},
+    {"MovedFolderTakesItsTemporaryFileAlong",
+     "mkfifo f; mkdir a; $E f a/o 4ADP2 >/dev/null & pid=$!; exec 7>f; head -c 3000 in.wav >&7;"
+     "waittemp a; mv a b; kill -TERM $pid; wait $pid && exit 1; notemp b;"
+     "mkdir c; $E f c/o 4ADP2 >/dev/null & pid=$!; exec 7>f; head -c 3000 in.wav >&7;"
+     "waittemp c; mv c d; tail -c +3001 in.wav >&7; exec 7>&-; wait $pid; cmp d/o ref.adp"},
+};
+
+class OutputSafety : public ::testing::TestWithParam<Case> {};
+
+TEST_P(OutputSafety, Holds) {
+    TempDir dir;
+    std::vector<int16_t> samples(20000);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = static_cast<int16_t>(8000 * std::sin(0.05 * static_cast<double>(i)));
+    }
+    writeFile(dir.file("in.wav"), monoWave(samples, 16000));
+    const std::string prelude =
+        "set -eu; cd '" + dir.path +
+        "'; E='" KESTRUNE_ENC "'; D='" KESTRUNE_DEC
+        "'; DONE='CONVERT FINISHED!!'; OPEN='OUTPUT FILE OPEN ERROR!!!!';"
+        "waittemp() { for i in $(seq 500); do ls -A \"$1\" | grep -q '^\\.kestrune-' && return 0;"
+        " sleep 0.01; done; return 1; };"
+        "notemp() { ! ls -A \"$1\" | grep -q '^\\.kestrune-'; };"
+        "$E in.wav ref.adp 4ADP2 >/dev/null; $D ref.adp ref.wav >/dev/null;";
+    EXPECT_EQ(shell(prelude + GetParam().script), 0);
+    EXPECT_EQ(shell("cd '" + dir.path + "' && [ -z \"$(find . -name '.kestrune-*')\" ]"), 0)
+        << "a temporary file was left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OutputSafety, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
