@@ -19,28 +19,25 @@ void reconstruct(uint8_t variant, AdpcmParam* rec, uint8_t code) {
     rec->pcm = repcmconv(variant, rec->estimate);
 }
 
-// Encoder state of the process: one stream at a time.
-AdpcmParam param_enc{};
-uint8_t count_tmp = 0;     // codes waiting for a byte to fill
-uint8_t pendingCodes = 0;  // those codes, earliest in the most significant bits
-
 template <uint8_t Variant>
-int32_t encodeBlock(const int16_t* samples, uint32_t sampleCount, uint8_t* out) {
+int32_t encodeBlock(EncoderStream* stream, const int16_t* samples, uint32_t sampleCount,
+                    uint8_t* out) {
     constexpr uint8_t kWidth = length[Variant];
     constexpr uint8_t kPerByte = count[Variant];
-    StreamState<Variant> s = streamStart<Variant>(param_enc.estimate, param_enc.pointer);
+    AdpcmParam& param = stream->param;
+    StreamState<Variant> s = streamStart<Variant>(param.estimate, param.pointer);
     uint8_t* const start = out;
-    uint8_t code = static_cast<uint8_t>(param_enc.code);
+    uint8_t code = static_cast<uint8_t>(param.code);
     uint32_t i = 0;
 
     // Complete a byte left pending by an earlier call.
-    for (; count_tmp != 0 && i < sampleCount; ++i) {
+    for (; stream->pendingCount != 0 && i < sampleCount; ++i) {
         code = encodeSample<Variant>(s, samples[i]);
-        pendingCodes = static_cast<uint8_t>((pendingCodes << kWidth) | code);
-        if (++count_tmp == kPerByte) {
-            *out++ = pendingCodes;
-            count_tmp = 0;
-            pendingCodes = 0;
+        stream->pendingCodes = static_cast<uint8_t>((stream->pendingCodes << kWidth) | code);
+        if (++stream->pendingCount == kPerByte) {
+            *out++ = stream->pendingCodes;
+            stream->pendingCount = 0;
+            stream->pendingCodes = 0;
         }
     }
     // Whole bytes.
@@ -55,27 +52,25 @@ int32_t encodeBlock(const int16_t* samples, uint32_t sampleCount, uint8_t* out) 
     // Codes that do not fill a byte wait for the next call.
     for (; i < sampleCount; ++i) {
         code = encodeSample<Variant>(s, samples[i]);
-        pendingCodes = static_cast<uint8_t>((pendingCodes << kWidth) | code);
-        ++count_tmp;
+        stream->pendingCodes = static_cast<uint8_t>((stream->pendingCodes << kWidth) | code);
+        ++stream->pendingCount;
     }
 
     if (sampleCount != 0) {
-        param_enc.pcm = repcmconv(Variant, s.estimate);
-        param_enc.code = static_cast<int8_t>(code);
+        param.pcm = repcmconv(Variant, s.estimate);
+        param.code = static_cast<int8_t>(code);
     }
-    param_enc.estimate = s.estimate;
-    param_enc.pointer = static_cast<int16_t>(s.at->pointer);
+    param.estimate = s.estimate;
+    param.pointer = static_cast<int16_t>(s.at->pointer);
     return static_cast<int32_t>(out - start);
 }
 
-// Decoder state of the process: one stream at a time.
-AdpcmParam param_dec{};
-
 template <uint8_t Variant>
-int32_t decodeBlock(const uint8_t* bytes, uint32_t byteCount, int16_t* out) {
+int32_t decodeBlock(DecoderStream* stream, const uint8_t* bytes, uint32_t byteCount, int16_t* out) {
     constexpr uint8_t kWidth = length[Variant];
     constexpr uint8_t kPerByte = count[Variant];
-    StreamState<Variant> s = streamStart<Variant>(param_dec.estimate, param_dec.pointer);
+    AdpcmParam& param = stream->param;
+    StreamState<Variant> s = streamStart<Variant>(param.estimate, param.pointer);
     for (uint32_t i = 0; i < byteCount; ++i) {
         const uint8_t byte = bytes[i];
         for (int k = kPerByte - 1; k >= 0; --k) {
@@ -83,13 +78,16 @@ int32_t decodeBlock(const uint8_t* bytes, uint32_t byteCount, int16_t* out) {
                 s, static_cast<uint8_t>((byte >> (k * kWidth)) & anddata[Variant]));
         }
     }
-    if (byteCount != 0)
-        param_dec.code = static_cast<int8_t>(bytes[byteCount - 1] & anddata[Variant]);
-    param_dec.estimate = s.estimate;
-    param_dec.pointer = static_cast<int16_t>(s.at->pointer);
-    param_dec.pcm = repcmconv(Variant, s.estimate);
+    if (byteCount != 0) param.code = static_cast<int8_t>(bytes[byteCount - 1] & anddata[Variant]);
+    param.estimate = s.estimate;
+    param.pointer = static_cast<int16_t>(s.at->pointer);
+    param.pcm = repcmconv(Variant, s.estimate);
     return static_cast<int32_t>(byteCount * kPerByte);
 }
+
+// The streams of the process-wide block coders.
+EncoderStream enc_stream{};
+DecoderStream dec_stream{};
 
 }  // namespace
 
@@ -120,26 +118,38 @@ void enc(uint8_t variant, AdpcmParam* rec) {
     reconstruct(variant, rec, code);
 }
 
+int32_t encodeStream(EncoderStream* stream, uint8_t variant, const int16_t* samples,
+                     uint32_t sampleCount, uint8_t* out) {
+    if (variant == kVariant4Bit)
+        return encodeBlock<kVariant4Bit>(stream, samples, sampleCount, out);
+    if (variant == kVariant2Bit)
+        return encodeBlock<kVariant2Bit>(stream, samples, sampleCount, out);
+    return 0;
+}
+
+int32_t decodeStream(DecoderStream* stream, uint8_t variant, const uint8_t* bytes,
+                     uint32_t byteCount, int16_t* out) {
+    if (variant == kVariant4Bit) return decodeBlock<kVariant4Bit>(stream, bytes, byteCount, out);
+    if (variant == kVariant2Bit) return decodeBlock<kVariant2Bit>(stream, bytes, byteCount, out);
+    return 0;
+}
+
 int32_t tarquel_enc(uint8_t mode, uint8_t variant, const int16_t* samples, uint32_t sampleCount,
                     uint8_t* out) {
     switch (mode) {
         case kModeReset:
-            param_enc.estimate = 0;
-            param_enc.pointer = 0;
-            count_tmp = 0;
-            pendingCodes = 0;
+            enc_stream.param.estimate = 0;
+            enc_stream.param.pointer = 0;
+            enc_stream.pendingCount = 0;
+            enc_stream.pendingCodes = 0;
             return 0;
         case kModeReadOut:
             // Bits 15..8 of the estimate (shifted arithmetically) and the pointer.
-            out[0] = static_cast<uint8_t>(param_enc.estimate >> 8);
-            out[1] = static_cast<uint8_t>(param_enc.pointer);
+            out[0] = static_cast<uint8_t>(enc_stream.param.estimate >> 8);
+            out[1] = static_cast<uint8_t>(enc_stream.param.pointer);
             return 0;
         case kModeCode:
-            if (variant == kVariant4Bit)
-                return encodeBlock<kVariant4Bit>(samples, sampleCount, out);
-            if (variant == kVariant2Bit)
-                return encodeBlock<kVariant2Bit>(samples, sampleCount, out);
-            return 0;
+            return encodeStream(&enc_stream, variant, samples, sampleCount, out);
         default:
             return 0;
     }
@@ -149,13 +159,11 @@ int32_t tarquel_dec(uint8_t mode, uint8_t variant, const uint8_t* bytes, uint32_
                     int16_t* out) {
     switch (mode) {
         case kModeReset:
-            param_dec.estimate = 0;
-            param_dec.pointer = 0;
+            dec_stream.param.estimate = 0;
+            dec_stream.param.pointer = 0;
             return 0;
         case kModeCode:
-            if (variant == kVariant4Bit) return decodeBlock<kVariant4Bit>(bytes, byteCount, out);
-            if (variant == kVariant2Bit) return decodeBlock<kVariant2Bit>(bytes, byteCount, out);
-            return 0;
+            return decodeStream(&dec_stream, variant, bytes, byteCount, out);
         default:
             return 0;
     }

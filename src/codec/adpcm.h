@@ -140,21 +140,43 @@ void enc(uint8_t variant, AdpcmParam* rec);
 // rec->code is left as it was.
 void dec(uint8_t variant, AdpcmParam* rec);
 
-// Block encoder over the process-wide encoder state.
+// Encoder state of one stream: the codec state and the codes that do not yet fill a byte.
+// Value-initialise to reset.
+struct EncoderStream {
+    AdpcmParam param;
+    uint8_t pendingCount;  // codes waiting for a byte to fill
+    uint8_t pendingCodes;  // those codes, earliest in the most significant bits
+};
+
+// Encodes the samples, continuing from the stream's state, and writes every completed
+// byte (earliest code in the most significant bits); returns the number of bytes. out
+// must hold (pendingCount + sampleCount) / count[variant] bytes. An unsupported variant
+// does nothing and returns 0.
+int32_t encodeStream(EncoderStream* stream, uint8_t variant, const int16_t* samples,
+                     uint32_t sampleCount, uint8_t* out);
+
+// Decoder state of one stream; value-initialise to reset.
+struct DecoderStream {
+    AdpcmParam param;
+};
+
+// Unpacks byteCount bytes into codes (earliest in the most significant bits) and decodes
+// them, continuing from the stream's state, into byteCount * count[variant] samples at
+// out; returns that number. An unsupported variant does nothing and returns 0.
+int32_t decodeStream(DecoderStream* stream, uint8_t variant, const uint8_t* bytes,
+                     uint32_t byteCount, int16_t* out);
+
+// Block encoder over the process-wide encoder stream, for one stream at a time.
 //   mode 0: reset the state and drop pending codes; returns 0.
 //   mode 2: write the estimate's bits 15..8 and the pointer's low byte to out[0..1]; returns 0.
-//   mode 4: encode the samples, continuing from the state, and write every completed byte
-//           (earliest code in the most significant bits); returns the number of bytes.
-//           out must hold (pending codes + sampleCount) / count[variant] bytes.
-// Other modes, and mode 4 with an unsupported variant, do nothing and return 0.
+//   mode 4: encodeStream on the process-wide stream.
+// Other modes do nothing and return 0.
 int32_t tarquel_enc(uint8_t mode, uint8_t variant, const int16_t* samples, uint32_t sampleCount,
                     uint8_t* out);
 
-// Block decoder over the process-wide decoder state, the mirror of tarquel_enc.
+// Block decoder over the process-wide decoder stream, the mirror of tarquel_enc.
 //   mode 0: reset the state; returns 0.
-//   mode 4: unpack byteCount bytes into codes (earliest in the most significant bits),
-//           decode them, continuing from the state, into byteCount * count[variant]
-//           samples at out, and return that number.
-// Other modes, and mode 4 with an unsupported variant, do nothing and return 0.
+//   mode 4: decodeStream on the process-wide stream.
+// Other modes do nothing and return 0.
 int32_t tarquel_dec(uint8_t mode, uint8_t variant, const uint8_t* bytes, uint32_t byteCount,
                     int16_t* out);
