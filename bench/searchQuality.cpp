@@ -1,0 +1,105 @@
+// Quality report of the search encoder on the speech corpus: per code width and level,
+// the mean SNR and segmental SNR of what the device plays, the gain over level 0, and
+// the single-core speed.
+//   search_quality [corpus folder]   (default: the corpus in the source tree)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "codec/adpcm.h"
+#include "codec/quality.h"
+#include "codec/search.h"
+#include "wave/waveFile.h"
+
+namespace {
+
+struct Recording {
+    std::string name;
+    uint32_t rate;
+    std::vector<int16_t> samples;
+};
+
+bool load(const std::filesystem::path& path, Recording* r) {
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    if (fp == nullptr) return false;
+    WaveFormat format{};
+    uint32_t bytes = 0;
+    bool ok = waveFileOpen(&format, fp, &bytes) == kWaveOk && format.channels == 1 &&
+              format.bitsPerSample == 16;
+    if (ok) {
+        r->name = path.stem();
+        r->rate = format.sampleRate;
+        r->samples.resize(bytes / 2);
+        r->samples.resize(std::fread(r->samples.data(), 2, r->samples.size(), fp));
+    }
+    std::fclose(fp);
+    return ok;
+}
+
+struct Score {
+    double snr = 0, segSnr = 0;
+};
+
+// Encodes at a level, decodes what was written and measures it against the source.
+Score measure(const Recording& r, uint8_t variant, int level, double* seconds) {
+    const auto start = std::chrono::steady_clock::now();
+    SearchEncoder encoder(variant, level);
+    std::vector<uint8_t> bytes;
+    encoder.encode(r.samples, bytes);
+    encoder.finish(bytes);
+    *seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    std::vector<int16_t> played(bytes.size() * count[variant]);
+    DecoderStream decoder{};
+    decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                 played.data());
+    QualityMeter meter(r.rate);
+    meter.add(r.samples, played);
+    return {meter.snrDb(), meter.segSnrDb()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::filesystem::path folder = argc > 1 ? argv[1] : KESTRUNE_CORPUS;
+    std::vector<Recording> corpus;
+    std::vector<std::filesystem::path> paths;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        if (e.path().extension() == ".wav") paths.push_back(e.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    std::size_t total = 0;
+    for (const auto& p : paths) {
+        Recording r;
+        if (!load(p, &r)) {
+            std::fprintf(stderr, "search_quality: %s: not a mono 16-bit WAVE file\n", p.c_str());
+            return 1;
+        }
+        total += r.samples.size();
+        corpus.push_back(std::move(r));
+    }
+    std::printf("%zu recordings, %zu samples\n", corpus.size(), total);
+    for (const uint8_t variant : {kVariant4Bit, kVariant2Bit}) {
+        std::printf("\n%d-bit  level  beam  SNR dB  segSNR dB  SNR gain  segSNR gain  M samples/s\n",
+                    length[variant]);
+        Score base;
+        for (int level = 0; level < kSearchLevels; ++level) {
+            Score mean;
+            double seconds = 0;
+            for (const Recording& r : corpus) {
+                const Score s = measure(r, variant, level, &seconds);
+                mean.snr += s.snr / static_cast<double>(corpus.size());
+                mean.segSnr += s.segSnr / static_cast<double>(corpus.size());
+            }
+            if (level == 0) base = mean;
+            std::printf("       %5d  %4d  %6.2f  %9.2f  %+8.2f  %+11.2f  %11.3f\n", level,
+                        searchLevel(variant, level).beam, mean.snr, mean.segSnr,
+                        mean.snr - base.snr, mean.segSnr - base.segSnr,
+                        static_cast<double>(total) / seconds / 1e6);
+        }
+    }
+    return 0;
+}

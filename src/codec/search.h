@@ -1,0 +1,104 @@
+// Search encoder: chooses the codes whose playback by the device's fixed decoder is
+// closest to the samples (least total squared error), rather than quantising each
+// sample on its own as enc does.
+//
+// It is a beam search over the decoder's states (estimate, pointer). Every sample, each
+// surviving path is extended by the codes near the sample, paths that reach nearly the
+// same state (the same pointer, estimates within a bucket about a step wide) are merged
+// into the better one, and the best `beam` paths survive. A byte is committed once every
+// path's oldest codes are `delay` samples old: the best path's, and the paths that
+// disagree with it are dropped. Every state a path passes through is computed by the
+// decoder's own step, so the file plays exactly as the search predicted.
+//
+// The reference quantiser's own path is kept among the survivors for as long as it
+// agrees with what has been committed, so the search leaves it only for a path that was
+// better at that point. Level 0 is the reference quantiser itself, byte for byte.
+//
+// One object per stream; no shared state, so streams may be encoded in parallel. The
+// output depends only on the samples and the level, not on how they are split into calls.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "codec/adpcm.h"
+
+// How hard one level searches.
+struct SearchLevel {
+    uint16_t beam;   // surviving paths; 0: the reference quantiser
+    uint8_t window;  // codes tried on each side of the reference's choice
+    uint8_t delay;   // samples before a code is committed
+    int8_t bucket;   // merge bucket width: 2^(bucket + floor(log2 step)); -16: exact states
+};
+
+inline constexpr int kSearchLevels = 10;
+inline constexpr int kDefaultSearchLevel = 5;
+
+// The levels' parameters for a code width.
+const SearchLevel& searchLevel(uint8_t variant, int level);
+
+class SearchEncoder {
+public:
+    // variant: kVariant4Bit or kVariant2Bit; level: 0 ... kSearchLevels - 1.
+    SearchEncoder(uint8_t variant, int level);
+
+    // Encodes the samples and appends every byte that has been decided.
+    void encode(std::span<const int16_t> samples, std::vector<uint8_t>& out);
+
+    // Ends the stream: appends the remaining whole bytes of the best path. Codes that do
+    // not fill a byte are not written. The encoder must not be used afterwards.
+    void finish(std::vector<uint8_t>& out);
+
+    uint8_t variant() const { return variant_; }
+
+private:
+    template <uint8_t Variant>
+    void encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out);
+    template <uint8_t Variant>
+    void step(int32_t sample);
+    template <uint8_t Variant>
+    void commit(std::vector<uint8_t>& out);
+    template <uint8_t Variant>
+    void finishSearch(std::vector<uint8_t>& out);
+
+    uint8_t variant_;
+    SearchLevel level_;
+    EncoderStream greedy_{};  // level 0
+
+    // Surviving paths.
+    std::size_t survivors_ = 1;
+    int reference_ = 0;  // the survivor that is the reference quantiser's path, or -1
+    std::vector<int32_t> estimate_;
+    std::vector<uint8_t> pointer_;
+    std::vector<uint64_t> cost_;     // squared error so far, less what all paths share
+    std::vector<uint64_t> atByte_;   // cost at the last whole byte
+    std::vector<uint64_t> history_;  // codes not yet committed, latest in the lowest bits
+    int pending_ = 0;                // how many
+    int phase_ = 0;                  // samples since the last whole byte
+
+    // Candidates of one sample.
+    std::vector<int32_t> candEstimate_;
+    std::vector<uint8_t> candPointer_;
+    std::vector<uint64_t> candKey_;  // cost << 16 | candidate number: a strict order
+    std::vector<uint16_t> candParent_;
+    std::vector<uint8_t> candCode_;
+    struct Paths {
+        std::vector<int32_t> estimate;
+        std::vector<uint8_t> pointer;
+        std::vector<uint64_t> cost, atByte, history;
+    } next_;  // the survivors being built
+    std::vector<uint32_t> unique_;
+    std::vector<uint64_t> select_;
+
+    // Merge table: open addressing, entries valid when their stamp is the current one.
+    struct Slot {
+        uint32_t stamp;
+        uint32_t key;
+        uint32_t candidate;
+    };
+    std::vector<Slot> table_;
+    uint32_t stamp_ = 0;
+    std::array<uint8_t, kStepRows> bucketShift_{};
+};
