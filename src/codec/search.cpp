@@ -48,6 +48,9 @@ struct Codes {
         return static_cast<uint8_t>(rank < kMagnitudes ? kSign | (kMagnitudes - 1 - rank)
                                                        : rank - kMagnitudes);
     }
+    static constexpr int magnitudeAt(int rank) {
+        return rank < kMagnitudes ? kMagnitudes - 1 - rank : rank - kMagnitudes;
+    }
     static constexpr int rankOf(uint8_t code) {
         const int magnitude = code & (kMagnitudes - 1);
         return (code & kSign) ? kMagnitudes - 1 - magnitude : kMagnitudes + magnitude;
@@ -82,6 +85,12 @@ inline constexpr Moves<Variant> kMoves = makeMoves<Variant>();
 // behind the best is lost anyway.
 constexpr uint64_t kCostCap = (uint64_t{1} << 47) - 1;
 
+// Up to this many candidates, the beam's threshold is found by counting.
+constexpr std::size_t kCountingLimit = 64;
+
+// A merge key no candidate's state has (pointers stop at 90).
+constexpr uint32_t kApart = uint32_t{127} << 17;
+
 }  // namespace
 
 const SearchLevel& searchLevel(uint8_t variant, int level) {
@@ -101,6 +110,7 @@ SearchEncoder::SearchEncoder(uint8_t variant, int level)
     }
     estimate_.assign(paths, 0);
     pointer_.assign(paths, 0);
+
     next_.estimate.assign(paths, 0);
     next_.pointer.assign(paths, 0);
     candEstimate_.resize(candidates);
@@ -108,9 +118,11 @@ SearchEncoder::SearchEncoder(uint8_t variant, int level)
     candKey_.resize(candidates);
     candParent_.resize(candidates);
     candCode_.resize(candidates);
-    unique_.reserve(candidates);
-    select_.reserve(candidates);
-    table_.assign(std::bit_ceil(2 * candidates), Slot{0, 0, 0});
+    unique_.resize(candidates);
+    evicted_.resize(candidates);
+    select_.resize(candidates);
+    table_.assign(std::bit_ceil(4 * candidates), Slot{0, 0});
+    tableShift_ = static_cast<uint8_t>(32 - std::countr_zero(table_.size()));
     for (std::size_t p = 0; p < kStepRows; ++p) {
         const int width = std::bit_width(static_cast<uint32_t>(deltrom[p][variant])) - 1;
         bucketShift_[p] = static_cast<uint8_t>(std::clamp(width + level_.bucket, 0, 16));
@@ -150,100 +162,142 @@ void SearchEncoder::encodeSearch(std::span<const int16_t> samples, std::vector<u
     }
 }
 
-// Extends every path by one sample and keeps the best.
+// Extends every path by one sample and keeps the best. Branch-free where the data
+// decides, since which candidates win is as unpredictable as the signal.
 template <uint8_t Variant>
 void SearchEncoder::step(int32_t sample) {
     using C = Codes<Variant>;
     const Moves<Variant>& moves = kMoves<Variant>;
     const int window = level_.window;
+    const int span = std::min(2 * window + 1, C::kCodes);  // codes tried per path
+    const std::size_t beam = level_.beam;
 
-    // Candidates: every path extended by the codes around the reference's choice.
+    // Raw pointers, so that stores of bytes need not reload the vectors' buffers.
+    const int32_t* const estimates = estimate_.data();
+    const uint8_t* const pointers = pointer_.data();
+    const uint64_t* const costs = cost_.data();
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint16_t* const candParent = candParent_.data();
+    uint8_t* const candCode = candCode_.data();
+    uint32_t* const unique = unique_.data();
+    Slot* const table = table_.data();
+    const int tableShift = tableShift_;
+
+    // Candidates: each path extended by the codes around the reference quantiser's choice.
     std::size_t n = 0;
     std::size_t referenceChild = SIZE_MAX;
     for (std::size_t i = 0; i < survivors_; ++i) {
-        const int32_t estimate = estimate_[i];
-        const uint8_t pointer = pointer_[i];
-        const uint64_t cost = cost_[i];
+        const int32_t estimate = estimates[i];
+        const uint8_t pointer = pointers[i];
+        const uint64_t cost = costs[i];
         StreamState<Variant> reference{estimate, &kStepStates<Variant>[pointer]};
-        const uint8_t chosen = encodeSample<Variant>(reference, sample);
-        const int centre = C::rankOf(chosen);
-        const int lo = std::max(0, centre - window);
-        const int hi = std::min(C::kCodes - 1, centre + window);
-        for (int rank = lo; rank <= hi; ++rank) {
-            const uint8_t code = C::codeAt(rank);
-            const int magnitude = code & (C::kMagnitudes - 1);
+        const int chosen = C::rankOf(encodeSample<Variant>(reference, sample));
+        const int lo = std::clamp(chosen - window, 0, C::kCodes - span);
+        if (static_cast<int>(i) == reference_) {
+            referenceChild = n + static_cast<std::size_t>(chosen - lo);
+        }
+        for (int rank = lo; rank < lo + span; ++rank, ++n) {
+            const int magnitude = C::magnitudeAt(rank);
             const int32_t move = moves.move[pointer][magnitude];
-            const int32_t next = rank < C::kMagnitudes ? std::max(estimate - move, -32768)
-                                                       : std::min(estimate + move, 32767);
+            const int32_t next =
+                std::clamp(estimate + (rank < C::kMagnitudes ? -move : move), -32768, 32767);
             const int64_t error = sample - next;
-            const uint64_t total = std::min(cost + static_cast<uint64_t>(error * error), kCostCap);
-            candEstimate_[n] = next;
-            candPointer_[n] = moves.next[pointer][magnitude];
-            candKey_[n] = total << 16 | n;
-            candParent_[n] = static_cast<uint16_t>(i);
-            candCode_[n] = code;
-            if (static_cast<int>(i) == reference_ && code == chosen) referenceChild = n;
-            ++n;
+            const uint64_t total = cost + static_cast<uint64_t>(error * error);
+            candEstimate[n] = next;
+            candPointer[n] = moves.next[pointer][magnitude];
+            candKey[n] = std::min(total, kCostCap) << 16 | n;
+            candParent[n] = static_cast<uint16_t>(i);
+            candCode[n] = C::codeAt(rank);
         }
     }
 
-    // Merge candidates that reach nearly the same state into the better one. The
-    // reference's own path is kept apart, whatever it meets.
+    // Merge candidates that reach nearly the same state into the better one: a table
+    // entry holds the best candidate of its state so far. The reference's own path has
+    // a state of its own. When two states meet in one entry (rarely, with the table four
+    // times the candidates), the later one takes it and the earlier one is set aside.
     if (++stamp_ == 0) {
-        std::fill(table_.begin(), table_.end(), Slot{0, 0, 0});
+        std::fill(table_.begin(), table_.end(), Slot{0, 0});
         stamp_ = 1;
     }
-    const uint32_t mask = static_cast<uint32_t>(table_.size() - 1);
-    unique_.clear();
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k == referenceChild) continue;
-        const uint8_t pointer = candPointer_[k];
-        const uint32_t bucket =
-            static_cast<uint32_t>(candEstimate_[k] + 32768) >> bucketShift_[pointer];
-        const uint32_t key = (uint32_t{pointer} << 17) | bucket;
-        uint32_t h = (key * 0x9E3779B1u) >> 7;
-        for (;; ++h) {
-            Slot& slot = table_[h & mask];
-            if (slot.stamp != stamp_) {
-                slot = Slot{stamp_, key, static_cast<uint32_t>(unique_.size())};
-                unique_.push_back(static_cast<uint32_t>(k));
-                break;
-            }
-            if (slot.key == key) {
-                uint32_t& kept = unique_[slot.candidate];
-                if (candKey_[k] < candKey_[kept]) kept = static_cast<uint32_t>(k);
-                break;
-            }
+    const uint64_t stamp = uint64_t{stamp_} << 32;
+    std::size_t alive = 0;
+    std::size_t lost = 0;
+    uint32_t* const evicted = evicted_.data();
+    // Siblings often share a state, so they are visited a path apart: an entry is not
+    // read while its last write is still in flight.
+    for (int sibling = 0; sibling < span; ++sibling) {
+        for (std::size_t k = static_cast<std::size_t>(sibling); k < n;
+             k += static_cast<std::size_t>(span)) {
+            const uint8_t pointer = candPointer[k];
+            const uint32_t bucket =
+                static_cast<uint32_t>(candEstimate[k] + 32768) >> bucketShift_[pointer];
+            const uint32_t key = k == referenceChild ? kApart : (uint32_t{pointer} << 17) | bucket;
+            const uint32_t at = (key * 0x9E3779B1u) >> tableShift;
+            Slot& slot = table[at];
+            const bool fresh = (slot.tag & ~uint64_t{0xFFFFFFFF}) != stamp;
+            const bool same = slot.tag == (stamp | key);
+            const uint32_t held = slot.candidate;  // some candidate's number, even when stale
+            // Bitwise, so that no branch hangs on which of the two is better.
+            const uint32_t keepHeld =
+                static_cast<uint32_t>(same) & static_cast<uint32_t>(candKey[held] < candKey[k]);
+            unique[alive] = at;
+            alive += fresh;
+            evicted[lost] = held;
+            lost += !fresh & !same;
+            slot.tag = stamp | key;
+            slot.candidate =
+                static_cast<uint32_t>(k) ^ ((held ^ static_cast<uint32_t>(k)) & (0u - keepHeld));
         }
     }
+    // From entries to their candidates; the reference's path is kept whatever it costs.
+    std::size_t others = 0;
+    for (std::size_t u = 0; u < alive; ++u) {
+        const uint32_t k = table[unique[u]].candidate;
+        unique[others] = k;
+        others += k != referenceChild;
+    }
+    for (std::size_t u = 0; u < lost; ++u) {
+        unique[others] = evicted[u];
+        others += evicted[u] != referenceChild;
+    }
+    alive = others;
 
-    // The best `beam` of them, in the order they were found.
-    const std::size_t beam = level_.beam;
+    // The best `beam` of them, in the order they were found, and the reference's path.
+    // Keys are distinct, so the beam-th smallest is the one with beam - 1 below it;
+    // counting is branch-free, and cheaper than a selection for a few dozen keys.
     uint64_t threshold = UINT64_MAX;
-    if (unique_.size() > beam) {
-        select_.clear();
-        for (const uint32_t k : unique_) select_.push_back(candKey_[k]);
-        std::nth_element(select_.begin(), select_.begin() + static_cast<std::ptrdiff_t>(beam - 1),
-                         select_.end());
-        threshold = select_[beam - 1];
+    if (alive > beam) {
+        uint64_t* const select = select_.data();
+        for (std::size_t u = 0; u < alive; ++u) select[u] = candKey[unique[u]];
+        if (alive <= kCountingLimit) {
+            for (std::size_t u = 0; u < alive; ++u) {
+                std::size_t below = 0;
+                for (std::size_t v = 0; v < alive; ++v) below += select[v] < select[u];
+                threshold = below == beam - 1 ? select[u] : threshold;
+            }
+        } else {
+            std::nth_element(select, select + beam - 1, select + alive);
+            threshold = select[beam - 1];
+        }
     }
     std::size_t kept = 0;
-    const auto take = [&](std::size_t k) {
-        const uint16_t parent = candParent_[k];
-        next_.estimate[kept] = candEstimate_[k];
-        next_.pointer[kept] = candPointer_[k];
-        next_.cost[kept] = candKey_[k] >> 16;
+    // Written whether kept or not, so that no branch hangs on the threshold.
+    const auto take = [&](std::size_t k, bool keep) {
+        const uint16_t parent = candParent[k];
+        next_.estimate[kept] = candEstimate[k];
+        next_.pointer[kept] = candPointer[k];
+        next_.cost[kept] = candKey[k] >> 16;
         next_.atByte[kept] = atByte_[parent];
-        next_.history[kept] = history_[parent] << C::kWidth | candCode_[k];
-        ++kept;
+        next_.history[kept] = history_[parent] << C::kWidth | candCode[k];
+        kept += keep;
     };
-    for (const uint32_t k : unique_) {
-        if (candKey_[k] <= threshold) take(k);
-    }
+    for (std::size_t u = 0; u < alive; ++u) take(unique[u], candKey[unique[u]] <= threshold);
     reference_ = -1;
     if (referenceChild != SIZE_MAX) {
         reference_ = static_cast<int>(kept);
-        take(referenceChild);
+        take(referenceChild, true);
     }
     estimate_.swap(next_.estimate);
     pointer_.swap(next_.pointer);

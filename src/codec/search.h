@@ -88,17 +88,18 @@ private:
         std::vector<int32_t> estimate;
         std::vector<uint8_t> pointer;
         std::vector<uint64_t> cost, atByte, history;
-    } next_;  // the survivors being built
-    std::vector<uint32_t> unique_;
+    } next_;                         // the survivors being built
+    std::vector<uint32_t> unique_;   // the candidates left after merging
+    std::vector<uint32_t> evicted_;  // those set aside by another state's
     std::vector<uint64_t> select_;
 
     // Merge table: open addressing, entries valid when their stamp is the current one.
     struct Slot {
-        uint32_t stamp;
-        uint32_t key;
+        uint64_t tag;  // stamp << 32 | state key
         uint32_t candidate;
     };
     std::vector<Slot> table_;
     uint32_t stamp_ = 0;
+    uint8_t tableShift_ = 0;  // a hash's top bits index the table
     std::array<uint8_t, kStepRows> bucketShift_{};
 };
