@@ -11,27 +11,27 @@ namespace {
 // benchmark corpus to sound no worse than the one below it.
 constexpr std::array<SearchLevel, kSearchLevels> kLevels4Bit = {{
     {0, 0, 0, 0},
-    {2, 2, 6, 0},
-    {3, 3, 8, 0},
-    {4, 3, 8, 0},
-    {6, 3, 8, 0},
-    {8, 3, 8, 0},
-    {12, 4, 8, 0},
-    {16, 5, 10, 0},
-    {32, 8, 10, 0},
-    {64, 8, 12, 0},
+    {2, 1, 6, 0},
+    {3, 1, 8, 0},
+    {4, 2, 8, 0},
+    {6, 2, 8, 0},
+    {10, 2, 8, 0},
+    {16, 2, 8, 0},
+    {24, 3, 8, 0},
+    {32, 3, 10, 0},
+    {64, 5, 10, 0},
 }};
 constexpr std::array<SearchLevel, kSearchLevels> kLevels2Bit = {{
     {0, 0, 0, 0},
-    {2, 2, 8, -2},
-    {3, 2, 8, -2},
-    {4, 2, 8, -2},
-    {6, 2, 12, -2},
-    {8, 2, 12, -2},
-    {12, 2, 16, -2},
-    {16, 2, 16, -2},
+    {2, 1, 8, 0},
+    {3, 1, 10, 0},
+    {4, 1, 12, 0},
+    {6, 1, 12, 0},
+    {10, 1, 12, 0},
+    {16, 1, 12, -1},
     {32, 2, 16, -2},
     {64, 2, 16, -2},
+    {96, 2, 16, -2},
 }};
 
 template <uint8_t Variant>
@@ -99,9 +99,15 @@ const SearchLevel& searchLevel(uint8_t variant, int level) {
 }
 
 SearchEncoder::SearchEncoder(uint8_t variant, int level)
-    : variant_(variant), level_(searchLevel(variant, level)) {
+    : SearchEncoder(variant, searchLevel(variant, level)) {}
+
+SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level)
+    : variant_(variant), level_(level) {
     if (!variantSupported(variant)) level_.beam = 0;
     if (level_.beam == 0) return;
+    // The history of pending codes fits one 64-bit word.
+    const int perByte = count[variant];
+    level_.delay = static_cast<uint8_t>(std::min<int>(level_.delay, 64 / length[variant] - perByte));
     const std::size_t codes = std::size_t{1} << length[variant];
     const std::size_t paths = level_.beam + std::size_t{1};  // and the reference's
     const std::size_t candidates = paths * codes;
@@ -354,6 +360,7 @@ void SearchEncoder::commit(std::vector<uint8_t>& out) {
     reference_ = newReference;
     // What every path shares no longer tells them apart.
     const uint64_t shared = *std::min_element(atByte_.begin(), atByte_.begin() + kept);
+    settled_ += shared;
     for (std::size_t i = 0; i < kept; ++i) {
         cost_[i] -= shared;
         atByte_[i] -= shared;
@@ -365,6 +372,7 @@ void SearchEncoder::finishSearch(std::vector<uint8_t>& out) {
     using C = Codes<Variant>;
     // Codes after the last whole byte are not written, so their error does not count.
     const std::size_t best = bestOf(atByte_, survivors_, reference_);
+    settled_ += atByte_[best];
     for (int left = pending_ - phase_; left >= C::kPerByte; left -= C::kPerByte) {
         const int shift = (left - C::kPerByte + phase_) * C::kWidth;
         out.push_back(static_cast<uint8_t>(history_[best] >> shift));

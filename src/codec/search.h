@@ -43,6 +43,8 @@ class SearchEncoder {
 public:
     // variant: kVariant4Bit or kVariant2Bit; level: 0 ... kSearchLevels - 1.
     SearchEncoder(uint8_t variant, int level);
+    // The same with explicit parameters, for measuring others than the levels'.
+    SearchEncoder(uint8_t variant, const SearchLevel& level);
 
     // Encodes the samples and appends every byte that has been decided.
     void encode(std::span<const int16_t> samples, std::vector<uint8_t>& out);
@@ -52,6 +54,11 @@ public:
     void finish(std::vector<uint8_t>& out);
 
     uint8_t variant() const { return variant_; }
+
+    // After finish, at levels above 0: the squared error, summed over the samples whose
+    // codes were written, of what the decoder plays against them, as the search
+    // predicted it.
+    uint64_t squaredError() const { return settled_; }
 
 private:
     template <uint8_t Variant>
