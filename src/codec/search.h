@@ -83,6 +83,7 @@ private:
     std::vector<uint64_t> atByte_;   // cost at the last whole byte
     std::vector<uint64_t> history_;  // codes not yet committed, latest in the lowest bits
     int pending_ = 0;                // how many
+    uint64_t settled_ = 0;           // cost taken out of every path, the chosen one's included
     int phase_ = 0;                  // samples since the last whole byte
 
     // Candidates of one sample.
