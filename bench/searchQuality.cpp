@@ -12,32 +12,9 @@
 #include "codec/adpcm.h"
 #include "codec/quality.h"
 #include "codec/search.h"
-#include "wave/waveFile.h"
+#include "corpus.h"
 
 namespace {
-
-struct Recording {
-    std::string name;
-    uint32_t rate;
-    std::vector<int16_t> samples;
-};
-
-bool load(const std::filesystem::path& path, Recording* r) {
-    FILE* fp = std::fopen(path.c_str(), "rb");
-    if (fp == nullptr) return false;
-    WaveFormat format{};
-    uint32_t bytes = 0;
-    bool ok = waveFileOpen(&format, fp, &bytes) == kWaveOk && format.channels == 1 &&
-              format.bitsPerSample == 16;
-    if (ok) {
-        r->name = path.stem();
-        r->rate = format.sampleRate;
-        r->samples.resize(bytes / 2);
-        r->samples.resize(std::fread(r->samples.data(), 2, r->samples.size(), fp));
-    }
-    std::fclose(fp);
-    return ok;
-}
 
 struct Score {
     double snr = 0, segSnr = 0;
@@ -65,26 +42,19 @@ Score measure(const Recording& r, uint8_t variant, int level, double* seconds) {
 
 int main(int argc, char** argv) {
     const std::filesystem::path folder = argc > 1 ? argv[1] : KESTRUNE_CORPUS;
-    std::vector<Recording> corpus;
-    std::vector<std::filesystem::path> paths;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) {
-        if (e.path().extension() == ".wav") paths.push_back(e.path());
+    const std::vector<Recording> corpus = loadCorpus(folder);
+    if (corpus.empty()) {
+        std::fprintf(stderr, "search_quality: %s: no corpus of mono 16-bit WAVE files\n",
+                     folder.c_str());
+        return 1;
     }
-    std::sort(paths.begin(), paths.end());
     std::size_t total = 0;
-    for (const auto& p : paths) {
-        Recording r;
-        if (!load(p, &r)) {
-            std::fprintf(stderr, "search_quality: %s: not a mono 16-bit WAVE file\n", p.c_str());
-            return 1;
-        }
-        total += r.samples.size();
-        corpus.push_back(std::move(r));
-    }
+    for (const Recording& r : corpus) total += r.samples.size();
     std::printf("%zu recordings, %zu samples\n", corpus.size(), total);
     for (const uint8_t variant : {kVariant4Bit, kVariant2Bit}) {
-        std::printf("\n%d-bit  level  beam  SNR dB  segSNR dB  SNR gain  segSNR gain  M samples/s\n",
-                    length[variant]);
+        std::printf(
+            "\n%d-bit  level  beam  SNR dB  segSNR dB  SNR gain  segSNR gain  M samples/s\n",
+            length[variant]);
         Score base;
         for (int level = 0; level < kSearchLevels; ++level) {
             Score mean;

@@ -1,12 +1,33 @@
 // The table-driven block coders against the plain per-sample loop: the bytes read as
 // samples (and the first byte choosing how the stream is split into calls) must encode
-// to the same bytes, and decode to the encoder's own reconstruction.
+// to the same bytes, and decode to the encoder's own reconstruction. The search encoder,
+// at a level the first byte also chooses: its bytes decode to the error it predicted, no
+// more than the reference quantiser's, and do not depend on the split.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "codec/adpcm.h"
 #include "codec/reference.h"
+#include "codec/search.h"
+
+namespace {
+
+uint64_t playedError(const std::vector<int16_t>& samples, uint8_t variant,
+                     const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> played(bytes.size() * count[variant]);
+    DecoderStream decoder{};
+    decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                 played.data());
+    uint64_t error = 0;
+    for (size_t i = 0; i < played.size(); ++i) {
+        const int64_t d = int64_t{samples[i]} - played[i];
+        error += static_cast<uint64_t>(d * d);
+    }
+    return error;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -38,6 +59,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             enc(variant, &p);
             if (decoded[i] != p.pcm) std::abort();
         }
+    }
+    const int level = 1 + split % (kSearchLevels - 1);
+    for (const uint8_t variant : {kVariant4Bit, kVariant2Bit}) {
+        std::vector<uint8_t> whole, parts, reference;
+        SearchEncoder one(variant, level), two(variant, level), zero(variant, 0);
+        one.encode(samples, whole);
+        one.finish(whole);
+        two.encode(std::span(samples).first(first), parts);
+        two.encode(std::span(samples).subspan(first), parts);
+        two.finish(parts);
+        zero.encode(samples, reference);
+        if (parts != whole || whole.size() != reference.size()) std::abort();
+        const uint64_t error = playedError(samples, variant, whole);
+        if (error != one.squaredError()) std::abort();
+        if (one.keptReference() && error > playedError(samples, variant, reference)) std::abort();
     }
     return 0;
 }

@@ -373,6 +373,7 @@ void SearchEncoder::finishSearch(std::vector<uint8_t>& out) {
     // Codes after the last whole byte are not written, so their error does not count.
     const std::size_t best = bestOf(atByte_, survivors_, reference_);
     settled_ += atByte_[best];
+    keptReference_ = reference_ >= 0;
     for (int left = pending_ - phase_; left >= C::kPerByte; left -= C::kPerByte) {
         const int shift = (left - C::kPerByte + phase_) * C::kWidth;
         out.push_back(static_cast<uint8_t>(history_[best] >> shift));

@@ -60,6 +60,11 @@ public:
     // predicted it.
     uint64_t squaredError() const { return settled_; }
 
+    // After finish: whether the reference quantiser's own path was still among the
+    // candidates when the written path was chosen. Then the error is never above level
+    // 0's; otherwise the search left it for a path that was better at that point.
+    bool keptReference() const { return keptReference_; }
+
 private:
     template <uint8_t Variant>
     void encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out);
@@ -83,7 +88,8 @@ private:
     std::vector<uint64_t> atByte_;   // cost at the last whole byte
     std::vector<uint64_t> history_;  // codes not yet committed, latest in the lowest bits
     int pending_ = 0;                // how many
-    uint64_t settled_ = 0;           // cost taken out of every path, the chosen one's included
+    uint64_t settled_ = 0;
+    bool keptReference_ = true;           // cost taken out of every path, the chosen one's included
     int phase_ = 0;                  // samples since the last whole byte
 
     // Candidates of one sample.
