@@ -16,33 +16,9 @@ namespace {
 // Samples per block: the payload streams through the encoder in blocks of this size.
 constexpr uint32_t kBlockSamples = 1u << 15;
 
-// Where the codes go: straight to the output, or held in memory when neither the
-// length is known before the payload nor the output can seek back to the header.
-struct CodeSink {
-    FILE* to;
-    bool hold;
-    uint8_t* held;
-    std::size_t heldSize;
-    std::size_t heldCapacity;
-};
-
 int writeAll(FILE* to, const uint8_t* bytes, std::size_t n) {
     if (n == 0) return kStatusFinished;
     return std::fwrite(bytes, 1, n, to) == n ? kStatusFinished : kStatusWrite;
-}
-
-int sinkCodes(CodeSink* sink, const uint8_t* codes, std::size_t n) {
-    if (!sink->hold || n == 0) return writeAll(sink->to, codes, n);
-    if (sink->heldSize + n > sink->heldCapacity) {
-        const std::size_t capacity = std::max(sink->heldCapacity * 2, sink->heldSize + n);
-        auto* grown = static_cast<uint8_t*>(ioHooks.reallocate(sink->held, capacity));
-        if (grown == nullptr) return kStatusMemory;
-        sink->held = grown;
-        sink->heldCapacity = capacity;
-    }
-    std::memcpy(sink->held + sink->heldSize, codes, n);
-    sink->heldSize += n;
-    return kStatusFinished;
 }
 
 int writeHeader(FILE* to, int32_t payloadLength, uint32_t rate, uint8_t variant) {
@@ -72,14 +48,13 @@ void swapLittleEndian(int16_t* samples, uint32_t n) {
 // is known, a short read means the input changed under us; otherwise the end of the
 // stream ends the payload.
 int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t variant,
-                  CodeSink* sink, int32_t* produced) {
+                  AdpWriter* writer) {
     auto* samples = static_cast<int16_t*>(ioHooks.allocate(kBlockSamples * sizeof(int16_t)));
     auto* codes = static_cast<uint8_t*>(ioHooks.allocate(kBlockSamples / count[variant] + 1));
     int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
 
     tarquel_enc(kModeReset, kVariant4Bit, nullptr, 0, nullptr);
     uint64_t left = payloadBytes & ~uint64_t{1};  // an odd last byte is not a sample
-    *produced = 0;
     while (status == kStatusFinished && left > 0) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<uint64_t>(left, kBlockSamples * sizeof(int16_t)));
@@ -92,8 +67,7 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
         const auto n = static_cast<uint32_t>(got / sizeof(int16_t));
         swapLittleEndian(samples, n);
         const int32_t bytes = tarquel_enc(kModeCode, variant, samples, n, codes);
-        status = sinkCodes(sink, codes, static_cast<std::size_t>(bytes));
-        *produced += bytes;
+        status = adpWriterAdd(writer, codes, static_cast<std::size_t>(bytes));
     }
     ioHooks.release(samples);
     ioHooks.release(codes);
@@ -101,6 +75,7 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
 }
 
 constexpr std::size_t kWaveHeaderSize = 44;
+constexpr const char* kShortPayload = "payload shorter than its length field";
 constexpr uint32_t kBlockBytes = 1u << 14;
 
 void putLe(uint8_t* p, uint32_t v, int bytes) {
@@ -129,7 +104,7 @@ int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength)
         static_cast<int16_t*>(ioHooks.allocate(kBlockBytes * count[variant] * sizeof(int16_t)));
     int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
 
-    tarquel_dec(kModeReset, kVariant4Bit, nullptr, 0, nullptr);
+    DecoderStream stream{};
     uint32_t left = payloadLength;
     while (status == kStatusFinished && left > 0) {
         const uint32_t want = std::min(left, kBlockBytes);
@@ -139,7 +114,7 @@ int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength)
             break;
         }
         left -= want;
-        const auto n = static_cast<uint32_t>(tarquel_dec(kModeCode, variant, codes, want, samples));
+        const auto n = static_cast<uint32_t>(decodeStream(&stream, variant, codes, want, samples));
         swapLittleEndian(samples, n);
         status = writeAll(to, reinterpret_cast<const uint8_t*>(samples), n * sizeof(int16_t));
     }
@@ -149,6 +124,53 @@ int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength)
 }
 
 }  // namespace
+
+int adpWriterStart(AdpWriter* w, FILE* to, bool toCanSeek, uint32_t rate, uint8_t variant,
+                   int64_t length) {
+    *w = AdpWriter{to, rate, variant, false, -1, nullptr, 0, 0, 0};
+    if (length >= 0) return writeHeader(to, static_cast<int32_t>(length), rate, variant);
+    if (toCanSeek && (w->headerAt = ftello(to)) >= 0) {
+        return writeHeader(to, 0, rate, variant);  // rewritten at the end
+    }
+    w->hold = true;
+    w->headerAt = -1;
+    return kStatusFinished;
+}
+
+int adpWriterAdd(AdpWriter* w, const uint8_t* codes, std::size_t n) {
+    w->written += n;
+    if (!w->hold || n == 0) return writeAll(w->to, codes, n);
+    if (w->heldSize + n > w->heldCapacity) {
+        const std::size_t capacity = std::max(w->heldCapacity * 2, w->heldSize + n);
+        auto* grown = static_cast<uint8_t*>(ioHooks.reallocate(w->held, capacity));
+        if (grown == nullptr) return kStatusMemory;
+        w->held = grown;
+        w->heldCapacity = capacity;
+    }
+    std::memcpy(w->held + w->heldSize, codes, n);
+    w->heldSize += n;
+    return kStatusFinished;
+}
+
+int adpWriterFinish(AdpWriter* w) {
+    const auto length = static_cast<int32_t>(w->written);
+    if (w->hold) {
+        const int status = writeHeader(w->to, length, w->rate, w->variant);
+        return status == kStatusFinished ? writeAll(w->to, w->held, w->heldSize) : status;
+    }
+    if (w->headerAt < 0) return kStatusFinished;  // the length was known from the start
+    if (fseeko(w->to, w->headerAt, SEEK_SET) != 0 ||
+        writeHeader(w->to, length, w->rate, w->variant) != kStatusFinished ||
+        fseeko(w->to, 0, SEEK_END) != 0) {
+        return kStatusWrite;
+    }
+    return kStatusFinished;
+}
+
+void adpWriterRelease(AdpWriter* w) {
+    ioHooks.release(w->held);
+    w->held = nullptr;
+}
 
 int readAdpHeader(const uint8_t* h, uint16_t* rate, uint32_t* payloadLength) {
     static constexpr uint8_t kFourBit[4] = {0x80, 0x01, 0x01, 0x04};
@@ -201,55 +223,58 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
     const uint64_t payloadBytes =
         lengthKnown ? std::min<uint64_t>(declared, static_cast<uint64_t>(left)) : declared;
 
-    CodeSink sink{to, false, nullptr, 0, 0};
-    off_t headerAt = -1;
-    if (lengthKnown) {
-        const auto codeBytes =
-            static_cast<int32_t>(payloadBytes / sizeof(int16_t) / count[variant]);
-        status = writeHeader(to, codeBytes, format.sampleRate, variant);
-    } else if (toCanSeek && (headerAt = ftello(to)) >= 0) {
-        status = writeHeader(to, 0, format.sampleRate, variant);  // rewritten at the end
-    } else {
-        sink.hold = true;
-    }
-
-    int32_t produced = 0;
+    AdpWriter writer;
+    const int64_t length =
+        lengthKnown ? static_cast<int64_t>(payloadBytes / sizeof(int16_t) / count[variant]) : -1;
+    status = adpWriterStart(&writer, to, toCanSeek, format.sampleRate, variant, length);
     if (status == kStatusFinished) {
-        status = encodePayload(from, payloadBytes, lengthKnown, variant, &sink, &produced);
+        status = encodePayload(from, payloadBytes, lengthKnown, variant, &writer);
     }
-    if (status == kStatusFinished && !lengthKnown) {
-        if (sink.hold) {
-            status = writeHeader(to, produced, format.sampleRate, variant);
-            if (status == kStatusFinished) status = writeAll(to, sink.held, sink.heldSize);
-        } else if (fseeko(to, headerAt, SEEK_SET) != 0 ||
-                   writeHeader(to, produced, format.sampleRate, variant) != kStatusFinished ||
-                   fseeko(to, 0, SEEK_END) != 0) {
-            status = kStatusWrite;
-        }
-    }
-    ioHooks.release(sink.held);
+    if (status == kStatusFinished) status = adpWriterFinish(&writer);
+    adpWriterRelease(&writer);
     return status;
 }
 
-int convertAdpToWave(FILE* from, FILE* to) {
-    std::array<uint8_t, kAdpHeaderSize> header;
-    if (ioHooks.read(header.data(), 1, header.size(), from) != header.size()) {
-        return std::ferror(from) ? kStatusRead : kStatusFormat;
-    }
+const char* adpHeaderProblem(const uint8_t* header, AdpInfo* info) {
     uint16_t rate = 0;
     uint32_t payloadLength = 0;
-    const int variant = readAdpHeader(header.data(), &rate, &payloadLength);
-    if (variant < 0 || rate == 0) return kStatusFormat;
-
+    const int variant = readAdpHeader(header, &rate, &payloadLength);
+    *info = AdpInfo{variant, rate, payloadLength};
+    if (std::memcmp(header, "Audi", 4) != 0) return "not a device file (no \"Audi\" mark)";
+    if (variant < 0) return "not a device file (unknown code description in bytes 4-7)";
+    if (rate == 0) return "not a device file (sample rate 0)";
     // The samples must fit a WAVE file's 32-bit sizes.
     const uint64_t dataBytes = uint64_t{payloadLength} * count[variant] * sizeof(int16_t);
-    if (dataBytes > 0xFFFFFFFFu - 36) return kStatusFormat;
+    if (dataBytes > 0xFFFFFFFFu - 36) return "payload too long for a WAVE file";
+    return nullptr;
+}
+
+int convertAdpToWave(FILE* from, FILE* to, AdpInfo* info, const char** problem) {
+    AdpInfo local{};
+    if (info == nullptr) info = &local;
+    const char* unused = nullptr;
+    if (problem == nullptr) problem = &unused;
+    std::array<uint8_t, kAdpHeaderSize> header;
+    if (ioHooks.read(header.data(), 1, header.size(), from) != header.size()) {
+        if (std::ferror(from)) return kStatusRead;
+        *problem = "too short for a device file's 16-byte header";
+        return kStatusFormat;
+    }
+    *problem = adpHeaderProblem(header.data(), info);
+    if (*problem != nullptr) return kStatusFormat;
     const int64_t left = streamBytesLeft(from);
-    if (left >= 0 && static_cast<uint64_t>(left) < payloadLength) return kStatusFormat;
+    if (left >= 0 && static_cast<uint64_t>(left) < info->payloadLength) {
+        *problem = kShortPayload;
+        return kStatusFormat;
+    }
 
     std::array<uint8_t, kWaveHeaderSize> wave;
-    makeWaveHeader(rate, static_cast<uint32_t>(dataBytes), wave.data());
+    const auto variant = static_cast<uint8_t>(info->variant);
+    const uint32_t dataBytes = info->payloadLength * count[variant] * sizeof(int16_t);
+    makeWaveHeader(info->rate, dataBytes, wave.data());
     const int status = writeAll(to, wave.data(), wave.size());
     if (status != kStatusFinished) return status;
-    return decodePayload(from, to, static_cast<uint8_t>(variant), payloadLength);
+    const int decoded = decodePayload(from, to, variant, info->payloadLength);
+    if (decoded == kStatusFormat) *problem = kShortPayload;
+    return decoded;
 }
