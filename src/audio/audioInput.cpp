@@ -1,0 +1,230 @@
+#include "audio/audioInput.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "adpFile.h"
+
+namespace {
+
+constexpr sf_count_t kBlockFrames = 4096;
+
+sf_count_t memoryLength(void* user) {
+    return static_cast<sf_count_t>(static_cast<MemoryReader*>(user)->bytes.size());
+}
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
+    auto* m = static_cast<MemoryReader*>(user);
+    const auto size = static_cast<sf_count_t>(m->bytes.size());
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->at : size;
+    if (offset < -base || offset > size - base) return -1;
+    m->at = base + offset;
+    return m->at;
+}
+
+sf_count_t memoryRead(void* dst, sf_count_t count, void* user) {
+    auto* m = static_cast<MemoryReader*>(user);
+    const sf_count_t n =
+        std::clamp<sf_count_t>(count, 0, static_cast<sf_count_t>(m->bytes.size()) - m->at);
+    if (n > 0) std::memcpy(dst, m->bytes.data() + m->at, static_cast<std::size_t>(n));
+    m->at += n;
+    return n;
+}
+
+sf_count_t memoryWrite(const void*, sf_count_t, void*) {
+    return 0;
+}
+
+sf_count_t memoryTell(void* user) {
+    return static_cast<MemoryReader*>(user)->at;
+}
+
+}  // namespace
+
+uint32_t defaultDeviceRate(uint32_t sourceRate) {
+    uint32_t best = kAcceptedRates.front();
+    for (const uint32_t rate : kAcceptedRates) {
+        if (rate <= sourceRate) best = rate;
+    }
+    return best;
+}
+
+AudioInput::AudioInput() = default;
+
+AudioInput::~AudioInput() {
+    if (resampler_ != nullptr) soxr_delete(resampler_);
+    if (file_ != nullptr) sf_close(file_);
+    if (spool_ != nullptr) std::fclose(spool_);
+}
+
+bool AudioInput::opened(SNDFILE* file) {
+    file_ = file;
+    if (file_ == nullptr) {
+        error_ = std::string("not audio that can be read: ") + sf_strerror(nullptr);
+        return false;
+    }
+    if (info_.channels < 1 || info_.samplerate < 1) {
+        error_ = "not audio that can be read: no channels or no sample rate";
+        return false;
+    }
+    return true;
+}
+
+bool AudioInput::open(const std::string& path) {
+    if (path != "-") return opened(sf_open(path.c_str(), SFM_READ, &info_));
+    // Standard input is copied to a temporary file, which the system removes on close.
+    spool_ = std::tmpfile();
+    if (spool_ == nullptr) {
+        error_ = std::string("cannot hold standard input: ") + std::strerror(errno);
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), stdin)) > 0) {
+        if (std::fwrite(buffer.data(), 1, n, spool_) != n) {
+            error_ = std::string("cannot hold standard input: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    if (std::ferror(stdin) || std::fflush(spool_) != 0 || std::fseek(spool_, 0, SEEK_SET) != 0) {
+        error_ = "cannot read standard input";
+        return false;
+    }
+    return opened(sf_open_fd(fileno(spool_), SFM_READ, &info_, SF_FALSE));
+}
+
+bool AudioInput::openMemory(std::span<const uint8_t> bytes) {
+    memory_ = MemoryReader{bytes, 0};
+    static SF_VIRTUAL_IO io = {memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    return opened(sf_open_virtual(&io, SFM_READ, &info_, &memory_));
+}
+
+// The largest magnitude of the mixed or chosen channel, read through once.
+bool AudioInput::peak(float* value) {
+    *value = 0;
+    while (refill() > 0) {
+        for (const float v : mono_) *value = std::max(*value, std::fabs(v));
+    }
+    if (!error_.empty()) return false;
+    if (sf_seek(file_, 0, SEEK_SET) != 0) {
+        error_ = "cannot read the audio twice to find its peak";
+        return false;
+    }
+    ended_ = false;
+    return true;
+}
+
+bool AudioInput::start(const AudioOptions& options, uint32_t rate) {
+    if (options.channel < 0 || options.channel > info_.channels) {
+        error_ = "has no channel " + std::to_string(options.channel) + " (it has " +
+                 std::to_string(info_.channels) + ")";
+        return false;
+    }
+    channel_ = options.channel;
+    frames_.resize(static_cast<std::size_t>(kBlockFrames * info_.channels));
+    scale_ = 1;  // the peak is measured unscaled
+    if (options.normalizeDbfs) {
+        float top = 0;
+        if (!peak(&top)) return false;
+        if (top > 0) scale_ = static_cast<float>(std::pow(10.0, *options.normalizeDbfs / 20) / top);
+    } else {
+        scale_ = static_cast<float>(std::pow(10.0, options.gainDb / 20));
+    }
+    if (rate != sourceRate()) {
+        soxr_error_t failure = nullptr;
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        resampler_ = soxr_create(sourceRate(), rate, 1, &failure, &io, &quality, &runtime);
+        outRate_ = rate;
+        if (resampler_ == nullptr || failure != nullptr) {
+            error_ = std::string("cannot resample: ") + soxr_strerror(failure);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads a block of frames into mono_, mixed or one channel taken and scaled.
+std::size_t AudioInput::refill() {
+    mono_.clear();
+    if (ended_) return 0;
+    const sf_count_t got = sf_readf_float(file_, frames_.data(), kBlockFrames);
+    if (got < kBlockFrames) {
+        ended_ = true;
+        if (sf_error(file_) != SF_ERR_NO_ERROR) {
+            error_ = std::string("cannot read the audio: ") + sf_strerror(file_);
+            return 0;
+        }
+    }
+    const int channels = info_.channels;
+    mono_.resize(static_cast<std::size_t>(got));
+    for (std::size_t f = 0; f < mono_.size(); ++f) {
+        const float* frame = &frames_[f * static_cast<std::size_t>(channels)];
+        float v;
+        if (channel_ > 0) {
+            v = frame[channel_ - 1];
+        } else {
+            v = 0;
+            for (int c = 0; c < channels; ++c) v += frame[c];
+            v /= static_cast<float>(channels);
+        }
+        mono_[f] = v;
+    }
+    return mono_.size();
+}
+
+// Appends to ready_ what the resampler makes of `in`; with no input, what it still holds.
+bool AudioInput::resample(std::span<const float> in) {
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t room = (in.size() - at) * outRate_ / sourceRate() + 1024;
+        const std::size_t base = ready_.size();
+        ready_.resize(base + room);
+        std::size_t used = 0, made = 0;
+        const soxr_error_t failure =
+            soxr_process(resampler_, in.empty() ? nullptr : in.data() + at, in.size() - at, &used,
+                         ready_.data() + base, room, &made);
+        ready_.resize(base + made);
+        if (failure != nullptr) {
+            error_ = std::string("cannot resample: ") + failure;
+            return false;
+        }
+        at += used;
+        if (in.empty() ? made == 0 : at == in.size()) return true;
+    }
+}
+
+// Fills ready_ with the next samples at the device rate; false when there are no more.
+bool AudioInput::produce() {
+    ready_.clear();
+    readyAt_ = 0;
+    while (ready_.empty() && !flushed_) {
+        refill();
+        if (!error_.empty()) return false;
+        if (resampler_ == nullptr) {
+            ready_.swap(mono_);
+            flushed_ = ended_ && ready_.empty();
+        } else {
+            if (!mono_.empty() && !resample(mono_)) return false;
+            if (ended_) {
+                if (!resample({})) return false;
+                flushed_ = true;
+            }
+        }
+    }
+    return !ready_.empty();
+}
+
+std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
+    std::size_t n = 0;
+    while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
+        const long rounded = std::lrint(ready_[readyAt_++] * scale_ * 32768.0f);
+        const long kept = std::clamp(rounded, -32768L, 32767L);
+        clipped_ += kept != rounded;
+        out[n++] = static_cast<int16_t>(kept);
+    }
+    return error_.empty() ? static_cast<std::ptrdiff_t>(n) : -1;
+}

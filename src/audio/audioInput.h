@@ -1,0 +1,90 @@
+// Audio of any format libsndfile reads (WAV of every sample type, AIFF, FLAC, Ogg Vorbis,
+// Opus, MP3, ...), delivered as mono 16-bit samples at a device rate: the channels mixed
+// (their mean) or one of them taken, scaled, resampled with soxr at high quality, rounded
+// and clipped, with the clipped samples counted. It streams in blocks, so memory does not
+// grow with the recording's length.
+//
+// A 16-bit source that needs no mixing, scaling or resampling passes through unchanged,
+// sample for sample.
+#pragma once
+
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The device rate a source at this rate is converted to by default: its own when the
+// device plays it, else the highest device rate below it, else the lowest.
+uint32_t defaultDeviceRate(uint32_t sourceRate);
+
+// Bytes in memory read through libsndfile's virtual I/O.
+struct MemoryReader {
+    std::span<const uint8_t> bytes;
+    sf_count_t at = 0;
+};
+
+struct AudioOptions {
+    int channel = 0;                      // 1-based channel to take; 0 mixes them all
+    double gainDb = 0;                    // applied first
+    std::optional<double> normalizeDbfs;  // scale the peak to this level instead
+};
+
+class AudioInput {
+public:
+    AudioInput();
+    ~AudioInput();
+    AudioInput(const AudioInput&) = delete;
+    AudioInput& operator=(const AudioInput&) = delete;
+
+    // Opens a file, or standard input for "-" (copied to a temporary file first, since
+    // most formats must be read more than once). False, with error(), when it is not
+    // audio libsndfile reads.
+    bool open(const std::string& path);
+    // Opens audio held in memory; the bytes must outlive the input.
+    bool openMemory(std::span<const uint8_t> bytes);
+
+    uint32_t sourceRate() const { return static_cast<uint32_t>(info_.samplerate); }
+    int channels() const { return info_.channels; }
+    // Frames (samples per channel) the source says it holds; some formats only estimate.
+    int64_t frames() const { return info_.frames; }
+
+    // Prepares the conversion to `rate`; false, with error(), when the options do not fit
+    // the source (a channel it does not have) or the audio cannot be read.
+    bool start(const AudioOptions& options, uint32_t rate);
+
+    // Fills `out` with the next samples; returns how many (fewer only at the end, 0 once
+    // it is over), or -1 with error() when the audio cannot be read.
+    std::ptrdiff_t read(std::span<int16_t> out);
+
+    uint64_t clipped() const { return clipped_; }
+    const std::string& error() const { return error_; }
+
+private:
+    bool opened(SNDFILE* file);
+    std::size_t refill();
+    bool resample(std::span<const float> in);
+    bool produce();
+    bool peak(float* value);
+
+    SF_INFO info_{};
+    SNDFILE* file_ = nullptr;
+    FILE* spool_ = nullptr;  // standard input, copied
+    MemoryReader memory_;
+    soxr_t resampler_ = nullptr;  // none when the source is at the device rate
+    std::size_t outRate_ = 0;
+
+    int channel_ = 0;
+    float scale_ = 1;
+    bool ended_ = false;    // the source is read to its end
+    bool flushed_ = false;  // and the resampler emptied
+    std::vector<float> frames_, mono_, ready_;
+    std::size_t readyAt_ = 0;
+    uint64_t clipped_ = 0;
+    std::string error_;
+};
