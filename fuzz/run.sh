@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(wave_reader conversion decoder codec)
+[ ${#names[@]} -gt 0 ] || names=(wave_reader conversion decoder codec audio)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DKESTRUNE_FUZZ=ON -DKESTRUNE_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -22,7 +22,8 @@ for name in "${names[@]}"; do
   mkdir -p "$scratch/$name"
   cp fuzz/corpus/"$name"/* "$scratch/$name/"
   log="$scratch/$name.log"
-  if ./build-fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if LSAN_OPTIONS=suppressions=fuzz/lsan-suppressions.txt:print_suppressions=0 \
+     ./build-fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -artifact_prefix=fuzz/artifacts/"$name"- "$scratch/$name" >"$log" 2>&1; then
     echo "fuzz_$name: $(grep -E '^#[0-9]+.*DONE' "$log" | tail -n 1)"
   else

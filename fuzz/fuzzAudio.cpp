@@ -1,0 +1,49 @@
+// Arbitrary bytes read as audio through libsndfile's virtual I/O, and the whole encode
+// that follows: channels mixed or one taken, scaled, resampled to a device rate, rounded
+// and searched. The first byte chooses the options. What is not audio must be refused
+// with a reason; what is audio must end, with every sample a whole byte's codes.
+#include <cstdlib>
+#include <vector>
+
+#include "adpFile.h"
+#include "audio/audioInput.h"
+#include "codec/search.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    const uint8_t choice = data[0];
+    AudioInput audio;
+    if (!audio.openMemory(std::span(data + 1, size - 1))) {
+        if (audio.error().empty()) std::abort();
+        return 0;
+    }
+    AudioOptions options;
+    options.channel = (choice & 3) == 3 ? 1 : 0;
+    if (choice & 4) options.normalizeDbfs = -1.0;
+    if (choice & 8) options.gainDb = 12;
+    const uint32_t rate = (choice & 16) ? kAcceptedRates[(choice >> 5) % kAcceptedRates.size()]
+                                        : defaultDeviceRate(audio.sourceRate());
+    if (!audio.start(options, rate)) {
+        if (audio.error().empty()) std::abort();
+        return 0;
+    }
+    const uint8_t variant = (choice & 128) ? kVariant2Bit : kVariant4Bit;
+    SearchEncoder encoder(variant, 1 + choice % 3);
+    std::vector<int16_t> block(4096);
+    std::vector<uint8_t> bytes;
+    uint64_t samples = 0;
+    // A header may claim any length or rate; a few blocks show the whole path working.
+    for (int blocks = 0; blocks < 16; ++blocks) {
+        const std::ptrdiff_t n = audio.read(block);
+        if (n < 0) {
+            if (audio.error().empty()) std::abort();
+            return 0;
+        }
+        if (n == 0) break;
+        samples += static_cast<uint64_t>(n);
+        encoder.encode(std::span(block).first(static_cast<std::size_t>(n)), bytes);
+    }
+    encoder.finish(bytes);
+    if (bytes.size() != samples / count[variant]) std::abort();
+    return 0;
+}
