@@ -290,7 +290,8 @@ int outputOpen(OutputFile* out, const char* path, const struct stat* input) {
     return openTemporary(out, exists ? &st : nullptr);
 }
 
-int outputCommit(OutputFile* out) {
+int outputCommit(OutputFile* out, int* folder) {
+    if (folder != nullptr) *folder = -1;
     bool ok = std::fflush(out->fp) == 0;
     if (ok && out->folder >= 0) ok = fsync(fileno(out->fp)) == 0;
     ok = (std::fclose(out->fp) == 0) && ok;
@@ -304,8 +305,12 @@ int outputCommit(OutputFile* out) {
     }
     releaseSlot(out->slot);
     // Makes the rename durable; a folder that cannot be synced does not undo the write.
-    fsync(out->folder);
-    close(out->folder);
+    if (folder != nullptr) {
+        *folder = out->folder;
+    } else {
+        fsync(out->folder);
+        close(out->folder);
+    }
     *out = OutputFile{};
     return kStatusFinished;
 }

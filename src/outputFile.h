@@ -39,9 +39,11 @@ int outputOpen(OutputFile* out, const char* path, const struct stat* input);
 // The same for a descriptor the caller already opened, written in place.
 int outputOpenDescriptor(OutputFile* out, int fd, const struct stat* input);
 
-// Flushes and closes the output and, for a temporary file, syncs it and renames it over
-// the target. Returns kStatusFinished or kStatusWrite; on failure nothing is left behind.
-int outputCommit(OutputFile* out);
+// Flushes and closes the output and, for a temporary file, syncs it, renames it over the
+// target and syncs the folder, so that the new name lasts. Returns kStatusFinished or
+// kStatusWrite; on failure nothing is left behind. With `folder`, the folder is not
+// synced but its descriptor handed over (or -1), so that a batch syncs each folder once.
+int outputCommit(OutputFile* out, int* folder = nullptr);
 
 // Closes the output and removes the temporary file.
 void outputDiscard(OutputFile* out);

@@ -1,15 +1,22 @@
 #include "audio/audioInput.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "adpFile.h"
 
 namespace {
 
 constexpr sf_count_t kBlockFrames = 4096;
+// Recordings up to this size are read whole: a prompt in one call instead of hundreds.
+constexpr off_t kWholeFile = off_t{4} << 20;
 
 sf_count_t memoryLength(void* user) {
     return static_cast<sf_count_t>(static_cast<MemoryReader*>(user)->bytes.size());
@@ -53,8 +60,32 @@ uint32_t defaultDeviceRate(uint32_t sourceRate) {
 
 AudioInput::AudioInput() = default;
 
+namespace {
+
+// The resampler a thread used last, kept for its next file: designing the filter costs
+// more than resampling a short prompt. Cleared before reuse, it starts afresh.
+struct CachedResampler {
+    soxr_t resampler = nullptr;
+    uint32_t from = 0, to = 0;
+    CachedResampler() = default;
+    CachedResampler(const CachedResampler&) = delete;
+    CachedResampler& operator=(const CachedResampler&) = delete;
+    ~CachedResampler() {
+        if (resampler != nullptr) soxr_delete(resampler);
+    }
+};
+thread_local CachedResampler cachedResampler;
+
+}  // namespace
+
 AudioInput::~AudioInput() {
-    if (resampler_ != nullptr) soxr_delete(resampler_);
+    if (resampler_ != nullptr) {
+        CachedResampler& cache = cachedResampler;
+        if (cache.resampler != nullptr) soxr_delete(cache.resampler);
+        cache.resampler = std::exchange(resampler_, nullptr);
+        cache.from = sourceRate();
+        cache.to = static_cast<uint32_t>(outRate_);
+    }
     if (file_ != nullptr) sf_close(file_);
     if (spool_ != nullptr) std::fclose(spool_);
 }
@@ -73,7 +104,28 @@ bool AudioInput::opened(SNDFILE* file) {
 }
 
 bool AudioInput::open(const std::string& path) {
-    if (path != "-") return opened(sf_open(path.c_str(), SFM_READ, &info_));
+    if (path != "-") {
+        // A short recording is read whole, in one call, and parsed from memory.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0 || fstat(fd, &st) != 0) {
+            error_ = std::string("cannot open: ") + std::strerror(errno);
+            if (fd >= 0) close(fd);
+            return false;
+        }
+        if (S_ISREG(st.st_mode) && st.st_size <= kWholeFile) {
+            whole_.resize(static_cast<std::size_t>(st.st_size));
+            const ssize_t got = ::read(fd, whole_.data(), whole_.size());
+            close(fd);
+            if (got < 0) {
+                error_ = std::string("cannot read: ") + std::strerror(errno);
+                return false;
+            }
+            whole_.resize(static_cast<std::size_t>(got));  // it may have shrunk meanwhile
+            return openMemory(whole_);
+        }
+        return opened(sf_open_fd(fd, SFM_READ, &info_, SF_TRUE));
+    }
     // Standard input is copied to a temporary file, which the system removes on close.
     spool_ = std::tmpfile();
     if (spool_ == nullptr) {
@@ -132,7 +184,12 @@ bool AudioInput::start(const AudioOptions& options, uint32_t rate) {
     } else {
         scale_ = static_cast<float>(std::pow(10.0, options.gainDb / 20));
     }
-    if (rate != sourceRate()) {
+    CachedResampler& cache = cachedResampler;
+    if (rate != sourceRate() && cache.resampler != nullptr && cache.from == sourceRate() &&
+        cache.to == rate && soxr_clear(cache.resampler) == nullptr) {
+        resampler_ = std::exchange(cache.resampler, nullptr);
+        outRate_ = rate;
+    } else if (rate != sourceRate()) {
         soxr_error_t failure = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
@@ -159,19 +216,18 @@ std::size_t AudioInput::refill() {
             return 0;
         }
     }
-    const int channels = info_.channels;
+    const auto channels = static_cast<std::size_t>(info_.channels);
     mono_.resize(static_cast<std::size_t>(got));
-    for (std::size_t f = 0; f < mono_.size(); ++f) {
-        const float* frame = &frames_[f * static_cast<std::size_t>(channels)];
-        float v;
-        if (channel_ > 0) {
-            v = frame[channel_ - 1];
-        } else {
-            v = 0;
-            for (int c = 0; c < channels; ++c) v += frame[c];
-            v /= static_cast<float>(channels);
+    if (channel_ > 0 || channels == 1) {
+        const std::size_t c = channel_ > 0 ? static_cast<std::size_t>(channel_ - 1) : 0;
+        for (std::size_t f = 0; f < mono_.size(); ++f) mono_[f] = frames_[f * channels + c];
+    } else {
+        const float share = 1.0f / static_cast<float>(channels);  // the mean
+        for (std::size_t f = 0; f < mono_.size(); ++f) {
+            float v = 0;
+            for (std::size_t c = 0; c < channels; ++c) v += frames_[f * channels + c];
+            mono_[f] = v * share;
         }
-        mono_[f] = v;
     }
     return mono_.size();
 }
@@ -221,8 +277,13 @@ bool AudioInput::produce() {
 std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
     std::size_t n = 0;
     while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
-        const long rounded = std::lrint(ready_[readyAt_++] * scale_ * 32768.0f);
-        const long kept = std::clamp(rounded, -32768L, 32767L);
+        const float v = ready_[readyAt_++] * scale_ * 32768.0f;
+        // Rounded to the nearest, ties to even, by the float unit itself: past 1.5 * 2^23
+        // no fraction bits are left. Held within 2^22 first (no sample is near that), and
+        // a NaN is silence.
+        const float held = std::clamp(std::isnan(v) ? 0.0f : v, -4194304.0f, 4194304.0f);
+        const float rounded = (held + 12582912.0f) - 12582912.0f;
+        const float kept = std::clamp(rounded, -32768.0f, 32767.0f);
         clipped_ += kept != rounded;
         out[n++] = static_cast<int16_t>(kept);
     }

@@ -76,6 +76,7 @@ private:
     SNDFILE* file_ = nullptr;
     FILE* spool_ = nullptr;  // standard input, copied
     MemoryReader memory_;
+    std::vector<uint8_t> whole_;  // a short recording, read whole
     soxr_t resampler_ = nullptr;  // none when the source is at the device rate
     std::size_t outRate_ = 0;
 

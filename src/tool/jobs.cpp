@@ -118,15 +118,16 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     // Writes the decided bytes and measures what the device will play of them.
     const auto emit = [&] {
         if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
-        played.resize(bytes.size() * count[variant]);
-        decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
-                     played.data());
-        meter.add(queue.front(played.size()), played);
-        queue.pop(played.size());
-        r.samples += played.size();
-        if (progress != nullptr) {
-            progress->audioMicroseconds += microseconds(played.size(), r.rate);
+        const std::size_t n = bytes.size() * count[variant];
+        if (settings.measure) {
+            played.resize(n);
+            decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                         played.data());
+            meter.add(queue.front(n), played);
+            queue.pop(n);
         }
+        r.samples += n;
+        if (progress != nullptr) progress->audioMicroseconds += microseconds(n, r.rate);
         bytes.clear();
     };
     while (status == kStatusFinished) {
@@ -137,7 +138,7 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         }
         if (n == 0) break;
         const auto samples = std::span(block).first(static_cast<std::size_t>(n));
-        queue.push(samples);
+        if (settings.measure) queue.push(samples);
         encoder.encode(samples, bytes);
         emit();
     }
@@ -153,12 +154,8 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         if (r.error.empty()) r.error = outputProblem(status, output, writeError);
         return r;
     }
-    status = outputCommit(&out);
-    if (status != kStatusFinished) {
-        r.error = outputProblem(status, output, errno);
-        return r;
-    }
     r.ok = true;
+    r.uncommitted = out;
     r.bytes = r.samples / count[variant];
     r.clipped = audio.clipped();
     if (meter.samples() > 0 && std::isfinite(meter.snrDb())) r.snrDb = meter.snrDb();
@@ -190,7 +187,7 @@ FileResult decodeFile(const std::string& input, const std::string& output, Progr
         status = convertAdpToWave(from, out.fp, &info, &problem);
         const int writeError = errno;
         if (status == kStatusFinished) {
-            status = outputCommit(&out);
+            r.uncommitted = out;
         } else {
             outputDiscard(&out);
             errno = writeError;
@@ -213,6 +210,46 @@ FileResult decodeFile(const std::string& input, const std::string& output, Progr
         }
     }
     return r;
+}
+
+FolderSyncs::~FolderSyncs() {
+    for (const int folder : folders_) {
+        fsync(folder);
+        close(folder);
+    }
+}
+
+void FolderSyncs::add(int folder) {
+    if (folder < 0) return;
+    struct stat st, other;
+    for (const int known : folders_) {
+        if (fstat(folder, &st) == 0 && fstat(known, &other) == 0 && st.st_dev == other.st_dev &&
+            st.st_ino == other.st_ino) {
+            close(folder);
+            return;
+        }
+    }
+    // Outputs beside inputs in many folders: the oldest is synced now, a few stay open.
+    if (folders_.size() == 64) {
+        fsync(folders_.front());
+        close(folders_.front());
+        folders_.erase(folders_.begin());
+    }
+    folders_.push_back(folder);
+}
+
+void commitFile(FileResult* r, FolderSyncs* folders) {
+    if (r->uncommitted.fp == nullptr) return;
+    int folder = -1;
+    const int status = outputCommit(&r->uncommitted, &folder);
+    folders->add(folder);
+    if (status != kStatusFinished) {
+        const std::string input = r->input, output = r->output;
+        *r = FileResult{};
+        r->input = input;
+        r->output = output;
+        r->error = outputProblem(status, output, errno);
+    }
 }
 
 FileResult inspectFile(const std::string& path) {

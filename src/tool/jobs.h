@@ -7,14 +7,17 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "audio/audioInput.h"
+#include "outputFile.h"
 
 struct EncodeSettings {
     int bits = 4;       // 4 or 2
     int level = 5;      // search level
     uint32_t rate = 0;  // 0: the default rule
     AudioOptions audio;
+    bool measure = true;  // the SNR of what the device will play, for the summary
 };
 
 // Work done so far, for the progress line.
@@ -34,11 +37,28 @@ struct FileResult {
     uint64_t bytes = 0;                     // payload bytes
     std::optional<double> snrDb, segSnrDb;  // what the device plays against the source
     uint64_t clipped = 0;
+    OutputFile uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
 };
 
-// "-" is standard input or output.
+// "-" is standard input or output. A converted file's output is left for commitFile,
+// so that one file's sync to disk can overlap the next file's conversion.
 FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
                       const std::string& output, Progress* progress);
 FileResult decodeFile(const std::string& input, const std::string& output, Progress* progress);
+// Folders whose new names are yet to be synced: each once, when a batch ends.
+class FolderSyncs {
+public:
+    FolderSyncs() = default;
+    FolderSyncs(const FolderSyncs&) = delete;
+    FolderSyncs& operator=(const FolderSyncs&) = delete;
+    ~FolderSyncs();
+    void add(int folder);  // takes the descriptor over
+
+private:
+    std::vector<int> folders_;
+};
+
+// Syncs and renames the output into place; a failure turns the result into one.
+void commitFile(FileResult* result, FolderSyncs* folders);
 FileResult inspectFile(const std::string& path);

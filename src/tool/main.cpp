@@ -15,6 +15,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -117,26 +118,58 @@ std::string jsonError(const FileResult& r) {
 }
 
 // Runs work(i) for every file on `jobs` threads, and hands the results to report in the
-// files' order as they become ready. On a terminal, a progress line is kept up to date
-// meanwhile; `progressLine` renders it.
+// files' order as they become ready. Outputs are committed (synced and renamed) on
+// threads of their own, so that waiting for the disk overlaps the next conversions; each
+// folder's new names are synced once, as the batch ends. On a terminal, a progress line is
+// kept up to date meanwhile; `progressLine` renders it.
 std::vector<FileResult> runAll(std::size_t files, unsigned jobs,
                                const std::function<FileResult(std::size_t)>& work,
                                const std::function<void(const FileResult&)>& report,
                                const std::function<std::string()>& progressLine) {
     std::vector<FileResult> results(files);
     std::vector<bool> ready(files, false);
+    std::deque<std::size_t> toCommit;
+    std::size_t committing = 0;  // taken from toCommit, not yet ready
     std::mutex mutex;
-    std::condition_variable done;
+    std::condition_variable changed;
     std::atomic<std::size_t> next{0};
-    std::vector<std::thread> workers;
+    std::size_t converted = 0;
+    const std::size_t maxWaiting = 4 * std::size_t{jobs};  // temporary files at a time
+    std::vector<std::thread> threads;
     for (unsigned t = 0; t < std::min<std::size_t>(jobs, files); ++t) {
-        workers.emplace_back([&] {
+        threads.emplace_back([&] {
             for (std::size_t i; (i = next++) < files;) {
                 FileResult r = work(i);
-                const std::lock_guard<std::mutex> lock(mutex);
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return toCommit.size() + committing < maxWaiting; });
+                const bool commit = r.uncommitted.fp != nullptr;
                 results[i] = std::move(r);
+                ++converted;
+                if (commit) {
+                    toCommit.push_back(i);
+                } else {
+                    ready[i] = true;
+                }
+                changed.notify_all();
+            }
+        });
+    }
+    for (unsigned t = 0; t < std::min<std::size_t>(jobs, files); ++t) {
+        threads.emplace_back([&] {
+            FolderSyncs folders;
+            for (;;) {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return !toCommit.empty() || converted == files; });
+                if (toCommit.empty()) return;
+                const std::size_t i = toCommit.front();
+                toCommit.pop_front();
+                ++committing;
+                lock.unlock();
+                commitFile(&results[i], &folders);
+                lock.lock();
+                --committing;
                 ready[i] = true;
-                done.notify_one();
+                changed.notify_all();
             }
         });
     }
@@ -151,14 +184,18 @@ std::vector<FileResult> runAll(std::size_t files, unsigned jobs,
                 drawn = true;
                 lock.lock();
             }
-            done.wait_for(lock, std::chrono::milliseconds(200));
+            changed.wait_for(lock, std::chrono::milliseconds(200));
         }
         lock.unlock();
         if (drawn) std::fputs("\r\033[K", stderr);
         drawn = false;
         report(results[i]);
     }
-    for (std::thread& w : workers) w.join();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        changed.notify_all();
+    }
+    for (std::thread& t : threads) t.join();
     return results;
 }
 
@@ -410,6 +447,7 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
         if (encode->parsed()) {
             if (encode->count("--normalize") > 0) settings.audio.normalizeDbfs = normalize;
+            settings.measure = !encodeCommon.quiet || encodeCommon.json;  // shown only then
             return runEncode(encodeCommon, settings);
         }
         if (decode->parsed()) return runDecode(decodeCommon);
