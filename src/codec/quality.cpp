@@ -31,8 +31,8 @@ void QualityMeter::closeFrame() {
     signal_ += frameSignal_;
     error_ += frameError_;
     if (frameSignal_ / inFrame_ >= kSilentMeanSquare) {
-        const double db = frameError_ == 0 ? kFrameCeilingDb
-                                           : 10 * std::log10(frameSignal_ / frameError_);
+        const double db =
+            frameError_ == 0 ? kFrameCeilingDb : 10 * std::log10(frameSignal_ / frameError_);
         segSum_ += std::clamp(db, kFrameFloorDb, kFrameCeilingDb);
         ++frames_;
     }

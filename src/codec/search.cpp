@@ -108,7 +108,8 @@ SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level)
     if (level_.beam == 0) return;
     // The history of pending codes fits one 64-bit word.
     const int perByte = count[variant];
-    level_.delay = static_cast<uint8_t>(std::min<int>(level_.delay, 64 / length[variant] - perByte));
+    level_.delay =
+        static_cast<uint8_t>(std::min<int>(level_.delay, 64 / length[variant] - perByte));
     const std::size_t codes = std::size_t{1} << length[variant];
     const std::size_t paths = level_.beam + std::size_t{1};  // and the reference's
     const std::size_t candidates = paths * codes;

@@ -89,8 +89,8 @@ private:
     std::vector<uint64_t> history_;  // codes not yet committed, latest in the lowest bits
     int pending_ = 0;                // how many
     uint64_t settled_ = 0;
-    bool keptReference_ = true;           // cost taken out of every path, the chosen one's included
-    int phase_ = 0;                  // samples since the last whole byte
+    bool keptReference_ = true;  // cost taken out of every path, the chosen one's included
+    int phase_ = 0;              // samples since the last whole byte
 
     // Candidates of one sample.
     std::vector<int32_t> candEstimate_;
