@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 namespace {
-constexpr IoHooks kDefaultHooks = {std::malloc, std::realloc, std::free, std::fread};
+constexpr IoHooks kDefaultHooks = {std::malloc, std::realloc, std::free, std::fread, std::fclose};
 }
 
 IoHooks ioHooks = kDefaultHooks;

@@ -1,5 +1,6 @@
-// Seams through which the payload's allocations and reads pass, so tests can make them
-// fail. The defaults are malloc, free and fread.
+// Seams through which the payload's allocations and reads, and the closing of the output,
+// pass, so tests can make them fail. The defaults are malloc, realloc, free, fread and
+// fclose.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,7 @@ struct IoHooks {
     void* (*reallocate)(void* block, std::size_t bytes);
     void (*release)(void* block);
     std::size_t (*read)(void* dst, std::size_t size, std::size_t n, FILE* fp);
+    int (*close)(FILE* fp);
 };
 
 extern IoHooks ioHooks;

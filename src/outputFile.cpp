@@ -13,6 +13,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "ioHooks.h"
 #include "messages.h"
 
 namespace {
@@ -294,7 +295,7 @@ int outputCommit(OutputFile* out, int* folder) {
     if (folder != nullptr) *folder = -1;
     bool ok = std::fflush(out->fp) == 0;
     if (ok && out->folder >= 0) ok = fsync(fileno(out->fp)) == 0;
-    ok = (std::fclose(out->fp) == 0) && ok;
+    ok = (ioHooks.close(out->fp) == 0) && ok;  // a file system may report errors only here
     out->fp = nullptr;
     if (out->folder < 0) return ok ? kStatusFinished : kStatusWrite;
 

@@ -30,7 +30,7 @@ MUTANTS = [
      "", "no check that a decoded WAV's sizes fit 32 bits"),
     ("src/outputFile.cpp", "ok = fchmod(fd, replaced->st_mode & 0777) == 0;",
      "ok = fchmod(fd, replaced->st_mode & 07777) == 0;", "set-id and sticky bits kept"),
-    ("src/outputFile.cpp", "ok = (std::fclose(out->fp) == 0) && ok;", "std::fclose(out->fp);",
+    ("src/outputFile.cpp", "ok = (ioHooks.close(out->fp) == 0) && ok;", "ioHooks.close(out->fp);",
      "fclose's result ignored on commit"),
     # The codec.
     ("src/codec/adpcm.cpp", "if (below ? remaining > step : remaining >= step) {",

@@ -1,5 +1,6 @@
 // Linked only into the test builds of the tools. KESTRUNE_FAULT=alloc makes every payload
-// allocation fail; KESTRUNE_FAULT=read turns every payload read into an I/O error.
+// allocation fail; KESTRUNE_FAULT=read turns every payload read into an I/O error;
+// KESTRUNE_FAULT=close makes closing the output fail, as a full quota on NFS does.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,6 +34,11 @@ struct InstallFaults {
             ioHooks.reallocate = failReallocation;
         } else if (std::strcmp(fault, "read") == 0) {
             ioHooks.read = failRead;
+        } else if (std::strcmp(fault, "close") == 0) {
+            ioHooks.close = [](FILE* fp) {
+                std::fclose(fp);
+                return EOF;
+            };
         }
     }
 } installFaults;
