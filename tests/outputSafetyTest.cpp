@@ -40,9 +40,19 @@ const Case kCases[] = {
      "cp in.wav keep; [ \"$($E in.wav /dev/fd/3 4ADP2 3<>in.wav)\" = \"$OPEN\" ]; cmp keep in.wav"},
     {"LongestNameWorks",
      "n=$(printf 'n%.0s' $(seq 255)); $E in.wav $n 4ADP2 >/dev/null; cmp $n ref.adp"},
-    {"ReplacedFileKeepsItsOwnerAndMode",
-     "[ $(id -u) = 0 ] || exit 0; echo old >o; chown 65534:65534 o; chmod 4640 o;"
-     "$E in.wav o 4ADP2 >/dev/null; [ \"$(stat -c '%u:%g %a' o)\" = '65534:65534 640' ]"},
+    {"ReplacedFileKeepsItsModeButNotSetIdBitsAndItsOwner",
+     "echo old >o; chmod 6751 o; $E in.wav o 4ADP2 >/dev/null; [ $(stat -c %a o) = 751 ];"
+     "[ $(id -u) = 0 ] || exit 0; chown 65534:65534 o; $E in.wav o 4ADP2 >/dev/null;"
+     "[ \"$(stat -c '%u:%g %a' o)\" = '65534:65534 751' ]"},
+    {"OutputThatIsTheInputIsRefused",
+     "cp in.wav keep; ln -s in.wav soft; ln in.wav hard; for o in in.wav soft hard ./in.wav; do "
+     "[ \"$($E in.wav $o 4ADP2)\" = \"$OPEN\" ]; [ \"$($D in.wav $o)\" = \"$OPEN\" ]; done;"
+     "cmp keep in.wav"},
+    {"PermissionsAreRespected",
+     "[ $(id -u) = 0 ] || exit 0; echo old >o; chmod 444 o; mkdir -m 555 locked;"
+     "n() { setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"; };"
+     "[ \"$(n $E in.wav o 4ADP2)\" = \"$OPEN\" ]; [ \"$(n $E in.wav locked/o 4ADP2)\" = "
+     "\"$OPEN\" ]; [ \"$(cat o)\" = old ]; [ -z \"$(ls -A locked)\" ]"},
     {"FileSizeLimitIsAWriteError",
      "echo old >o; (ulimit -f 4; $E in.wav o 4ADP2 >msg || echo $? >rc); [ \"$(cat msg)\" = "
      "'Write error!' ]; [ $(cat rc) = 1 ]; [ \"$(cat o)\" = old ]"},

@@ -144,6 +144,7 @@ def main():
     files = subprocess.check_output(["git", "ls-files", "-co", "--exclude-standard"], cwd=top,
                                     text=True).split("\n")
     scratch = tempfile.mkdtemp(prefix="kestrune-mutate.")
+    os.chmod(scratch, 0o755)  # some tests run the tools as an unprivileged user
     for f in filter(None, files):
         if os.path.exists(os.path.join(top, f)):
             os.makedirs(os.path.dirname(os.path.join(scratch, f)) or scratch, exist_ok=True)
@@ -153,7 +154,8 @@ def main():
         sys.exit("the unmutated tree does not build")
     test = ["ctest", "--test-dir", "build", "-j", args.jobs, "--timeout", "300"]
     if run(test, scratch):
-        sys.exit("the unmutated tree fails its tests")
+        failed = subprocess.run(test + ["--rerun-failed"], cwd=scratch, capture_output=True, text=True)
+        sys.exit("the unmutated tree fails its tests:\n" + failed.stdout[-3000:])
 
     mutants = [m for m in MUTANTS if not args.only or args.only in m[3]]
     killed, survivors, start = 0, [], time.time()
@@ -163,7 +165,7 @@ def main():
         if original.count(find) != 1:
             sys.exit(f"{path}: the text of mutant '{what}' is not there exactly once")
         open(full, "w").write(original.replace(find, replace))
-        dead = run(build, scratch) != 0 or run(test, scratch) != 0
+        dead = run(build, scratch) != 0 or run(test + ["--stop-on-failure"], scratch) != 0
         open(full, "w").write(original)
         killed += dead
         if not dead:

@@ -1,5 +1,5 @@
-// Helpers shared by the tests: WAVE files built as byte arrays, in-memory streams,
-// temporary folders and running the tools as a script would.
+// What the tests share: files built as byte arrays, streams over them, temporary folders,
+// and running the tools as a script would.
 #pragma once
 
 #include <sys/types.h>
@@ -10,41 +10,28 @@
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
+using Samples = std::vector<int16_t>;
 
-void putLe16(Bytes& b, uint16_t v);
 void putLe32(Bytes& b, uint32_t v);
-void putText(Bytes& b, const char* fourLetters);
-
-// A chunk: tag, little-endian size, body, and a pad byte after an odd body when asked.
-Bytes chunk(const char* tag, const Bytes& body, bool pad = true);
-// A chunk whose size field says `declared`, whatever the body's length.
-Bytes chunkDeclared(const char* tag, uint32_t declared, const Bytes& body);
+// A chunk: tag, little-endian size (`declared`, or the body's), body, and a pad byte after
+// an odd body when asked.
+Bytes chunk(const char* tag, const Bytes& body, bool pad = true, int64_t declared = -1);
 // The 16 bytes of a format chunk body.
 Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits);
-Bytes sampleBytes(const std::vector<int16_t>& samples);
+Bytes sampleBytes(const Samples& samples);
 // "RIFF", size, "WAVE", then the chunks.
 Bytes riff(const std::vector<Bytes>& chunks);
-// A canonical mono 16-bit PCM file.
-Bytes monoWave(const std::vector<int16_t>& samples, uint32_t rate = 8000);
+// A canonical mono 16-bit PCM WAVE file, as the decoder writes it.
+Bytes monoWave(const Samples& samples, uint32_t rate = 8000);
+// The device file for some codes.
+Bytes adpFile(uint32_t rate, bool fourBit, const Bytes& payload, int64_t declared = -1);
 
-// Inputs the converter rejects, in the order its checks run: structure, format tag,
-// channels, rate, sample width. rateError marks those the rate check turns away.
-struct RejectedWave {
-    const char* name;
-    Bytes file;
-    bool rateError;
-};
-std::vector<RejectedWave> rejectedWaves();
-
-// Streams over a byte array: one that can seek (fmemopen) and one that cannot, as a
-// pipe reads. The bytes must outlive the stream.
+// Streams over a byte array, which must outlive them: one that can seek, one that cannot
+// (as a pipe), and one that cannot and fails with an I/O error where the bytes end.
 FILE* memoryStream(const Bytes& bytes);
-FILE* pipeLikeStream(const Bytes& bytes);
+FILE* pipeLikeStream(const Bytes& bytes, bool failAtEnd = false);
 // A stream that collects what is written into *sink and cannot seek.
 FILE* pipeLikeSink(Bytes* sink);
-
-// The device file expected for some codes.
-Bytes adpFile(uint32_t rate, bool fourBit, const Bytes& payload);
 
 struct TempDir {
     std::string path;
@@ -53,7 +40,7 @@ struct TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     std::string file(const std::string& name) const { return path + "/" + name; }
-    // Names in the folder, hidden ones included.
+    // Names in the folder, hidden ones included, sorted.
     std::vector<std::string> entries() const;
 };
 
@@ -69,16 +56,12 @@ struct RunResult {
 
 struct RunOptions {
     const Bytes* stdinBytes = nullptr;  // fed through a pipe when given
-    bool asUnprivileged = false;        // drop to an unprivileged user when running as root
     std::vector<std::string> env;       // NAME=value entries added to the environment
 };
 
 RunResult runTool(const std::string& exe, const std::vector<std::string>& args,
                   const RunOptions& options = {});
 
-// Whether a peer program is on PATH.
 bool haveProgram(const char* name);
 // Runs a bash command; returns its exit status.
 int shell(const std::string& command);
-
-inline constexpr uid_t kNobody = 65534;
