@@ -91,6 +91,20 @@ TEST_F(ModernTool, EveryFormatAtItsDefaultRate) {
     }
 }
 
+// The SNR the summary reports is that of what the device plays, over every sample.
+TEST_F(ModernTool, ReportedSnrIsWhatTheDevicePlays) {
+    ASSERT_EQ(sh("$K encode --json prompt.wav -o j.adp > j.json 2>/dev/null; $K decode --quiet "
+                 "j.adp -o j.wav"),
+              0);
+    const Bytes json = readFile(dir.file("j.json"));
+    const std::string text(json.begin(), json.end());
+    const std::size_t at = text.find("\"snr_db\": ");
+    ASSERT_NE(at, std::string::npos) << text;
+    uint32_t rate = 0;
+    EXPECT_NEAR(std::stod(text.substr(at + 10)),
+                snrDb(readWave("prompt.wav", &rate), readWave("j.wav", &rate)), 0.006);
+}
+
 TEST_F(ModernTool, Behaviours) {
     const struct {
         const char* name;

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "codec/adpcm.h"
+#include "codec/quality.h"
 #include "codec/search.h"
 #include "support/testSupport.h"
 
@@ -113,6 +114,34 @@ TEST(SearchLevelZero, IsTheReferenceQuantiserByteForByte) {
                 kModeCode, variant, s.data(), static_cast<uint32_t>(s.size()), reference.data())));
             EXPECT_EQ(encode(s, variant, 0, {5, 1, 4096}).bytes, reference);
         }
+    }
+}
+
+// SNR over the whole, and the mean over 20 ms frames of each frame's SNR held within
+// -10 ... 35 dB, silent frames (below -60 dBFS) skipped.
+TEST(Quality, KnownAnswers) {
+    const Signal loud(160, 1000), silent(160, 0);
+    const auto join = [](std::initializer_list<Signal> parts) {
+        Signal s;
+        for (const Signal& p : parts) s.insert(s.end(), p.begin(), p.end());
+        return s;
+    };
+    const struct {
+        Signal source, played;
+        double snr, segSnr;
+    } cases[] = {
+        {join({loud, loud}), join({Signal(160, 1010), Signal(160, 1010)}), 40, 35},
+        {join({loud, loud}), join({Signal(160, 990), Signal(160, 1100)}),
+         20 - 10 * std::log10(1.01 / 2), 27.5},
+        {join({loud, silent}), join({Signal(160, 1100), Signal(160, 50)}),
+         20 - 10 * std::log10(1.25), 20},
+        {join({loud, loud}), join({loud, Signal(160, -3000)}), 10 * std::log10(0.125), 12.5},
+    };
+    for (const auto& c : cases) {
+        QualityMeter meter(8000);  // 160 samples a frame
+        meter.add(c.source, c.played);
+        EXPECT_NEAR(meter.snrDb(), c.snr, 1e-9);
+        EXPECT_NEAR(meter.segSnrDb(), c.segSnr, 1e-9);
     }
 }
 
