@@ -124,9 +124,8 @@ MUTANTS = [
     ("src/tool/main.cpp", 'if (!output.empty() && inputs.size() != 1) throw UsageError{"-o takes a single input; use -d"};',
      "", "-o with many inputs"),
     ("src/tool/main.cpp", "if (!r.ok) return 1;", "if (!r.ok) return 0;", "failures exit 0"),
-    ("src/tool/jobs.cpp", "meter.add(queue.front(played.size()), played);",
-     "meter.add(queue.front(played.size()).subspan(0, played.size() / 2), played);",
-     "SNR measured on half the samples"),
+    ("src/tool/jobs.cpp", "meter.add(queue.front(n), played);",
+     "meter.add(queue.front(n).subspan(0, n / 2), played);", "SNR measured on half the samples"),
 ]
 
 

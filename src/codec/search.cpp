@@ -106,7 +106,8 @@ SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level)
     : variant_(variant), level_(level) {
     if (!variantSupported(variant)) level_.beam = 0;
     if (level_.beam == 0) return;
-    // The history of pending codes fits one 64-bit word.
+    // Candidates are numbered in 16 bits; the history of pending codes fits 64.
+    level_.beam = std::min<uint16_t>(level_.beam, 4000);
     const int perByte = count[variant];
     level_.delay =
         static_cast<uint8_t>(std::min<int>(level_.delay, 64 / length[variant] - perByte));

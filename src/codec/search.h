@@ -27,7 +27,7 @@
 
 // How hard one level searches.
 struct SearchLevel {
-    uint16_t beam;   // surviving paths; 0: the reference quantiser
+    uint16_t beam;   // surviving paths, up to 4000; 0: the reference quantiser
     uint8_t window;  // codes tried on each side of the reference's choice
     uint8_t delay;   // samples before a code is committed
     int8_t bucket;   // merge bucket width: 2^(bucket + floor(log2 step)); -16: exact states
