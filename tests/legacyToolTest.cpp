@@ -4,10 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cmath>
-#include <cstring>
-
-#include "codec/adpcm.h"
 #include "support/testSupport.h"
 
 namespace {
@@ -22,14 +18,6 @@ const std::string kDecUsage =
     "PARAMETER ERROR!!!\nkestrune-adpcm-dec <Input Adpcm File> <Output Pcm File>\n";
 const Samples k1000x16(16, 1000);
 const Bytes kOld = {'o', 'l', 'd'};
-
-Samples tone(std::size_t n) {
-    Samples s(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        s[i] = static_cast<int16_t>(9000 * std::sin(0.03 * i) + 3000 * std::sin(0.7 * i));
-    }
-    return s;
-}
 
 class LegacyTools : public ::testing::Test {
 protected:
@@ -54,7 +42,7 @@ protected:
             } else if (existing) {
                 EXPECT_EQ(readFile(out), kOld);
             } else {
-                EXPECT_FALSE(fileExists(out));
+                EXPECT_NE(access(out.c_str(), F_OK), 0) << "no output may be left";
             }
             for (const std::string& name : dir.entries()) {
                 EXPECT_NE(name.rfind(".kestrune-", 0), 0u) << "temporary file left: " << name;
@@ -112,7 +100,7 @@ TEST_F(LegacyTools, Outcomes) {
 
 // The test builds of the tools fail every allocation, read, or close of the output.
 TEST_F(LegacyTools, InjectedFaults) {
-    const Bytes wav = monoWave(tone(40)), adp = adpFile(8000, true, Bytes(20, 0x37));
+    const Bytes wav = monoWave(hostileSignal(40, 1)), adp = adpFile(8000, true, Bytes(20, 0x37));
     for (const auto& [fault, line] :
          {std::pair{"alloc", "Memory isn't enough !!\n"}, std::pair{"read", "Read error!\n"},
           std::pair{"close", "Write error!\n"}}) {
@@ -123,53 +111,6 @@ TEST_F(LegacyTools, InjectedFaults) {
         expectRun(KESTRUNE_DEC_FAULTS, {in, out}, adp, line, 1, nullptr, o);
         o.stdinBytes = &wav;
         expectRun(KESTRUNE_ENC_FAULTS, {"/dev/stdin", out, "4ADP2"}, {}, line, 1, nullptr, o);
-    }
-}
-
-// Pipes in and out, placeholder sizes and chunks around the data, and a FIFO both ways,
-// give the bytes a file gives.
-TEST_F(LegacyTools, PipesGiveWhatFilesGive) {
-    const Bytes fmt = chunk("fmt ", formatBody(1, 1, 16000, 16));
-    const Bytes wav = monoWave(tone(100001), 16000);
-    writeFile(in, wav);
-    ASSERT_EQ(runTool(kEnc, {in, out, "4ADP2"}).out, kFinished);
-    const Bytes direct = readFile(out);
-    ASSERT_EQ(direct.size(), 16u + 50000u);
-    // A streaming writer's placeholder size, after an odd chunk without its pad byte.
-    const Bytes streamed = riff({fmt, chunk("LIST", Bytes(4001, 'x'), false),
-                                 chunk("data", sampleBytes(tone(100001)), true, 0xFFFFFFFFu)});
-    RunOptions piped;
-    piped.stdinBytes = &streamed;
-    EXPECT_EQ(runTool(kEnc, {"/dev/stdin", out, "4ADP2"}, piped).out, kFinished);
-    EXPECT_EQ(readFile(out), direct);
-    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0644), 0);
-    EXPECT_EQ(shell("cd '" + dir.path + "'; cat fifo > piped & cat in | '" + kEnc +
-                    "' /dev/stdin fifo 4ADP2 > msg; wait; cmp piped out && grep -qx 'CONVERT "
-                    "FINISHED!!' msg && cat out | '" +
-                    kDec +
-                    "' /dev/stdin dec >/dev/null &&"
-                    "'" +
-                    kDec + "' out dec2 >/dev/null && cmp dec dec2"),
-              0);
-}
-
-// The README's example: the bundled prompt decodes to what the encoder reconstructed.
-TEST_F(LegacyTools, BundledPromptRoundTrip) {
-    const Bytes wave = readFile(KESTRUNE_EXAMPLE);
-    Samples original((wave.size() - 44) / 2);
-    std::memcpy(original.data(), wave.data() + 44, original.size() * 2);
-    for (const auto& [method, variant] :
-         {std::pair{"4ADP2", kVariant4Bit}, std::pair{"2ADP2", kVariant2Bit}}) {
-        ASSERT_EQ(runTool(kEnc, {KESTRUNE_EXAMPLE, out, method}).out, kFinished);
-        ASSERT_EQ(runTool(kDec, {out, in}).out, kFinished);
-        Samples played;
-        AdpcmParam p{};
-        for (std::size_t i = 0; i < original.size() / count[variant] * count[variant]; ++i) {
-            p.pcm = original[i];
-            enc(variant, &p);
-            played.push_back(static_cast<int16_t>(p.pcm));
-        }
-        EXPECT_EQ(readFile(in), monoWave(played, 16000)) << method;
     }
 }
 

@@ -28,6 +28,10 @@ const Case kCases[] = {
      "echo old >log; cat in.wav | $E /dev/stdin /dev/stdout 4ADP2 >>log 2>msg; (echo old; cat "
      "ref.adp) | cmp - log;"
      "[ \"$(cat msg)\" = \"$DONE\" ]"},
+    {"PipesAndFifosGiveWhatFilesGive",
+     "mkfifo f; cat f >piped & cat in.wav | $E /dev/stdin f 4ADP2 >msg; wait; cmp piped ref.adp;"
+     "[ \"$(cat msg)\" = \"$DONE\" ]; cat ref.adp | $D /dev/stdin d.wav >/dev/null; cmp d.wav "
+     "ref.wav"},
     {"StandardOutputThroughAPipeIsExact",
      "$E in.wav /dev/stdout 4ADP2 2>/dev/null | cat >x; cmp x ref.adp;"
      "$D ref.adp /proc/self/fd/1 2>/dev/null | cat >y; cmp y ref.wav"},

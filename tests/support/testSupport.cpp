@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <thread>
 
 namespace {
@@ -26,11 +28,11 @@ void putText(Bytes& b, const char* fourLetters) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(fourLetters[i]));
 }
 
-}  // namespace
-
 void putLe32(Bytes& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
+
+}  // namespace
 
 Bytes chunk(const char* tag, const Bytes& body, bool pad, int64_t declared) {
     Bytes b;
@@ -84,6 +86,30 @@ Bytes adpFile(uint32_t rate, bool fourBit, const Bytes& payload, int64_t declare
     }
     b.insert(b.end(), payload.begin(), payload.end());
     return b;
+}
+
+Samples hostileSignal(std::size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> full(-32768, 32767), stretch(1, 1500);
+    std::normal_distribution<double> noise(0, 500), quiet(0, 2);
+    Samples s;
+    while (s.size() < n) {
+        const auto kind = rng() % 8;
+        const int len = stretch(rng), dc = full(rng);
+        for (int i = 0; i < len && s.size() < n; ++i) {
+            const double t = static_cast<double>(s.size());
+            const double v[] = {0,
+                                static_cast<double>(dc),
+                                9000 * std::sin(t * 0.05) + noise(rng),
+                                static_cast<double>(full(rng)),
+                                (i / 7) % 2 ? 32767.0 : -32768.0,
+                                90000 * std::sin(t * 0.02),
+                                i % 997 == 0 ? 32767.0 : 0,
+                                quiet(rng)};
+            s.push_back(static_cast<int16_t>(std::lround(std::clamp(v[kind], -32768.0, 32767.0))));
+        }
+    }
+    return s;
 }
 
 FILE* memoryStream(const Bytes& bytes) {
@@ -169,11 +195,6 @@ void writeFile(const std::string& path, const Bytes& bytes) {
 Bytes readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-bool fileExists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
 }
 
 RunResult runTool(const std::string& exe, const std::vector<std::string>& args,

@@ -12,7 +12,6 @@
 using Bytes = std::vector<uint8_t>;
 using Samples = std::vector<int16_t>;
 
-void putLe32(Bytes& b, uint32_t v);
 // A chunk: tag, little-endian size (`declared`, or the body's), body, and a pad byte after
 // an odd body when asked.
 Bytes chunk(const char* tag, const Bytes& body, bool pad = true, int64_t declared = -1);
@@ -25,6 +24,10 @@ Bytes riff(const std::vector<Bytes>& chunks);
 Bytes monoWave(const Samples& samples, uint32_t rate = 8000);
 // The device file for some codes.
 Bytes adpFile(uint32_t rate, bool fourBit, const Bytes& payload, int64_t declared = -1);
+
+// Stretches of random lengths and kinds: silence, DC, a loud tone in noise, full-scale
+// noise, full-scale squares, a clipped sine, isolated clicks, very quiet noise.
+Samples hostileSignal(std::size_t n, uint32_t seed);
 
 // Streams over a byte array, which must outlive them: one that can seek, one that cannot
 // (as a pipe), and one that cannot and fails with an I/O error where the bytes end.
@@ -46,7 +49,6 @@ struct TempDir {
 
 void writeFile(const std::string& path, const Bytes& bytes);
 Bytes readFile(const std::string& path);
-bool fileExists(const std::string& path);
 
 struct RunResult {
     int exitCode;  // -1 when the tool did not exit normally
