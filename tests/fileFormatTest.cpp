@@ -151,7 +151,7 @@ TEST(Conversion, KnownAnswers) {
         EXPECT_EQ(r.status, kStatusFinished) << c.name;
         EXPECT_EQ(r.file, c.expected) << c.name;
     }
-    for (const uint32_t rate : kAcceptedRates) {
+    for (const uint32_t rate : {4000, 5300, 6400, 8000, 10600, 12800, 16000, 32000}) {
         EXPECT_EQ(convertEveryWay(monoWave(k1000x16, rate), kVariant2Bit).file,
                   adpFile(rate, false, {0x55, 0x55, 0x56, 0x22}));
     }
@@ -244,7 +244,8 @@ TEST(Decoding, Headers) {
             const Decoded d = decode(c.file, seekable);
             EXPECT_EQ(d.status, c.problem.empty() ? kStatusFinished : kStatusFormat) << c.problem;
             EXPECT_EQ(d.problem, c.problem) << (seekable ? "seekable" : "pipe");
-            EXPECT_EQ(d.wav, c.problem.empty() ? c.wav : d.wav);
+            // A file that tells its length is refused before anything is written.
+            EXPECT_EQ(d.wav, c.problem.empty() ? c.wav : seekable ? Bytes{} : d.wav);
         }
     }
 }
