@@ -114,6 +114,14 @@ TEST(Codec, PerSampleKnownAnswers) {
     }
 }
 
+TEST(Codec, StepsAreSixteenTimesPowersOf108) {
+    for (std::size_t i = 0; i < kStepRows; ++i) {
+        const long double exact = 16.0L * std::pow(1.08L, static_cast<long double>(i));
+        EXPECT_EQ(deltrom[i][kVariant4Bit], static_cast<int32_t>(std::floor(exact))) << i;
+        EXPECT_EQ(deltrom[i][kVariant2Bit], deltrom[i][kVariant4Bit]) << i;
+    }
+}
+
 // From any state and for any sample, decoding the code enc chose rebuilds enc's state.
 TEST(Codec, DecoderRebuildsTheEncoderFromAnyState) {
     std::mt19937 rng(20261206);

@@ -119,17 +119,18 @@ TEST_F(ModernTool, Behaviours) {
          "$K encode -q 0 prompt.wav -o mono.adp 2>/dev/null; sox -D prompt.wav -c 2 both.wav;"
          "sox -D prompt.wav -c 2 right.wav remix 0 1; $K encode -q 0 both.wav -o b.adp 2>/dev/null;"
          "$K encode -q 0 --channel 2 right.wav -o r.adp 2>/dev/null; cmp mono.adp b.adp;"
-         "cmp mono.adp r.adp; ! $K encode --channel 3 both.wav -o c.adp 2>err; [ ! -e c.adp ];"
+         "cmp mono.adp r.adp; $K encode --channel 3 both.wav -o c.adp 2>err && exit 1; [ ! -e "
+         "c.adp ];"
          "grep -qx 'kestrune-adpcm: both.wav: has no channel 3 (it has 2)' err"},
         {"clipping is counted and warned about",
          "$K encode --gain 20 prompt.wav -o loud.adp 2>err; grep -q '^kestrune-adpcm: prompt.wav: "
-         "warning: [1-9][0-9]* samples clipped$' err; ! $K encode prompt.wav -o q.adp 2>&1 | grep "
-         "-q warning"},
+         "warning: [1-9][0-9]* samples clipped$' err; if $K encode prompt.wav -o q.adp 2>&1 | grep "
+         "-q warning; then exit 1; fi"},
         {"a batch with bad files, alike for -j 1 and 2",
          "sox -D prompt.wav -r 48000 -c 2 a.wav; sox -D prompt.wav -r 8000 b.flac;"
          "head -c 20000 b.flac > cut.flac; echo not audio > text.wav;"
-         "for j in 1 2; do ! $K encode -j $j -d out$j a.wav cut.flac b.flac text.wav no.wav "
-         "2>err$j; done; cmp out1/a.adp out2/a.adp; cmp out1/b.adp out2/b.adp;"
+         "for j in 1 2; do $K encode -j $j -d out$j a.wav cut.flac b.flac text.wav no.wav "
+         "2>err$j && exit 1; done; cmp out1/a.adp out2/a.adp; cmp out1/b.adp out2/b.adp;"
          "[ \"$(ls -A out1)\" = \"$(printf 'a.adp\\nb.adp')\" ];"
          "grep -qx 'kestrune-adpcm: cut.flac: cannot read the audio: .*' err2;"
          "grep -qx 'kestrune-adpcm: text.wav: not audio that can be read: .*' err2;"
@@ -146,7 +147,8 @@ TEST_F(ModernTool, Behaviours) {
          "cmp piped.adp file.adp; cat file.adp | $K decode - -o - 2>/dev/null > p.wav;"
          "$K decode --quiet file.adp; cmp p.wav file.wav"},
         {"info",
-         "$K encode -b 2 prompt.wav -o g.adp 2>/dev/null; ! $K info g.adp prompt.wav >out 2>err;"
+         "$K encode -b 2 prompt.wav -o g.adp 2>/dev/null; $K info g.adp prompt.wav >out 2>err && "
+         "exit 1;"
          "[ \"$(cat out)\" = 'g.adp: 2-bit, 16000 Hz, 19941 bytes, 79764 samples, 4.985 s' ];"
          "[ \"$(cat err)\" = 'kestrune-adpcm: prompt.wav: not a device file (no \"Audi\" mark)' "
          "]"},
