@@ -63,6 +63,26 @@ private:
     std::size_t head_ = 0;
 };
 
+// A device file to read: standard input for "-". Closes what it opened.
+struct DeviceFile {
+    FILE* fp = nullptr;
+    struct stat st {};
+    std::string error;
+    explicit DeviceFile(const std::string& path) {
+        fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+        if (fp == nullptr || fstat(fileno(fp), &st) != 0) {
+            error = std::string("cannot open: ") + std::strerror(errno);
+        } else if (S_ISDIR(st.st_mode)) {
+            error = "is a folder";
+        }
+    }
+    ~DeviceFile() {
+        if (fp != nullptr && fp != stdin) std::fclose(fp);
+    }
+    DeviceFile(const DeviceFile&) = delete;
+    DeviceFile& operator=(const DeviceFile&) = delete;
+};
+
 uint64_t microseconds(uint64_t samples, uint32_t rate) {
     return rate == 0 ? 0 : samples * 1000000 / rate;
 }
@@ -167,24 +187,17 @@ FileResult decodeFile(const std::string& input, const std::string& output, Progr
     FileResult r;
     r.input = input;
     r.output = output;
-    FILE* from = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
-    struct stat source;
-    if (from == nullptr || fstat(fileno(from), &source) != 0) {
-        r.error = std::string("cannot open: ") + std::strerror(errno);
-        if (from != nullptr && from != stdin) std::fclose(from);
-        return r;
-    }
-    if (S_ISDIR(source.st_mode)) {
-        r.error = "is a folder";
-        if (from != stdin) std::fclose(from);
+    DeviceFile from(input);
+    if (!from.error.empty()) {
+        r.error = from.error;
         return r;
     }
     OutputFile out;
-    int status = openOutput(&out, output, &source);
+    int status = openOutput(&out, output, &from.st);
     AdpInfo info{};
     const char* problem = nullptr;
     if (status == kStatusFinished) {
-        status = convertAdpToWave(from, out.fp, &info, &problem);
+        status = convertAdpToWave(from.fp, out.fp, &info, &problem);
         const int writeError = errno;
         if (status == kStatusFinished) {
             r.uncommitted = out;
@@ -194,7 +207,6 @@ FileResult decodeFile(const std::string& input, const std::string& output, Progr
         }
     }
     const int error = errno;
-    if (from != stdin) std::fclose(from);
     if (status == kStatusFormat && problem != nullptr) {
         r.error = problem;
     } else if (status != kStatusFinished) {
@@ -255,32 +267,26 @@ void commitFile(FileResult* r, FolderSyncs* folders) {
 FileResult inspectFile(const std::string& path) {
     FileResult r;
     r.input = path;
-    FILE* from = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    struct stat st;
-    if (from == nullptr || fstat(fileno(from), &st) != 0) {
-        r.error = std::string("cannot open: ") + std::strerror(errno);
-        if (from != nullptr && from != stdin) std::fclose(from);
-        return r;
-    }
+    DeviceFile from(path);
+    FILE* const fp = from.fp;
     std::array<uint8_t, kAdpHeaderSize> header;
     AdpInfo info{};
-    if (S_ISDIR(st.st_mode)) {
-        r.error = "is a folder";
-    } else if (std::fread(header.data(), 1, header.size(), from) != header.size()) {
-        r.error =
-            std::ferror(from) ? "cannot read" : "too short for a device file's 16-byte header";
+    if (!from.error.empty()) {
+        r.error = from.error;
+    } else if (std::fread(header.data(), 1, header.size(), fp) != header.size()) {
+        r.error = std::ferror(fp) ? "cannot read" : "too short for a device file's 16-byte header";
     } else if (const char* problem = adpHeaderProblem(header.data(), &info)) {
         r.error = problem;
     } else {
         // The payload must be all there; a regular file tells its size, a pipe is read.
         uint64_t present = 0;
-        if (S_ISREG(st.st_mode)) {
-            present = static_cast<uint64_t>(st.st_size) - kAdpHeaderSize;
+        if (S_ISREG(from.st.st_mode)) {
+            present = static_cast<uint64_t>(from.st.st_size) - kAdpHeaderSize;
         } else {
             std::vector<char> sink(1 << 16);
             std::size_t n;
             while (present < info.payloadLength &&
-                   (n = std::fread(sink.data(), 1, sink.size(), from)) > 0) {
+                   (n = std::fread(sink.data(), 1, sink.size(), fp)) > 0) {
                 present += n;
             }
         }
@@ -295,6 +301,5 @@ FileResult inspectFile(const std::string& path) {
             r.samples = uint64_t{info.payloadLength} * count[info.variant];
         }
     }
-    if (from != stdin) std::fclose(from);
     return r;
 }

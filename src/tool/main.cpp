@@ -99,8 +99,11 @@ std::string number(std::optional<double> v, const char* format = "%.2f") {
     return buf;
 }
 
-// Prints a JSON array of objects, one per result, given as key and raw JSON value pairs.
-void printJson(const std::vector<std::vector<std::pair<const char*, std::string>>>& objects) {
+// A JSON object: keys and raw JSON values.
+using JsonObject = std::vector<std::pair<const char*, std::string>>;
+
+// Prints a JSON array of objects, one per result.
+void printJson(const std::vector<JsonObject>& objects) {
     std::string out = "[";
     for (std::size_t i = 0; i < objects.size(); ++i) {
         out += i == 0 ? "\n  {" : ",\n  {";
@@ -113,8 +116,16 @@ void printJson(const std::vector<std::vector<std::pair<const char*, std::string>
     std::fputs(out.c_str(), stdout);
 }
 
-std::string jsonError(const FileResult& r) {
-    return r.ok ? "null" : quoted(r.error);
+// The keys encode and decode share.
+JsonObject conversionJson(const FileResult& r, int bits) {
+    return {{"input", quoted(r.input)},
+            {"output", r.ok ? quoted(r.output) : "null"},
+            {"ok", r.ok ? "true" : "false"},
+            {"error", r.ok ? "null" : quoted(r.error)},
+            {"rate", std::to_string(r.rate)},
+            {"bits", std::to_string(bits)},
+            {"samples", std::to_string(r.samples)},
+            {"bytes", std::to_string(r.bytes)}};
 }
 
 // Runs work(i) for every file on `jobs` threads, and hands the results to report in the
@@ -313,19 +324,12 @@ int runEncode(const Common& c, const EncodeSettings& settings) {
         },
         showProgress ? progressRenderer(progress, c.inputs.size()) : nullptr);
     if (c.json) {
-        std::vector<std::vector<std::pair<const char*, std::string>>> objects;
+        std::vector<JsonObject> objects;
         for (const FileResult& r : results) {
-            objects.push_back({{"input", quoted(r.input)},
-                               {"output", r.ok ? quoted(r.output) : "null"},
-                               {"ok", r.ok ? "true" : "false"},
-                               {"error", jsonError(r)},
-                               {"rate", std::to_string(r.rate)},
-                               {"bits", std::to_string(settings.bits)},
-                               {"samples", std::to_string(r.samples)},
-                               {"bytes", std::to_string(r.bytes)},
-                               {"snr_db", number(r.snrDb)},
-                               {"segsnr_db", number(r.segSnrDb)},
-                               {"clipped", std::to_string(r.clipped)}});
+            objects.push_back(conversionJson(r, settings.bits));
+            objects.back().insert(objects.back().end(), {{"snr_db", number(r.snrDb)},
+                                                         {"segsnr_db", number(r.segSnrDb)},
+                                                         {"clipped", std::to_string(r.clipped)}});
         }
         printJson(objects);
     }
@@ -354,17 +358,8 @@ int runDecode(const Common& c) {
         },
         showProgress ? progressRenderer(progress, c.inputs.size()) : nullptr);
     if (c.json) {
-        std::vector<std::vector<std::pair<const char*, std::string>>> objects;
-        for (const FileResult& r : results) {
-            objects.push_back({{"input", quoted(r.input)},
-                               {"output", r.ok ? quoted(r.output) : "null"},
-                               {"ok", r.ok ? "true" : "false"},
-                               {"error", jsonError(r)},
-                               {"rate", std::to_string(r.rate)},
-                               {"bits", std::to_string(r.bits)},
-                               {"samples", std::to_string(r.samples)},
-                               {"bytes", std::to_string(r.bytes)}});
-        }
+        std::vector<JsonObject> objects;
+        for (const FileResult& r : results) objects.push_back(conversionJson(r, r.bits));
         printJson(objects);
     }
     return exitStatus(results);
@@ -374,11 +369,11 @@ int runInfo(const std::vector<std::string>& files, bool json) {
     std::vector<FileResult> results;
     for (const std::string& f : files) results.push_back(inspectFile(f));
     if (json) {
-        std::vector<std::vector<std::pair<const char*, std::string>>> objects;
+        std::vector<JsonObject> objects;
         for (const FileResult& r : results) {
             objects.push_back({{"path", quoted(r.input)},
                                {"ok", r.ok ? "true" : "false"},
-                               {"error", jsonError(r)},
+                               {"error", r.ok ? "null" : quoted(r.error)},
                                {"bits", r.ok ? std::to_string(r.bits) : "null"},
                                {"rate", r.ok ? std::to_string(r.rate) : "null"},
                                {"bytes", r.ok ? std::to_string(r.bytes) : "null"},
