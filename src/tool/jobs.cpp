@@ -83,6 +83,15 @@ struct DeviceFile {
     DeviceFile& operator=(const DeviceFile&) = delete;
 };
 
+// A whole device file: what its header says.
+void succeeded(FileResult* r, const AdpInfo& info) {
+    r->ok = true;
+    r->rate = info.rate;
+    r->bits = length[info.variant];
+    r->bytes = info.payloadLength;
+    r->samples = uint64_t{info.payloadLength} * count[info.variant];
+}
+
 uint64_t microseconds(uint64_t samples, uint32_t rate) {
     return rate == 0 ? 0 : samples * 1000000 / rate;
 }
@@ -212,11 +221,7 @@ FileResult decodeFile(const std::string& input, const std::string& output, Progr
     } else if (status != kStatusFinished) {
         r.error = outputProblem(status, output, error);
     } else {
-        r.ok = true;
-        r.rate = info.rate;
-        r.bits = length[info.variant];
-        r.bytes = info.payloadLength;
-        r.samples = uint64_t{info.payloadLength} * count[info.variant];
+        succeeded(&r, info);
         if (progress != nullptr) {
             progress->audioMicroseconds += microseconds(r.samples, r.rate);
         }
@@ -294,11 +299,7 @@ FileResult inspectFile(const std::string& path) {
             r.error = "payload shorter than its length field (" + std::to_string(present) + " of " +
                       std::to_string(info.payloadLength) + " bytes)";
         } else {
-            r.ok = true;
-            r.rate = info.rate;
-            r.bits = length[info.variant];
-            r.bytes = info.payloadLength;
-            r.samples = uint64_t{info.payloadLength} * count[info.variant];
+            succeeded(&r, info);
         }
     }
     return r;
