@@ -50,7 +50,6 @@ public:
     bool openMemory(std::span<const uint8_t> bytes);
 
     uint32_t sourceRate() const { return static_cast<uint32_t>(info_.samplerate); }
-    int channels() const { return info_.channels; }
     // Frames (samples per channel) the source says it holds; some formats only estimate.
     int64_t frames() const { return info_.frames; }
 

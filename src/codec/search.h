@@ -53,8 +53,6 @@ public:
     // not fill a byte are not written. The encoder must not be used afterwards.
     void finish(std::vector<uint8_t>& out);
 
-    uint8_t variant() const { return variant_; }
-
     // After finish, at levels above 0: the squared error, summed over the samples whose
     // codes were written, of what the decoder plays against them, as the search
     // predicted it.
