@@ -74,19 +74,34 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
     return status;
 }
 
-constexpr std::size_t kWaveHeaderSize = 44;
+constexpr std::size_t kRf64HeaderSize = 80;
 constexpr const char* kShortPayload = "payload shorter than its length field";
 constexpr uint32_t kBlockBytes = 1u << 14;
 
-void putLe(uint8_t* p, uint32_t v, int bytes) {
+void putLe(uint8_t* p, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// The canonical header of a mono 16-bit PCM file: RIFF, WAVE, a 16-byte fmt, data.
-void makeWaveHeader(uint32_t rate, uint32_t dataBytes, uint8_t* h) {
-    std::memcpy(h, "RIFF", 4);
-    putLe(h + 4, 36 + dataBytes, 4);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
+// The canonical header of a mono 16-bit PCM file: RIFF, WAVE, a 16-byte fmt, data. Past
+// 32-bit sizes it is RF64: the sizes are 0xFFFFFFFF and a ds64 chunk holds them in 64
+// bits. Returns the header's size.
+std::size_t makeWaveHeader(uint32_t rate, uint64_t dataBytes, uint8_t* h) {
+    const bool rf64 = dataBytes > 0xFFFFFFFFu - 36;
+    std::size_t at = 12;
+    std::memcpy(h, rf64 ? "RF64" : "RIFF", 4);
+    putLe(h + 4, rf64 ? 0xFFFFFFFFu : 36 + dataBytes, 4);
+    std::memcpy(h + 8, "WAVE", 4);
+    if (rf64) {
+        std::memcpy(h + 12, "ds64", 4);
+        putLe(h + 16, 28, 4);
+        putLe(h + 20, kRf64HeaderSize - 8 + dataBytes, 8);  // RIFF size
+        putLe(h + 28, dataBytes, 8);
+        putLe(h + 36, dataBytes / 2, 8);  // samples
+        putLe(h + 44, 0, 4);              // no table
+        at = 48;
+    }
+    h += at - 12;
+    std::memcpy(h + 12, "fmt ", 4);
     putLe(h + 16, 16, 4);
     putLe(h + 20, 1, 2);  // linear PCM
     putLe(h + 22, 1, 2);  // one channel
@@ -95,7 +110,8 @@ void makeWaveHeader(uint32_t rate, uint32_t dataBytes, uint8_t* h) {
     putLe(h + 32, 2, 2);         // block align
     putLe(h + 34, 16, 2);        // bits per sample
     std::memcpy(h + 36, "data", 4);
-    putLe(h + 40, dataBytes, 4);
+    putLe(h + 40, rf64 ? 0xFFFFFFFFu : dataBytes, 4);
+    return at + 32;
 }
 
 int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength) {
@@ -243,17 +259,10 @@ const char* adpHeaderProblem(const uint8_t* header, AdpInfo* info) {
     if (std::memcmp(header, "Audi", 4) != 0) return "not a device file (no \"Audi\" mark)";
     if (variant < 0) return "not a device file (unknown code description in bytes 4-7)";
     if (rate == 0) return "not a device file (sample rate 0)";
-    // The samples must fit a WAVE file's 32-bit sizes.
-    const uint64_t dataBytes = uint64_t{payloadLength} * count[variant] * sizeof(int16_t);
-    if (dataBytes > 0xFFFFFFFFu - 36) return "payload too long for a WAVE file";
     return nullptr;
 }
 
-int convertAdpToWave(FILE* from, FILE* to, AdpInfo* info, const char** problem) {
-    AdpInfo local{};
-    if (info == nullptr) info = &local;
-    const char* unused = nullptr;
-    if (problem == nullptr) problem = &unused;
+int readAdpHeaderFrom(FILE* from, AdpInfo* info, const char** problem, bool rf64) {
     std::array<uint8_t, kAdpHeaderSize> header;
     if (ioHooks.read(header.data(), 1, header.size(), from) != header.size()) {
         if (std::ferror(from)) return kStatusRead;
@@ -262,19 +271,36 @@ int convertAdpToWave(FILE* from, FILE* to, AdpInfo* info, const char** problem) 
     }
     *problem = adpHeaderProblem(header.data(), info);
     if (*problem != nullptr) return kStatusFormat;
+    const uint64_t samples = uint64_t{info->payloadLength} * count[info->variant];
+    if (!rf64 && samples * sizeof(int16_t) > 0xFFFFFFFFu - 36) {
+        *problem = "payload too long for a WAVE file";  // its sizes are 32-bit
+        return kStatusFormat;
+    }
     const int64_t left = streamBytesLeft(from);
     if (left >= 0 && static_cast<uint64_t>(left) < info->payloadLength) {
         *problem = kShortPayload;
         return kStatusFormat;
     }
+    return kStatusFinished;
+}
 
-    std::array<uint8_t, kWaveHeaderSize> wave;
-    const auto variant = static_cast<uint8_t>(info->variant);
-    const uint32_t dataBytes = info->payloadLength * count[variant] * sizeof(int16_t);
-    makeWaveHeader(info->rate, dataBytes, wave.data());
-    const int status = writeAll(to, wave.data(), wave.size());
+int decodeAdpPayload(FILE* from, FILE* to, const AdpInfo& info, const char** problem) {
+    const auto variant = static_cast<uint8_t>(info.variant);
+    const uint64_t dataBytes = uint64_t{info.payloadLength} * count[variant] * sizeof(int16_t);
+    std::array<uint8_t, kRf64HeaderSize> wave;
+    const std::size_t headerSize = makeWaveHeader(info.rate, dataBytes, wave.data());
+    const int status = writeAll(to, wave.data(), headerSize);
     if (status != kStatusFinished) return status;
-    const int decoded = decodePayload(from, to, variant, info->payloadLength);
+    const int decoded = decodePayload(from, to, variant, info.payloadLength);
     if (decoded == kStatusFormat) *problem = kShortPayload;
     return decoded;
+}
+
+int convertAdpToWave(FILE* from, FILE* to, AdpInfo* info, const char** problem) {
+    AdpInfo local{};
+    if (info == nullptr) info = &local;
+    const char* unused = nullptr;
+    if (problem == nullptr) problem = &unused;
+    const int status = readAdpHeaderFrom(from, info, problem, false);
+    return status == kStatusFinished ? decodeAdpPayload(from, to, *info, problem) : status;
 }

@@ -11,6 +11,8 @@ inline constexpr int kStatusRate = -5;
 inline constexpr int kStatusMemory = -6;
 inline constexpr int kStatusRead = -7;
 inline constexpr int kStatusWrite = -8;
+// The output exists and was not to be replaced (kestrune-adpcm without -f).
+inline constexpr int kStatusOutputExists = -9;
 
 // First usage line, shared by both tools; each tool follows it with its own lines.
 inline constexpr const char* kUsageHeader = "PARAMETER ERROR!!!\n";

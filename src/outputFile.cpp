@@ -21,7 +21,7 @@ namespace {
 // Temporary files that a signal must remove: each entry holds the folder's descriptor
 // (-1 when free, -2 while being filled in) and the name in it. The handler reads them
 // with nothing but atomic loads and unlinkat, which are async-signal-safe.
-constexpr int kTempSlots = 1024;
+constexpr int kTempSlots = kMaxTemporaryOutputs;
 constexpr char kTempPrefix[] = ".kestrune-";
 constexpr std::size_t kTempRandom = 8;
 constexpr std::size_t kTempNameSize = sizeof kTempPrefix + kTempRandom;
@@ -32,12 +32,14 @@ struct TempSlot {
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 TempSlot tempSlots[kTempSlots];
+std::atomic<bool> terminalLineOpen{false};
 
 extern "C" void removeTempsAndDie(int sig) {
     for (TempSlot& s : tempSlots) {
         const int folder = s.folder.load(std::memory_order_acquire);
         if (folder >= 0) unlinkat(folder, s.name, 0);
     }
+    if (terminalLineOpen.load()) (void)!write(STDERR_FILENO, "\n", 1);
     std::signal(sig, SIG_DFL);
     std::raise(sig);  // delivered, with its default action, once the handler returns
 }
@@ -64,6 +66,15 @@ void installSignalHandlers() {
         for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) install(sig);
     });
 }
+
+}  // namespace
+
+void outputMarkTerminalLine(bool open) {
+    installSignalHandlers();
+    terminalLineOpen.store(open);
+}
+
+namespace {
 
 int claimSlot() {
     for (int i = 0; i < kTempSlots; ++i) {
@@ -108,6 +119,17 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return (blocks || chars) && a.st_rdev == b.st_rdev;
 }
 
+// Ends a failed open or commit: nothing is left behind, and the reason is kept.
+int failed(OutputFile* out, int status, std::string why) {
+    outputDiscard(out);
+    out->problem = std::move(why);
+    return status;
+}
+
+std::string lastError() {
+    return std::strerror(errno);
+}
+
 bool isStandardOutput(int fd) {
     struct stat a, b;
     return fd == STDOUT_FILENO || (fstat(fd, &a) == 0 && fstat(STDOUT_FILENO, &b) == 0 &&
@@ -148,7 +170,10 @@ bool resolveOutput(std::string path, Destination* d) {
         const std::string parent =
             slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        if (name.empty()) return false;
+        if (name.empty()) {
+            errno = EISDIR;
+            return false;
+        }
         char* resolved = realpath(parent.c_str(), nullptr);
         if (resolved == nullptr) return false;
         const std::string folder = resolved;
@@ -170,6 +195,7 @@ bool resolveOutput(std::string path, Destination* d) {
         target.resize(static_cast<std::size_t>(n));
         path = target[0] == '/' ? target : folder + "/" + target;
     }
+    errno = ELOOP;
     return false;
 }
 
@@ -183,8 +209,9 @@ int openFolder(const std::string& folder) {
 int openInPlace(OutputFile* out, int fd) {
     out->fp = fdopen(fd, "wb");
     if (out->fp == nullptr) {
+        const std::string why = lastError();
         close(fd);
-        return kStatusOutputOpen;
+        return failed(out, kStatusOutputOpen, why);
     }
     const int flags = fcntl(fd, F_GETFL);
     // Appended writes cannot go back to the header.
@@ -197,10 +224,7 @@ int openInPlace(OutputFile* out, int fd) {
 // permissions (not its set-id bits) when it replaces one, the umask's for a new file.
 int openTemporary(OutputFile* out, const struct stat* replaced) {
     out->slot = claimSlot();
-    if (out->slot < 0) {
-        outputDiscard(out);
-        return kStatusOutputOpen;
-    }
+    if (out->slot < 0) return failed(out, kStatusOutputOpen, "too many outputs open at once");
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         out->temp = tempName();
@@ -211,8 +235,7 @@ int openTemporary(OutputFile* out, const struct stat* replaced) {
     }
     if (fd < 0) {
         out->temp.clear();  // never created: the name may be another's
-        outputDiscard(out);
-        return kStatusOutputOpen;
+        return failed(out, kStatusOutputOpen, lastError());
     }
     bool ok = true;
     if (replaced != nullptr) {
@@ -224,9 +247,9 @@ int openTemporary(OutputFile* out, const struct stat* replaced) {
     }
     if (ok) out->fp = fdopen(fd, "wb");
     if (out->fp == nullptr) {
+        const std::string why = lastError();
         close(fd);
-        outputDiscard(out);
-        return kStatusOutputOpen;
+        return failed(out, kStatusOutputOpen, why);
     }
     out->canSeek = true;
     return kStatusFinished;
@@ -250,59 +273,106 @@ int outputOpenDescriptor(OutputFile* out, int fd, const struct stat* input) {
     *out = OutputFile{};
     installSignalHandlers();
     const int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return kStatusOutputOpen;
+    if (flags < 0) return failed(out, kStatusOutputOpen, lastError());
+    if ((flags & O_ACCMODE) == O_RDONLY)
+        return failed(out, kStatusOutputOpen, "open for reading only");
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return kStatusOutputOpen;
-    if (input != nullptr && sameFile(st, *input)) return kStatusOutputOpen;
+    if (fstat(fd, &st) != 0) return failed(out, kStatusOutputOpen, lastError());
+    if (S_ISDIR(st.st_mode)) return failed(out, kStatusOutputOpen, "is a folder");
+    if (input != nullptr && sameFile(st, *input)) {
+        return failed(out, kStatusOutputOpen, "is the input itself");
+    }
     const int own = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (own < 0) return kStatusOutputOpen;
+    if (own < 0) return failed(out, kStatusOutputOpen, lastError());
     return openInPlace(out, own);
 }
 
-int outputOpen(OutputFile* out, const char* path, const struct stat* input) {
+bool outputIdentity(const char* path, OutputIdentity* id) {
+    Destination d;
+    struct stat st;
+    if (path[0] == '\0' || !resolveOutput(path, &d)) return false;
+    if (d.descriptor >= 0 ? fstat(d.descriptor, &st) != 0 : stat(d.folder.c_str(), &st) != 0) {
+        return false;
+    }
+    *id = OutputIdentity{st.st_dev, st.st_ino, d.name};
+    return true;
+}
+
+int outputOpen(OutputFile* out, const char* path, const struct stat* input, bool replace) {
     *out = OutputFile{};
     installSignalHandlers();
     Destination d;
-    if (path[0] == '\0' || !resolveOutput(path, &d)) return kStatusOutputOpen;
+    if (path[0] == '\0') return failed(out, kStatusOutputOpen, "empty name");
+    if (!resolveOutput(path, &d)) return failed(out, kStatusOutputOpen, lastError());
     if (d.descriptor >= 0) return outputOpenDescriptor(out, d.descriptor, input);
 
     const int folder = openFolder(d.folder);
-    if (folder < 0) return kStatusOutputOpen;
+    if (folder < 0) return failed(out, kStatusOutputOpen, lastError());
+    out->folder = folder;
     struct stat st;
     const bool exists = fstatat(folder, d.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     // A link here was made after the path was resolved; a folder is not a file.
-    bool refused = exists && (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode));
+    if (exists && S_ISLNK(st.st_mode)) return failed(out, kStatusOutputOpen, "is a new link");
+    if (exists && S_ISDIR(st.st_mode)) return failed(out, kStatusOutputOpen, "is a folder");
     // Writing over the input would destroy it, or read back what is being written.
-    refused = refused || (exists && input != nullptr && sameFile(st, *input));
-    refused = refused ||
-              (exists && S_ISREG(st.st_mode) && faccessat(folder, d.name.c_str(), W_OK, 0) != 0);
-    if (refused) {
-        close(folder);
-        return kStatusOutputOpen;
+    if (exists && input != nullptr && sameFile(st, *input)) {
+        return failed(out, kStatusOutputOpen, "is the input itself");
+    }
+    if (exists && S_ISREG(st.st_mode) && !replace)
+        return failed(out, kStatusOutputExists, "exists");
+    if (exists && S_ISREG(st.st_mode) && faccessat(folder, d.name.c_str(), W_OK, 0) != 0) {
+        return failed(out, kStatusOutputOpen, lastError());
     }
     if (exists && !S_ISREG(st.st_mode)) {
         // A device or pipe: written in place.
         const int fd = openat(folder, d.name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) return failed(out, kStatusOutputOpen, lastError());
         close(folder);
-        return fd < 0 ? kStatusOutputOpen : openInPlace(out, fd);
+        out->folder = -1;
+        return openInPlace(out, fd);
     }
-    out->folder = folder;
     out->name = d.name;
+    out->replace = replace;
     return openTemporary(out, exists ? &st : nullptr);
+}
+
+// Gives the temporary file the target's name; without `replace`, only where that name is
+// free, atomically (a file system without RENAME_NOREPLACE gets a link and an unlink).
+bool moveIntoPlace(const OutputFile& out) {
+    if (out.replace)
+        return renameat(out.folder, out.temp.c_str(), out.folder, out.name.c_str()) == 0;
+    if (renameat2(out.folder, out.temp.c_str(), out.folder, out.name.c_str(), RENAME_NOREPLACE) ==
+        0) {
+        return true;
+    }
+    if (errno != EINVAL ||
+        linkat(out.folder, out.temp.c_str(), out.folder, out.name.c_str(), 0) != 0) {
+        return false;
+    }
+    unlinkat(out.folder, out.temp.c_str(), 0);
+    return true;
 }
 
 int outputCommit(OutputFile* out, int* folder) {
     if (folder != nullptr) *folder = -1;
     bool ok = std::fflush(out->fp) == 0;
     if (ok && out->folder >= 0) ok = fsync(fileno(out->fp)) == 0;
-    ok = (ioHooks.close(out->fp) == 0) && ok;  // a file system may report errors only here
+    int error = ok ? 0 : errno;
+    // A file system may report errors only here.
+    if (ioHooks.close(out->fp) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
     out->fp = nullptr;
-    if (out->folder < 0) return ok ? kStatusFinished : kStatusWrite;
-
-    if (ok) ok = renameat(out->folder, out->temp.c_str(), out->folder, out->name.c_str()) == 0;
-    if (!ok) {
-        outputDiscard(out);
-        return kStatusWrite;
+    if (out->folder < 0) {
+        if (ok) return kStatusFinished;
+        errno = error;
+        return failed(out, kStatusWrite, std::strerror(error));
+    }
+    if (!ok) return failed(out, kStatusWrite, std::strerror(error));
+    if (!moveIntoPlace(*out)) {
+        const int status = errno == EEXIST ? kStatusOutputExists : kStatusWrite;
+        return failed(out, status, status == kStatusOutputExists ? "exists" : lastError());
     }
     releaseSlot(out->slot);
     // Makes the rename durable; a folder that cannot be synced does not undo the write.

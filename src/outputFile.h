@@ -14,8 +14,17 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+
+// Outputs written through temporary files that may be open at once, process-wide.
+inline constexpr int kMaxTemporaryOutputs = 4096;
+
+// Tells the fatal-signal handler whether standard error has a line in progress (a
+// progress line), which it then ends, so that the shell's prompt starts on a line of its
+// own.
+void outputMarkTerminalLine(bool open);
 
 // Opens path for binary reading. Returns kStatusFinished, or kStatusInputOpen when it
 // cannot be opened or is a directory.
@@ -29,20 +38,40 @@ struct OutputFile {
     int slot = -1;          // the temporary file's entry among those a signal removes
     std::string name;       // the target's name in its folder
     std::string temp;       // the temporary file's name in the same folder
+    bool replace = true;    // an existing file may be replaced
+    std::string problem;    // why it could not be opened or committed
 };
+
+// What an output path names, links followed: a name in a folder, or a descriptor. Two
+// paths that name the same output have equal identities.
+struct OutputIdentity {
+    uint64_t device = 0, inode = 0;  // the folder's, or the descriptor's file's
+    std::string name;                // in the folder; empty for a descriptor
+    bool operator<(const OutputIdentity& o) const {
+        return device != o.device ? device < o.device
+               : inode != o.inode ? inode < o.inode
+                                  : name < o.name;
+    }
+};
+
+// False when the path cannot lead to an output (a missing folder, a loop of links).
+bool outputIdentity(const char* path, OutputIdentity* id);
 
 // Creates the output for path. Fails with kStatusOutputOpen when it cannot be created or
 // written, when it is a link that leads nowhere it could be written, or when it is the
-// input itself (`input`, when given: the same file, or the same device).
-int outputOpen(OutputFile* out, const char* path, const struct stat* input);
+// input itself (`input`, when given: the same file, or the same device). Without
+// `replace`, an existing regular file fails with kStatusOutputExists, here or, when one
+// appears meanwhile, on commit. out->problem says why it failed.
+int outputOpen(OutputFile* out, const char* path, const struct stat* input, bool replace = true);
 
 // The same for a descriptor the caller already opened, written in place.
 int outputOpenDescriptor(OutputFile* out, int fd, const struct stat* input);
 
 // Flushes and closes the output and, for a temporary file, syncs it, renames it over the
-// target and syncs the folder, so that the new name lasts. Returns kStatusFinished or
-// kStatusWrite; on failure nothing is left behind. With `folder`, the folder is not
-// synced but its descriptor handed over (or -1), so that a batch syncs each folder once.
+// target and syncs the folder, so that the new name lasts. Returns kStatusFinished,
+// kStatusWrite (with out->problem) or kStatusOutputExists; on failure nothing is left. With
+// `folder`, the folder is not synced but its descriptor handed over (or -1), so that a batch syncs
+// each folder once.
 int outputCommit(OutputFile* out, int* folder = nullptr);
 
 // Closes the output and removes the temporary file.

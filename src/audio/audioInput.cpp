@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -103,48 +104,78 @@ bool AudioInput::opened(SNDFILE* file) {
     return true;
 }
 
-bool AudioInput::open(const std::string& path) {
-    if (path != "-") {
-        // A short recording is read whole, in one call, and parsed from memory.
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st;
-        if (fd < 0 || fstat(fd, &st) != 0) {
-            error_ = std::string("cannot open: ") + std::strerror(errno);
-            if (fd >= 0) close(fd);
-            return false;
-        }
-        if (S_ISREG(st.st_mode) && st.st_size <= kWholeFile) {
-            whole_.resize(static_cast<std::size_t>(st.st_size));
-            const ssize_t got = ::read(fd, whole_.data(), whole_.size());
-            close(fd);
-            if (got < 0) {
-                error_ = std::string("cannot read: ") + std::strerror(errno);
-                return false;
-            }
-            whole_.resize(static_cast<std::size_t>(got));  // it may have shrunk meanwhile
-            return openMemory(whole_);
-        }
-        return opened(sf_open_fd(fd, SFM_READ, &info_, SF_TRUE));
-    }
-    // Standard input is copied to a temporary file, which the system removes on close.
-    spool_ = std::tmpfile();
-    if (spool_ == nullptr) {
-        error_ = std::string("cannot hold standard input: ") + std::strerror(errno);
-        return false;
-    }
+namespace {
+
+// An unnamed file in $TMPDIR (default /tmp), gone when closed; -1 with errno on failure.
+int unnamedTemporary() {
+    const char* dir = std::getenv("TMPDIR");
+    const std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+    std::string name = folder + "/.kestrune-XXXXXX";  // a file system without O_TMPFILE
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+    return fd;
+}
+
+// Copies everything from `from` to `to`; errno is set when it returns false.
+bool copyAll(int from, int to) {
     std::vector<char> buffer(1 << 16);
-    std::size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), stdin)) > 0) {
-        if (std::fwrite(buffer.data(), 1, n, spool_) != n) {
-            error_ = std::string("cannot hold standard input: ") + std::strerror(errno);
-            return false;
+    for (;;) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        for (ssize_t at = 0; at < n;) {
+            const ssize_t w = ::write(to, buffer.data() + at, static_cast<std::size_t>(n - at));
+            if (w < 0 && errno != EINTR) return false;
+            at += std::max<ssize_t>(w, 0);
         }
     }
-    if (std::ferror(stdin) || std::fflush(spool_) != 0 || std::fseek(spool_, 0, SEEK_SET) != 0) {
-        error_ = "cannot read standard input";
+}
+
+}  // namespace
+
+bool AudioInput::open(const std::string& path) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        error_ = std::string("cannot open: ") + std::strerror(errno);
+        if (fd >= 0 && !standardInput) close(fd);
         return false;
     }
-    return opened(sf_open_fd(fileno(spool_), SFM_READ, &info_, SF_FALSE));
+    if (S_ISREG(st.st_mode) && st.st_size <= kWholeFile) {
+        // A short recording is read whole, in one call, and parsed from memory.
+        whole_.resize(static_cast<std::size_t>(st.st_size));
+        const ssize_t got = pread(fd, whole_.data(), whole_.size(), 0);
+        const int error = errno;
+        if (!standardInput) close(fd);
+        if (got < 0) {
+            error_ = std::string("cannot read: ") + std::strerror(error);
+            return false;
+        }
+        whole_.resize(static_cast<std::size_t>(got));  // it may have shrunk meanwhile
+        return openMemory(whole_);
+    }
+    if (S_ISREG(st.st_mode)) return opened(sf_open_fd(fd, SFM_READ, &info_, !standardInput));
+    // Anything else is read once, into a file that can be read again.
+    const int spool = unnamedTemporary();
+    if (spool < 0 || !copyAll(fd, spool)) {
+        error_ = std::string(spool < 0 ? "cannot hold the input: " : "cannot read: ") +
+                 std::strerror(errno);
+        if (spool >= 0) close(spool);
+        if (!standardInput) close(fd);
+        return false;
+    }
+    if (!standardInput) close(fd);
+    spool_ = fdopen(spool, "rb");
+    if (spool_ == nullptr || lseek(spool, 0, SEEK_SET) != 0) {
+        error_ = std::string("cannot hold the input: ") + std::strerror(errno);
+        if (spool_ == nullptr) close(spool);
+        return false;
+    }
+    return opened(sf_open_fd(spool, SFM_READ, &info_, SF_FALSE));
 }
 
 bool AudioInput::openMemory(std::span<const uint8_t> bytes) {
@@ -160,12 +191,75 @@ bool AudioInput::peak(float* value) {
         for (const float v : mono_) *value = std::max(*value, std::fabs(v));
     }
     if (!error_.empty()) return false;
-    if (sf_seek(file_, 0, SEEK_SET) != 0) {
+    if (!rewind()) {
         error_ = "cannot read the audio twice to find its peak";
         return false;
     }
-    ended_ = false;
     return true;
+}
+
+// Starts reading from the beginning again, as if just opened.
+bool AudioInput::rewind() {
+    if (sf_seek(file_, 0, SEEK_SET) != 0) return false;
+    if (resampler_ != nullptr && soxr_clear(resampler_) != nullptr) return false;
+    ended_ = flushed_ = false;
+    ready_.clear();
+    readyAt_ = 0;
+    clipped_ = nonFinite_ = 0;
+    framesRead_ = 0;
+    truncation_.clear();
+    return true;
+}
+
+std::optional<uint64_t> AudioInput::countSamples() {
+    uint64_t n = 0;
+    while (produce()) n += ready_.size();
+    if (!error_.empty() || !rewind()) return std::nullopt;
+    return n;
+}
+
+namespace {
+
+// The promise a WAVE or AIFF file broke: libsndfile logs its data chunk's size as
+// "data : SAID (should be IS)" when the file holds less. Zero when it logged none.
+double promisedShare(SNDFILE* file) {
+    char log[8192] = "";
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    for (const char* line = log; *line != '\0'; line = std::strchr(line, '\n') + 1) {
+        unsigned long long said = 0, is = 0;
+        const char* tag = line + std::strspn(line, " ");
+        if ((std::strncmp(tag, "data", 4) == 0 || std::strncmp(tag, "SSND", 4) == 0) &&
+            std::sscanf(tag, "%*[^:]: %llu (should be %llu)", &said, &is) == 2 && is > 0 &&
+            said > is) {
+            return static_cast<double>(said) / static_cast<double>(is);
+        }
+        if (std::strchr(line, '\n') == nullptr) break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// The recording's end: whether it held what its header promised. `failure` is the
+// decoder's complaint when it stopped on an error.
+void AudioInput::noteEnd(const char* failure) {
+    const bool known = info_.frames > 0 && info_.frames != SF_COUNT_MAX;
+    if (const double share = promisedShare(file_); share > 0) {
+        const auto promised = std::llround(static_cast<double>(framesRead_) * share);
+        truncation_ = "truncated: its header promises " + std::to_string(promised) + " frames, " +
+                      std::to_string(framesRead_) + " read";
+    } else if (failure != nullptr) {
+        truncation_ = "cut short (" + std::string(failure) + "): " +
+                      (known ? std::to_string(framesRead_) + " of " + std::to_string(info_.frames) +
+                                   " frames read"
+                             : std::to_string(framesRead_) + " frames read");
+    } else if (info_.frames == SF_COUNT_MAX) {
+        truncation_ =
+            "truncated: the stream has no end, " + std::to_string(framesRead_) + " frames read";
+    } else if (framesRead_ < info_.frames) {
+        truncation_ = "truncated: " + std::to_string(framesRead_) + " of " +
+                      std::to_string(info_.frames) + " frames read";
+    }
 }
 
 bool AudioInput::start(const AudioOptions& options, uint32_t rate) {
@@ -209,14 +303,25 @@ std::size_t AudioInput::refill() {
     mono_.clear();
     if (ended_) return 0;
     const sf_count_t got = sf_readf_float(file_, frames_.data(), kBlockFrames);
+    const auto channels = static_cast<std::size_t>(info_.channels);
+    framesRead_ += got;
     if (got < kBlockFrames) {
         ended_ = true;
-        if (sf_error(file_) != SF_ERR_NO_ERROR) {
+        const bool failed = sf_error(file_) != SF_ERR_NO_ERROR;
+        // Nothing at all is a failure; some audio and then none is a recording cut short.
+        if (failed && framesRead_ == 0) {
             error_ = std::string("cannot read the audio: ") + sf_strerror(file_);
             return 0;
         }
+        noteEnd(failed ? sf_strerror(file_) : nullptr);
     }
-    const auto channels = static_cast<std::size_t>(info_.channels);
+    // NaN and infinities are silence; a mix or a resampler would spread them.
+    for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) {
+        if (!std::isfinite(frames_[i])) {
+            frames_[i] = 0;
+            ++nonFinite_;
+        }
+    }
     mono_.resize(static_cast<std::size_t>(got));
     if (channel_ > 0 || channels == 1) {
         const std::size_t c = channel_ > 0 ? static_cast<std::size_t>(channel_ - 1) : 0;
@@ -279,8 +384,7 @@ std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
     while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
         const float v = ready_[readyAt_++] * scale_ * 32768.0f;
         // Rounded to the nearest, ties to even, by the float unit itself: past 1.5 * 2^23
-        // no fraction bits are left. Held within 2^22 first (no sample is near that), and
-        // a NaN is silence.
+        // no fraction bits are left. Held within 2^22 first (no sample is near that).
         const float held = std::clamp(std::isnan(v) ? 0.0f : v, -4194304.0f, 4194304.0f);
         const float rounded = (held + 12582912.0f) - 12582912.0f;
         const float kept = std::clamp(rounded, -32768.0f, 32767.0f);

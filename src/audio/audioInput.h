@@ -2,7 +2,9 @@
 // Opus, MP3, ...), delivered as mono 16-bit samples at a device rate: the channels mixed
 // (their mean) or one of them taken, scaled, resampled with soxr at high quality, rounded
 // and clipped, with the clipped samples counted. It streams in blocks, so memory does not
-// grow with the recording's length.
+// grow with the recording's length. Samples that are not finite (NaN, infinities) are
+// counted and played as silence; a recording that ends before its header says, or that
+// cannot be decoded to its end, gives what could be read and a warning.
 //
 // A 16-bit source that needs no mixing, scaling or resampling passes through unchanged,
 // sample for sample.
@@ -42,9 +44,10 @@ public:
     AudioInput(const AudioInput&) = delete;
     AudioInput& operator=(const AudioInput&) = delete;
 
-    // Opens a file, or standard input for "-" (copied to a temporary file first, since
-    // most formats must be read more than once). False, with error(), when it is not
-    // audio libsndfile reads.
+    // Opens a file, or standard input for "-". Standard input and anything else that is
+    // not a regular file (a pipe, a terminal, a device) is copied to a temporary file in
+    // $TMPDIR (default /tmp) first, since most formats must be read more than once. False,
+    // with error(), when it is not audio libsndfile reads.
     bool open(const std::string& path);
     // Opens audio held in memory; the bytes must outlive the input.
     bool openMemory(std::span<const uint8_t> bytes);
@@ -61,7 +64,14 @@ public:
     // it is over), or -1 with error() when the audio cannot be read.
     std::ptrdiff_t read(std::span<int16_t> out);
 
+    // After start: reads the whole conversion through, counting the samples it gives, and
+    // starts again from the beginning; nothing when the source cannot be read twice.
+    std::optional<uint64_t> countSamples();
+
     uint64_t clipped() const { return clipped_; }
+    uint64_t nonFinite() const { return nonFinite_; }
+    // Once read to the end: how the recording fell short of its length, or empty.
+    const std::string& truncation() const { return truncation_; }
     const std::string& error() const { return error_; }
 
 private:
@@ -70,6 +80,8 @@ private:
     bool resample(std::span<const float> in);
     bool produce();
     bool peak(float* value);
+    bool rewind();
+    void noteEnd(const char* failure);
 
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
@@ -85,6 +97,8 @@ private:
     bool flushed_ = false;  // and the resampler emptied
     std::vector<float> frames_, mono_, ready_;
     std::size_t readyAt_ = 0;
-    uint64_t clipped_ = 0;
+    uint64_t clipped_ = 0, nonFinite_ = 0;
+    int64_t framesRead_ = 0;
+    std::string truncation_;
     std::string error_;
 };

@@ -20,26 +20,35 @@
 namespace {
 
 constexpr std::size_t kBlockSamples = 8192;
+constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
 
 // The input's identity, so that an output that is the input is refused.
 bool identify(const std::string& input, struct stat* st) {
     return input == "-" ? fstat(STDIN_FILENO, st) == 0 : stat(input.c_str(), st) == 0;
 }
 
-int openOutput(OutputFile* out, const std::string& path, const struct stat* input) {
+int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace) {
     return path == "-" ? outputOpenDescriptor(out, STDOUT_FILENO, input)
-                       : outputOpen(out, path.c_str(), input);
+                       : outputOpen(out, path.c_str(), input, replace);
 }
 
-std::string outputProblem(int status, const std::string& output, int error) {
-    const std::string name = output == "-" ? "standard output" : output;
-    if (status == kStatusOutputOpen) {
-        return "cannot create " + name +
-               " (a missing or read-only folder, a link that leads nowhere, or the input itself)";
+// Turns a failed output into the result's error. `why` is the output's own reason, or
+// empty to take errno's.
+void outputFailed(FileResult* r, int status, std::string why) {
+    if (why.empty()) why = std::strerror(errno);
+    const std::string name = r->output == "-" ? "standard output" : r->output;
+    if (status == kStatusOutputExists) {
+        r->errorPath = r->output;
+        r->error = "exists (use -f to replace it)";
+    } else if (status == kStatusOutputOpen) {
+        r->error = "cannot create " + name + ": " + why;
+    } else if (status == kStatusMemory) {
+        r->error = "out of memory";
+    } else if (status == kStatusRead) {
+        r->error = "cannot read the input";
+    } else {
+        r->error = "cannot write " + name + ": " + why;
     }
-    if (status == kStatusMemory) return "out of memory";
-    if (status == kStatusRead) return "cannot read the input";
-    return "cannot write " + name + (error != 0 ? std::string(": ") + std::strerror(error) : "");
 }
 
 // The samples given to the encoder that the decoder has not played back yet: the search
@@ -120,9 +129,19 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         return r;
     }
     r.rate = settings.rate != 0 ? settings.rate : defaultDeviceRate(audio.sourceRate());
-    if (progress != nullptr && audio.frames() > 0) {
+    const bool lengthKnown = audio.frames() > 0 && audio.frames() != SF_COUNT_MAX;
+    if (progress != nullptr && lengthKnown) {
         progress->knownMicroseconds +=
             microseconds(static_cast<uint64_t>(audio.frames()), audio.sourceRate());
+        ++progress->filesMeasured;
+    }
+    // The length field holds 32 bits of bytes; a recording too long for it is refused
+    // before any work when its header tells (a margin for resampling's rounding).
+    const double expectedBytes =
+        static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / count[variant];
+    if (lengthKnown && expectedBytes > kMaxPayload * 1.001) {
+        r.error = "too long for a device file (its length field holds at most 4294967295 bytes)";
+        return r;
     }
     if (!audio.start(settings.audio, r.rate)) {
         r.error = audio.error();
@@ -130,13 +149,27 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     }
 
     OutputFile out;
-    int status = openOutput(&out, output, &source);
+    int status = openOutput(&out, output, &source, settings.replace);
     if (status != kStatusFinished) {
-        r.error = outputProblem(status, output, 0);
+        outputFailed(&r, status, out.problem);
         return r;
     }
+    // An output that cannot go back for its header gets its length first, from a pass
+    // that counts the samples, so that the codes stream out instead of being held.
+    int64_t length = -1;
+    if (!out.canSeek) {
+        if (const std::optional<uint64_t> n = audio.countSamples()) {
+            length = static_cast<int64_t>(*n / count[variant]);
+        }
+        if (length > static_cast<int64_t>(kMaxPayload)) {
+            outputDiscard(&out);
+            r.error =
+                "too long for a device file (its length field holds at most 4294967295 bytes)";
+            return r;
+        }
+    }
     AdpWriter writer;
-    status = adpWriterStart(&writer, out.fp, out.canSeek, r.rate, variant, -1);
+    status = adpWriterStart(&writer, out.fp, out.canSeek, r.rate, variant, length);
 
     SearchEncoder encoder(variant, settings.level);
     DecoderStream decoder{};
@@ -170,29 +203,47 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         if (settings.measure) queue.push(samples);
         encoder.encode(samples, bytes);
         emit();
+        if (writer.written > kMaxPayload) {
+            r.error =
+                "too long for a device file (its length field holds at most 4294967295 bytes)";
+            break;
+        }
     }
     if (r.error.empty() && status == kStatusFinished) {
         encoder.finish(bytes);
         emit();
-        if (status == kStatusFinished) status = adpWriterFinish(&writer);
+        if (length >= 0 && writer.written != static_cast<uint64_t>(length)) {
+            r.error = "the input changed while it was read";
+        } else if (status == kStatusFinished) {
+            status = adpWriterFinish(&writer);
+        }
     }
     adpWriterRelease(&writer);
     const int writeError = errno;
     if (!r.error.empty() || status != kStatusFinished) {
         outputDiscard(&out);
-        if (r.error.empty()) r.error = outputProblem(status, output, writeError);
+        errno = writeError;
+        if (r.error.empty()) outputFailed(&r, status, "");
         return r;
     }
     r.ok = true;
     r.uncommitted = out;
     r.bytes = r.samples / count[variant];
     r.clipped = audio.clipped();
+    r.nonFinite = audio.nonFinite();
+    if (r.clipped > 0) r.warnings.push_back(std::to_string(r.clipped) + " samples clipped");
+    if (r.nonFinite > 0) {
+        r.warnings.push_back(std::to_string(r.nonFinite) +
+                             " samples not finite (NaN or infinite), played as silence");
+    }
+    if (!audio.truncation().empty()) r.warnings.push_back(audio.truncation());
     if (meter.samples() > 0 && std::isfinite(meter.snrDb())) r.snrDb = meter.snrDb();
     if (meter.samples() > 0) r.segSnrDb = meter.segSnrDb();
     return r;
 }
 
-FileResult decodeFile(const std::string& input, const std::string& output, Progress* progress) {
+FileResult decodeFile(const std::string& input, const std::string& output, bool replace,
+                      Progress* progress) {
     FileResult r;
     r.input = input;
     r.output = output;
@@ -201,31 +252,34 @@ FileResult decodeFile(const std::string& input, const std::string& output, Progr
         r.error = from.error;
         return r;
     }
-    OutputFile out;
-    int status = openOutput(&out, output, &from.st);
     AdpInfo info{};
     const char* problem = nullptr;
-    if (status == kStatusFinished) {
-        status = convertAdpToWave(from.fp, out.fp, &info, &problem);
-        const int writeError = errno;
-        if (status == kStatusFinished) {
-            r.uncommitted = out;
-        } else {
-            outputDiscard(&out);
-            errno = writeError;
-        }
+    int status = readAdpHeaderFrom(from.fp, &info, &problem, true);
+    if (status != kStatusFinished) {
+        r.error = problem != nullptr ? problem : "cannot read the input";
+        return r;
     }
+    OutputFile out;
+    status = openOutput(&out, output, &from.st, replace);
+    if (status != kStatusFinished) {
+        outputFailed(&r, status, out.problem);
+        return r;
+    }
+    status = decodeAdpPayload(from.fp, out.fp, info, &problem);
     const int error = errno;
-    if (status == kStatusFormat && problem != nullptr) {
-        r.error = problem;
-    } else if (status != kStatusFinished) {
-        r.error = outputProblem(status, output, error);
-    } else {
-        succeeded(&r, info);
-        if (progress != nullptr) {
-            progress->audioMicroseconds += microseconds(r.samples, r.rate);
+    if (status != kStatusFinished) {
+        outputDiscard(&out);
+        errno = error;
+        if (status == kStatusFormat && problem != nullptr) {
+            r.error = problem;
+        } else {
+            outputFailed(&r, status, "");
         }
+        return r;
     }
+    r.uncommitted = out;
+    succeeded(&r, info);
+    if (progress != nullptr) progress->audioMicroseconds += microseconds(r.samples, r.rate);
     return r;
 }
 
@@ -247,7 +301,7 @@ void FolderSyncs::add(int folder) {
         }
     }
     // Outputs beside inputs in many folders: the oldest is synced now, a few stay open.
-    if (folders_.size() == 64) {
+    if (folders_.size() == kMaxOpen) {
         fsync(folders_.front());
         close(folders_.front());
         folders_.erase(folders_.begin());
@@ -255,18 +309,18 @@ void FolderSyncs::add(int folder) {
     folders_.push_back(folder);
 }
 
-void commitFile(FileResult* r, FolderSyncs* folders) {
-    if (r->uncommitted.fp == nullptr) return;
+int commitFile(FileResult* r) {
+    if (r->uncommitted.fp == nullptr) return -1;
     int folder = -1;
     const int status = outputCommit(&r->uncommitted, &folder);
-    folders->add(folder);
     if (status != kStatusFinished) {
-        const std::string input = r->input, output = r->output;
+        const std::string input = r->input, output = r->output, why = r->uncommitted.problem;
         *r = FileResult{};
         r->input = input;
         r->output = output;
-        r->error = outputProblem(status, output, errno);
+        outputFailed(r, status, why);
     }
+    return folder;
 }
 
 FileResult inspectFile(const std::string& path) {

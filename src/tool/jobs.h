@@ -17,13 +17,16 @@ struct EncodeSettings {
     int level = 5;      // search level
     uint32_t rate = 0;  // 0: the default rule
     AudioOptions audio;
-    bool measure = true;  // the SNR of what the device will play, for the summary
+    bool measure = true;   // the SNR of what the device will play, for the summary
+    bool replace = false;  // an existing output may be replaced
 };
 
 // Work done so far, for the progress line.
 struct Progress {
     std::atomic<uint64_t> audioMicroseconds{0};  // audio converted
     std::atomic<uint64_t> knownMicroseconds{0};  // audio of the files started
+    std::atomic<uint32_t> filesStarted{0};
+    std::atomic<uint32_t> filesMeasured{0};  // started, with their length in knownMicroseconds
     std::atomic<uint32_t> filesDone{0};
 };
 
@@ -31,13 +34,16 @@ struct FileResult {
     std::string input, output;
     bool ok = false;
     std::string error;
+    std::string errorPath;  // what the error is about, when not the input
     uint32_t rate = 0;
     int bits = 0;
     uint64_t samples = 0;                   // samples the device plays
     uint64_t bytes = 0;                     // payload bytes
     std::optional<double> snrDb, segSnrDb;  // what the device plays against the source
     uint64_t clipped = 0;
-    OutputFile uncommitted;  // written in full, to be made to appear by commitFile
+    uint64_t nonFinite = 0;             // NaN or infinite source samples, played as silence
+    std::vector<std::string> warnings;  // what the output may lack, one line each
+    OutputFile uncommitted;             // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
 };
 
@@ -45,7 +51,8 @@ struct FileResult {
 // so that one file's sync to disk can overlap the next file's conversion.
 FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
                       const std::string& output, Progress* progress);
-FileResult decodeFile(const std::string& input, const std::string& output, Progress* progress);
+FileResult decodeFile(const std::string& input, const std::string& output, bool replace,
+                      Progress* progress);
 // Folders whose new names are yet to be synced: each once, when a batch ends.
 class FolderSyncs {
 public:
@@ -53,12 +60,14 @@ public:
     FolderSyncs(const FolderSyncs&) = delete;
     FolderSyncs& operator=(const FolderSyncs&) = delete;
     ~FolderSyncs();
-    void add(int folder);  // takes the descriptor over
+    void add(int folder);                        // takes the descriptor over; -1 is nothing
+    static constexpr std::size_t kMaxOpen = 64;  // more are synced and closed at once
 
 private:
     std::vector<int> folders_;
 };
 
-// Syncs and renames the output into place; a failure turns the result into one.
-void commitFile(FileResult* result, FolderSyncs* folders);
+// Syncs and renames the output into place; a failure turns the result into one. Returns
+// the output's folder, whose sync is left to the caller (FolderSyncs), or -1.
+int commitFile(FileResult* result);
 FileResult inspectFile(const std::string& path);

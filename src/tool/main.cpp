@@ -11,24 +11,23 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <chrono>
+#include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include "adpFile.h"
 #include "codec/search.h"
+#include "outputFile.h"
+#include "tool/batch.h"
 #include "tool/jobs.h"
+#include "tool/report.h"
 
 namespace {
-
-constexpr const char* kTool = "kestrune-adpcm";
 
 struct UsageError {
     std::string message;
@@ -74,192 +73,27 @@ std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
     return outputs;
 }
 
-// Escapes a string for JSON.
-std::string quoted(const std::string& s) {
-    std::string q = "\"";
-    for (const unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            q += '\\';
-            q += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            q += buf;
-        } else {
-            q += static_cast<char>(c);
-        }
+// Outputs that two inputs would both write: the second fails. Paths are compared by what
+// they name (the folder's identity and the name, links followed), not by their text.
+std::vector<std::string> clashes(const std::vector<std::string>& inputs,
+                                 const std::vector<std::string>& outputs) {
+    std::map<OutputIdentity, std::size_t> claimed;
+    std::vector<std::string> clash(inputs.size());
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i] == "-") continue;
+        OutputIdentity id;
+        if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
+        const auto [at, fresh] = claimed.emplace(id, i);
+        if (!fresh) clash[i] = "same output as " + inputs[at->second] + " (" + outputs[i] + ")";
     }
-    return q + "\"";
-}
-
-std::string number(std::optional<double> v, const char* format = "%.2f") {
-    if (!v || !std::isfinite(*v)) return "null";
-    char buf[32];
-    std::snprintf(buf, sizeof buf, format, *v);
-    return buf;
-}
-
-// A JSON object: keys and raw JSON values.
-using JsonObject = std::vector<std::pair<const char*, std::string>>;
-
-// Prints a JSON array of objects, one per result.
-void printJson(const std::vector<JsonObject>& objects) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        out += i == 0 ? "\n  {" : ",\n  {";
-        for (std::size_t k = 0; k < objects[i].size(); ++k) {
-            out += (k == 0 ? "" : ", ") + quoted(objects[i][k].first) + ": " + objects[i][k].second;
-        }
-        out += "}";
-    }
-    out += objects.empty() ? "]\n" : "\n]\n";
-    std::fputs(out.c_str(), stdout);
-}
-
-// The keys encode and decode share.
-JsonObject conversionJson(const FileResult& r, int bits) {
-    return {{"input", quoted(r.input)},
-            {"output", r.ok ? quoted(r.output) : "null"},
-            {"ok", r.ok ? "true" : "false"},
-            {"error", r.ok ? "null" : quoted(r.error)},
-            {"rate", std::to_string(r.rate)},
-            {"bits", std::to_string(bits)},
-            {"samples", std::to_string(r.samples)},
-            {"bytes", std::to_string(r.bytes)}};
-}
-
-// Runs work(i) for every file on `jobs` threads, and hands the results to report in the
-// files' order as they become ready. Outputs are committed (synced and renamed) on
-// threads of their own, so that waiting for the disk overlaps the next conversions; each
-// folder's new names are synced once, as the batch ends. On a terminal, a progress line is
-// kept up to date meanwhile; `progressLine` renders it.
-std::vector<FileResult> runAll(std::size_t files, unsigned jobs,
-                               const std::function<FileResult(std::size_t)>& work,
-                               const std::function<void(const FileResult&)>& report,
-                               const std::function<std::string()>& progressLine) {
-    std::vector<FileResult> results(files);
-    std::vector<bool> ready(files, false);
-    std::deque<std::size_t> toCommit;
-    std::size_t committing = 0;  // taken from toCommit, not yet ready
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::atomic<std::size_t> next{0};
-    std::size_t converted = 0;
-    const std::size_t maxWaiting = 4 * std::size_t{jobs};  // temporary files at a time
-    std::vector<std::thread> threads;
-    for (unsigned t = 0; t < std::min<std::size_t>(jobs, files); ++t) {
-        threads.emplace_back([&] {
-            for (std::size_t i; (i = next++) < files;) {
-                FileResult r = work(i);
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return toCommit.size() + committing < maxWaiting; });
-                const bool commit = r.uncommitted.fp != nullptr;
-                results[i] = std::move(r);
-                ++converted;
-                if (commit) {
-                    toCommit.push_back(i);
-                } else {
-                    ready[i] = true;
-                }
-                changed.notify_all();
-            }
-        });
-    }
-    for (unsigned t = 0; t < std::min<std::size_t>(jobs, files); ++t) {
-        threads.emplace_back([&] {
-            FolderSyncs folders;
-            for (;;) {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return !toCommit.empty() || converted == files; });
-                if (toCommit.empty()) return;
-                const std::size_t i = toCommit.front();
-                toCommit.pop_front();
-                ++committing;
-                lock.unlock();
-                commitFile(&results[i], &folders);
-                lock.lock();
-                --committing;
-                ready[i] = true;
-                changed.notify_all();
-            }
-        });
-    }
-    bool drawn = false;
-    for (std::size_t i = 0; i < files; ++i) {
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!ready[i]) {
-            if (progressLine) {
-                lock.unlock();
-                std::fprintf(stderr, "\r\033[K%s", progressLine().c_str());
-                std::fflush(stderr);
-                drawn = true;
-                lock.lock();
-            }
-            changed.wait_for(lock, std::chrono::milliseconds(200));
-        }
-        lock.unlock();
-        if (drawn) std::fputs("\r\033[K", stderr);
-        drawn = false;
-        report(results[i]);
-    }
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        changed.notify_all();
-    }
-    for (std::thread& t : threads) t.join();
-    return results;
-}
-
-std::string clock(double seconds) {
-    const auto s = static_cast<long>(std::lround(seconds));
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
-    return buf;
-}
-
-// "3/10 files, 12.3 s of audio, 45.6x real time, 0:03 left"
-std::function<std::string()> progressRenderer(const Progress& progress, std::size_t files) {
-    const auto start = std::chrono::steady_clock::now();
-    return [&progress, files, start] {
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double audio = static_cast<double>(progress.audioMicroseconds) / 1e6;
-        const double known = static_cast<double>(progress.knownMicroseconds) / 1e6;
-        const uint32_t done = progress.filesDone;
-        std::string line = std::to_string(done) + "/" + std::to_string(files) + " files, " +
-                           number(audio, "%.1f") + " s of audio";
-        if (elapsed > 0.5 && audio > 0) {
-            const double speed = audio / elapsed;
-            line += ", " + number(speed, "%.1f") + "x real time";
-            // What is known of the files started, and the others as long as those.
-            const double started = std::max<double>(done, 1);
-            const double total = known + (known / started) * static_cast<double>(files - done);
-            if (total > audio) line += ", " + clock((total - audio) / speed) + " left";
-        }
-        return line;
-    };
-}
-
-int exitStatus(const std::vector<FileResult>& results) {
-    for (const FileResult& r : results) {
-        if (!r.ok) return 1;
-    }
-    return 0;
-}
-
-void printFailure(const FileResult& r) {
-    std::fprintf(stderr, "%s: %s: %s\n", kTool, r.input.c_str(), r.error.c_str());
-}
-
-std::string outputName(const std::string& output) {
-    return output == "-" ? "standard output" : output;
+    return clash;
 }
 
 struct Common {
     std::vector<std::string> inputs;
     std::string output, folder;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    bool quiet = false, json = false;
+    bool quiet = false, json = false, force = false;
 };
 
 void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
@@ -269,96 +103,152 @@ void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
         ->excludes(o);
     app->add_option("-j,--jobs", c->jobs, "Files converted at once (default: the cores)")
         ->check(CLI::Range(1u, 1024u));
+    app->add_flag("-f,--force", c->force, "Replace outputs that exist");
     app->add_flag("--quiet", c->quiet, "No summary lines, warnings or progress");
     app->add_flag("--json", c->json, "Print a JSON array of the results on standard output");
 }
 
-// Creates the folder for -d, and those it is in, when missing.
-void makeFolder(const std::string& folder) {
-    if (folder.empty()) return;
-    std::error_code ignored;  // a folder that cannot be made fails each file's output
-    std::filesystem::create_directories(folder, ignored);
+// Checks what encode and decode share, before any work.
+void checkCommon(const CLI::App& app, const Common& c) {
+    if (app.count("--output") > 0 && c.output.empty()) throw UsageError{"-o needs a file name"};
+    if (app.count("--directory") > 0 && c.folder.empty()) {
+        throw UsageError{"-d needs a folder name"};
+    }
+    if (c.json && c.output == "-") throw UsageError{"--json and -o - both want standard output"};
 }
 
-int runEncode(const Common& c, const EncodeSettings& settings) {
-    if (c.json && c.output == "-") throw UsageError{"--json and -o - both want standard output"};
-    const std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".adp");
-    makeFolder(c.folder);
-    Progress progress;
-    const bool showProgress = !c.quiet && isatty(STDERR_FILENO);
-    std::map<std::string, std::size_t> claimed;  // outputs named twice fail after the first
-    std::vector<std::string> clash(c.inputs.size());
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        const auto [at, fresh] = claimed.emplace(outputs[i], i);
-        if (!fresh && outputs[i] != "-") {
-            clash[i] = "same output as " + c.inputs[at->second] + " (" + outputs[i] + ")";
+// Refuses to wait for standard input typed at a terminal.
+void checkStandardInput(const std::vector<std::string>& inputs) {
+    if (std::count(inputs.begin(), inputs.end(), "-") > 0 && isatty(STDIN_FILENO)) {
+        throw UsageError{"standard input is a terminal (pipe a file in, or name it)"};
+    }
+}
+
+// The folder for -d, made with the folders it is in when missing. Those it made are
+// removed again, when empty, by `undo`.
+struct MadeFolders {
+    std::vector<std::filesystem::path> made;  // outermost first
+    void make(const std::string& folder) {
+        std::filesystem::path at;
+        for (const auto& part : std::filesystem::path(folder)) {
+            at /= part;
+            std::error_code e;  // a folder that cannot be made fails each file's output
+            if (std::filesystem::create_directory(at, e)) made.push_back(at);
         }
     }
-    const auto results = runAll(
-        c.inputs.size(), c.jobs,
+    void undo() {
+        std::error_code ignored;
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            std::filesystem::remove(*it, ignored);
+    }
+};
+
+// Runs a batch and reports as the results come: failures always, warnings and summaries
+// unless quiet, a progress line when standard error is a terminal.
+std::vector<FileResult> runBatch(const Common& c, Progress* progress,
+                                 const std::function<FileResult(std::size_t)>& work,
+                                 const std::function<void(const FileResult&)>& summary) {
+    const BatchSize size = fitBatch(c.jobs);
+    if (size.jobs < c.jobs && c.inputs.size() > size.jobs && !c.quiet) {
+        std::fprintf(messages(), "%s: -j %u lowered to %u: at most %zu files may be open at once\n",
+                     kTool, c.jobs, size.jobs, size.openLimit);
+    }
+    const bool showProgress = !c.quiet && isatty(fileno(messages()));
+    silenceLibraries();
+    return runAll(
+        c.inputs.size(), size,
         [&](std::size_t i) {
-            FileResult r;
-            if (clash[i].empty()) {
-                r = encodeFile(settings, c.inputs[i], outputs[i], &progress);
-            } else {
-                r.input = c.inputs[i];
-                r.error = clash[i];
-            }
-            ++progress.filesDone;
+            ++progress->filesStarted;
+            FileResult r = work(i);
+            ++progress->filesDone;
             return r;
         },
         [&](const FileResult& r) {
             if (!r.ok) return printFailure(r);
-            if (r.clipped > 0) {
-                std::fprintf(stderr, "%s: %s: warning: %llu samples clipped\n", kTool,
-                             r.input.c_str(), static_cast<unsigned long long>(r.clipped));
-            }
             if (c.quiet) return;
-            std::fprintf(stderr,
-                         "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, SNR %s dB, segSNR %s dB, "
-                         "%llu clipped\n",
-                         r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
-                         static_cast<unsigned long long>(r.bytes), number(r.snrDb, "%.1f").c_str(),
-                         number(r.segSnrDb, "%.1f").c_str(),
-                         static_cast<unsigned long long>(r.clipped));
+            printWarnings(r);
+            summary(r);
         },
-        showProgress ? progressRenderer(progress, c.inputs.size()) : nullptr);
+        showProgress ? progressRenderer(*progress, c.inputs.size()) : nullptr, messages());
+}
+
+std::string displayName(const std::string& output) {
+    return output == "-" ? "standard output" : output;
+}
+
+int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
+    checkCommon(app, c);
+    checkStandardInput(c.inputs);
+    std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".adp");
+    MadeFolders folders;
+    folders.make(c.folder);
+    const std::vector<std::string> clash = clashes(c.inputs, outputs);
+    settings.replace = c.force;
+    Progress progress;
+    const auto results = runBatch(
+        c, &progress,
+        [&](std::size_t i) {
+            if (clash[i].empty()) return encodeFile(settings, c.inputs[i], outputs[i], &progress);
+            FileResult r;
+            r.input = c.inputs[i];
+            r.error = clash[i];
+            return r;
+        },
+        [&](const FileResult& r) {
+            std::fprintf(messages(),
+                         "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, SNR %s, segSNR %s, %llu "
+                         "clipped\n",
+                         r.input.c_str(), displayName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.bytes),
+                         decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
+                         static_cast<unsigned long long>(r.clipped));
+        });
+    if (exitStatus(results) != 0 &&
+        std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
+        folders.undo();
+    }
     if (c.json) {
-        std::vector<JsonObject> objects;
+        std::vector<Json> objects;
         for (const FileResult& r : results) {
-            objects.push_back(conversionJson(r, settings.bits));
-            objects.back().insert(objects.back().end(), {{"snr_db", number(r.snrDb)},
-                                                         {"segsnr_db", number(r.segSnrDb)},
-                                                         {"clipped", std::to_string(r.clipped)}});
+            Json o = conversionJson(r, settings.bits);
+            o["snr_db"] = rounded(r.snrDb, 2);
+            o["segsnr_db"] = rounded(r.segSnrDb, 2);
+            o["clipped"] = r.clipped;
+            o["nonfinite"] = r.nonFinite;
+            objects.push_back(std::move(o));
         }
         printJson(objects);
     }
     return exitStatus(results);
 }
 
-int runDecode(const Common& c) {
-    if (c.json && c.output == "-") throw UsageError{"--json and -o - both want standard output"};
+int runDecode(const CLI::App& app, const Common& c) {
+    checkCommon(app, c);
+    checkStandardInput(c.inputs);
     const std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".wav");
-    makeFolder(c.folder);
+    MadeFolders folders;
+    folders.make(c.folder);
+    const std::vector<std::string> clash = clashes(c.inputs, outputs);
     Progress progress;
-    const bool showProgress = !c.quiet && isatty(STDERR_FILENO);
-    const auto results = runAll(
-        c.inputs.size(), c.jobs,
+    const auto results = runBatch(
+        c, &progress,
         [&](std::size_t i) {
-            FileResult r = decodeFile(c.inputs[i], outputs[i], &progress);
-            ++progress.filesDone;
+            if (clash[i].empty()) return decodeFile(c.inputs[i], outputs[i], c.force, &progress);
+            FileResult r;
+            r.input = c.inputs[i];
+            r.error = clash[i];
             return r;
         },
         [&](const FileResult& r) {
-            if (!r.ok) return printFailure(r);
-            if (c.quiet) return;
-            std::fprintf(stderr, "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n", r.input.c_str(),
-                         outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
-                         static_cast<unsigned long long>(r.samples));
-        },
-        showProgress ? progressRenderer(progress, c.inputs.size()) : nullptr);
+            std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
+                         r.input.c_str(), displayName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.samples));
+        });
+    if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
+        folders.undo();
+    }
     if (c.json) {
-        std::vector<JsonObject> objects;
+        std::vector<Json> objects;
         for (const FileResult& r : results) objects.push_back(conversionJson(r, r.bits));
         printJson(objects);
     }
@@ -366,50 +256,145 @@ int runDecode(const Common& c) {
 }
 
 int runInfo(const std::vector<std::string>& files, bool json) {
+    checkStandardInput(files);
     std::vector<FileResult> results;
     for (const std::string& f : files) results.push_back(inspectFile(f));
     if (json) {
-        std::vector<JsonObject> objects;
+        std::vector<Json> objects;
         for (const FileResult& r : results) {
-            objects.push_back({{"path", quoted(r.input)},
-                               {"ok", r.ok ? "true" : "false"},
-                               {"error", r.ok ? "null" : quoted(r.error)},
-                               {"bits", r.ok ? std::to_string(r.bits) : "null"},
-                               {"rate", r.ok ? std::to_string(r.rate) : "null"},
-                               {"bytes", r.ok ? std::to_string(r.bytes) : "null"},
-                               {"samples", r.ok ? std::to_string(r.samples) : "null"},
-                               {"seconds", r.ok ? number(r.seconds(), "%.3f") : "null"}});
+            const auto known = [&](Json v) { return r.ok ? v : Json(nullptr); };
+            objects.push_back(Json{{"path", r.input},
+                                   {"ok", r.ok},
+                                   {"error", r.ok ? Json(nullptr) : Json(r.error)},
+                                   {"bits", known(r.bits)},
+                                   {"rate", known(r.rate)},
+                                   {"bytes", known(r.bytes)},
+                                   {"samples", known(r.samples)},
+                                   {"seconds", known(rounded(r.seconds(), 3))},
+                                   {"warnings", r.warnings}});
         }
         printJson(objects);
     }
+    std::string lines;
     for (const FileResult& r : results) {
         if (!r.ok) {
             printFailure(r);
         } else if (!json) {
-            std::printf("%s: %d-bit, %u Hz, %llu bytes, %llu samples, %.3f s\n", r.input.c_str(),
-                        r.bits, r.rate, static_cast<unsigned long long>(r.bytes),
-                        static_cast<unsigned long long>(r.samples), r.seconds());
+            char line[128];
+            std::snprintf(line, sizeof line, ": %d-bit, %u Hz, %llu bytes, %llu samples, %.3f s\n",
+                          r.bits, r.rate, static_cast<unsigned long long>(r.bytes),
+                          static_cast<unsigned long long>(r.samples), r.seconds());
+            lines += r.input + line;
         }
     }
+    writeStandardOutput(lines);
     return exitStatus(results);
 }
+
+// A decibel value: a finite number within [low, high].
+CLI::Validator decibelRange(double low, double high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
+                char range[64];
+                std::snprintf(range, sizeof range, "%g to %g", low, high);
+                return "'" + text + "' is not a level in dB from " + range;
+            }
+            return "";
+        },
+        "DB");
+}
+
+CLI::Validator deviceRate() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            for (const uint32_t rate : kAcceptedRates) {
+                if (text == std::to_string(rate)) return "";
+            }
+            return "'" + text +
+                   "' is not a rate the device plays: 4000, 5300, 6400, 8000, 10600, 12800, "
+                   "16000 or 32000 (Hz)";
+        },
+        "HZ");
+}
+
+bool isNumber(const char* text) {
+    char* end = nullptr;
+    std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+// The arguments as CLI11 is to see them, last first. "--normalize -3" means the level -3,
+// not a file named -3, and "--normalize x.wav" the default level and a file: a number
+// after the option is its value, anything else is not. A first argument that is no
+// command is refused with the nearest command's name.
+std::vector<std::string> normalizedArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = argc - 1; i > 0; --i) {
+        if (std::strcmp(argv[i], "--normalize") == 0) {
+            const bool level = i + 1 < argc && isNumber(argv[i + 1]);
+            if (level) args.pop_back();
+            args.push_back(std::string("--normalize=") + (level ? argv[i + 1] : "-1"));
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    if (argc > 1 && argv[1][0] != '-') {
+        static const char* const kCommands[] = {"encode", "decode", "info"};
+        const std::string given = argv[1];
+        std::string near;
+        for (const char* command : kCommands) {
+            if (given == command) return args;
+            // One letter dropped, added, changed or swapped, or a prefix.
+            const std::string c = command;
+            const std::size_t common = static_cast<std::size_t>(
+                std::mismatch(given.begin(), given.end(), c.begin(), c.end()).first -
+                given.begin());
+            const std::size_t tail = static_cast<std::size_t>(
+                std::mismatch(given.rbegin(), given.rend(), c.rbegin(), c.rend()).first -
+                given.rbegin());
+            if (common + tail + 2 >= std::max(given.size(), c.size()) || c.starts_with(given)) {
+                near = c;
+            }
+        }
+        throw UsageError{"unknown command '" + given + "'" +
+                         (near.empty() ? "" : " (did you mean '" + near + "'?)") +
+                         "; the commands are encode, decode and info"};
+    }
+    return args;
+}
+
+// Help that shows an option whose value is optional as it is written: --normalize[=DBFS].
+class Formatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        if (opt->get_expected_min() == 0 && !opt->get_option_text().empty()) {
+            return opt->get_option_text();
+        }
+        return CLI::Formatter::make_option_opts(opt);
+    }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Converts recordings into the voice-playback device's ADPCM files and back.",
                  kTool};
+    app.formatter(std::make_shared<Formatter>());
     app.set_version_flag("--version", std::string(kTool) + " " + KESTRUNE_VERSION);
     app.require_subcommand(1);
 
     Common encodeCommon;
     EncodeSettings settings;
-    double normalize = -1;
+    settings.level = kDefaultSearchLevel;
+    std::string normalize;
     CLI::App* encode =
         app.add_subcommand("encode", "Recordings of any common format to device files");
     addCommon(encode, &encodeCommon, "Recordings to convert (- for standard input)");
     encode->add_option("-r,--rate", settings.rate, "Device rate in Hz (default: see README)")
-        ->check(CLI::IsMember(std::vector<uint32_t>(kAcceptedRates.begin(), kAcceptedRates.end())));
+        ->check(deviceRate());
     encode->add_option("-b,--bits", settings.bits, "Code width: 4 or 2 (default 4)")
         ->check(CLI::IsMember({4, 2}));
     encode
@@ -421,12 +406,16 @@ int main(int argc, char** argv) {
         ->add_option("--channel", settings.audio.channel,
                      "Take channel N (1 = first) instead of the mix")
         ->check(CLI::Range(1, 1 << 16));
-    auto* gain = encode->add_option("--gain", settings.audio.gainDb, "Scale by DB first");
+    auto* gain = encode->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
+                     ->check(decibelRange(-200, 200));
     encode
-        ->add_flag("--normalize{-1}", normalize,
-                   "Scale the peak to DBFS instead (--normalize=DBFS; default -1)")
+        ->add_option("--normalize", normalize,
+                     "Scale the peak to DBFS instead (default -1; --normalize=-3 or --normalize "
+                     "-3)")
+        ->expected(0, 1)
+        ->option_text("[=DBFS]")
+        ->check(decibelRange(-200, 0))
         ->excludes(gain);
-    settings.level = kDefaultSearchLevel;
 
     Common decodeCommon;
     CLI::App* decode = app.add_subcommand("decode", "Device files to mono 16-bit WAV");
@@ -438,15 +427,21 @@ int main(int argc, char** argv) {
     info->add_option("FILE", infoFiles, "Device files (- for standard input)")->required();
     info->add_flag("--json", infoJson, "Print a JSON array on standard output");
 
+    int status = 0;
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> args = normalizedArguments(argc, argv);
+        app.parse(args);
         if (encode->parsed()) {
-            if (encode->count("--normalize") > 0) settings.audio.normalizeDbfs = normalize;
+            if (encode->count("--normalize") > 0) {
+                settings.audio.normalizeDbfs = std::stod(normalize);
+            }
             settings.measure = !encodeCommon.quiet || encodeCommon.json;  // shown only then
-            return runEncode(encodeCommon, settings);
+            status = runEncode(*encode, encodeCommon, settings);
+        } else if (decode->parsed()) {
+            status = runDecode(*decode, decodeCommon);
+        } else {
+            status = runInfo(infoFiles, infoJson);
         }
-        if (decode->parsed()) return runDecode(decodeCommon);
-        return runInfo(infoFiles, infoJson);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -454,10 +449,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "%s: %s (see %s --help)\n", kTool, e.what(), kTool);
+        std::fprintf(messages(), "%s: %s (see %s --help)\n", kTool, e.what(), kTool);
         return 2;
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "%s: %s\n", kTool, e.message.c_str());
+        std::fprintf(messages(), "%s: %s\n", kTool, e.message.c_str());
         return 2;
     }
+    return finishStandardOutput(status);
 }

@@ -1,0 +1,179 @@
+#include "tool/batch.h"
+
+#include <dirent.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "outputFile.h"
+
+namespace {
+
+// Descriptors a conversion holds at most (the input, or its temporary copy; the output
+// and its folder), one waiting for its commit (the output and its folder), and those kept
+// for the process itself and for folders waiting for their sync.
+constexpr std::size_t kPerJob = 3;
+constexpr std::size_t kPerWaiting = 2;
+constexpr std::size_t kReserved = 32 + FolderSyncs::kMaxOpen;
+
+std::size_t openDescriptors() {
+    std::size_t n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+}  // namespace
+
+BatchSize fitBatch(unsigned wantedJobs) {
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const std::size_t open = std::min<std::size_t>(limit.rlim_cur, 1 << 20);
+    const std::size_t used = openDescriptors() + kReserved;
+    const std::size_t free = open > used ? open - used : 0;
+    const std::size_t slots = kMaxTemporaryOutputs;
+    BatchSize size{};
+    size.openLimit = open;
+    size.jobs = static_cast<unsigned>(std::clamp<std::size_t>(
+        std::min<std::size_t>(free / (kPerJob + kPerWaiting), slots / 2), 1, wantedJobs));
+    const std::size_t left = free > kPerJob * size.jobs ? free - kPerJob * size.jobs : 0;
+    size.waiting = std::clamp<std::size_t>(
+        std::min({4 * std::size_t{size.jobs}, left / kPerWaiting, slots - size.jobs}), 1,
+        4 * std::size_t{size.jobs});
+    return size;
+}
+
+std::vector<FileResult> runAll(std::size_t files, const BatchSize& size,
+                               const std::function<FileResult(std::size_t)>& work,
+                               const std::function<void(const FileResult&)>& report,
+                               const std::function<std::string()>& progressLine, FILE* terminal) {
+    std::vector<FileResult> results(files);
+    std::vector<bool> ready(files, false);
+    std::deque<std::size_t> toCommit;
+    std::size_t committing = 0;  // taken from toCommit, not yet ready
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::atomic<std::size_t> next{0};
+    std::size_t converted = 0;
+    FolderSyncs folders;  // under the mutex
+    const std::size_t workers = std::min<std::size_t>(size.jobs, files);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < workers; ++t) {
+        threads.emplace_back([&] {
+            for (std::size_t i; (i = next++) < files;) {
+                FileResult r = work(i);
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return toCommit.size() + committing < size.waiting; });
+                const bool commit = r.uncommitted.fp != nullptr;
+                results[i] = std::move(r);
+                ++converted;
+                if (commit) {
+                    toCommit.push_back(i);
+                } else {
+                    ready[i] = true;
+                }
+                changed.notify_all();
+            }
+        });
+    }
+    for (std::size_t t = 0; t < std::min<std::size_t>(workers, 32); ++t) {
+        threads.emplace_back([&] {
+            for (;;) {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return !toCommit.empty() || converted == files; });
+                if (toCommit.empty()) return;
+                const std::size_t i = toCommit.front();
+                toCommit.pop_front();
+                ++committing;
+                lock.unlock();
+                const int folder = commitFile(&results[i]);
+                lock.lock();
+                folders.add(folder);
+                --committing;
+                ready[i] = true;
+                changed.notify_all();
+            }
+        });
+    }
+    bool drawn = false;
+    for (std::size_t i = 0; i < files; ++i) {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!ready[i]) {
+            if (progressLine) {
+                lock.unlock();
+                outputMarkTerminalLine(true);
+                std::fprintf(terminal, "\r\033[K%s", progressLine().c_str());
+                std::fflush(terminal);
+                drawn = true;
+                lock.lock();
+            }
+            changed.wait_for(lock, std::chrono::milliseconds(200));
+        }
+        lock.unlock();
+        if (drawn) std::fputs("\r\033[K", terminal);
+        drawn = false;
+        outputMarkTerminalLine(false);
+        report(results[i]);
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        changed.notify_all();
+    }
+    for (std::thread& t : threads) t.join();
+    return results;
+}
+
+namespace {
+
+std::string minutesAndSeconds(double seconds) {
+    const auto s = static_cast<long>(std::lround(seconds));
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+    return buf;
+}
+
+std::string fixed(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return buf;
+}
+
+}  // namespace
+
+std::function<std::string()> progressRenderer(const Progress& progress, std::size_t files) {
+    const auto start = std::chrono::steady_clock::now();
+    return [&progress, files, start] {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double audio = static_cast<double>(progress.audioMicroseconds) / 1e6;
+        const double known = static_cast<double>(progress.knownMicroseconds) / 1e6;
+        const uint32_t done = progress.filesDone, started = progress.filesStarted;
+        const uint32_t measured = progress.filesMeasured;
+        std::string line = std::to_string(done) + "/" + std::to_string(files) + " files, " +
+                           fixed(audio) + " s of audio";
+        if (elapsed > 0.5 && audio > 0 && measured > 0) {
+            const double speed = audio / elapsed;
+            line += ", " + fixed(speed) + "x real time";
+            // The audio of the files started is known; those not yet started are taken to
+            // be as long as those measured are on average.
+            const double unstarted =
+                static_cast<double>(files - std::min<std::size_t>(started, files));
+            const double total = known + known / measured * unstarted;
+            if (total > audio) line += ", " + minutesAndSeconds((total - audio) / speed) + " left";
+        }
+        return line;
+    };
+}

@@ -1,0 +1,34 @@
+// Many files at once: conversions on worker threads, outputs committed on threads of their
+// own, results reported in the files' order, a progress line on a terminal, and never more
+// files open than the process may open.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tool/jobs.h"
+
+// How many conversions may run at once, and how many written outputs may wait for their
+// commit, within the open-file limit (raised to its hard limit first).
+struct BatchSize {
+    unsigned jobs;
+    std::size_t waiting;
+    std::size_t openLimit;  // the open-file limit in force
+};
+BatchSize fitBatch(unsigned wantedJobs);
+
+// Runs work(i) for every file, and hands the results to report in the files' order as
+// they become ready. Outputs are committed (synced and renamed) on threads of their own,
+// so that waiting for the disk overlaps the next conversions; each folder's new names are
+// synced once, as the batch ends. With `progressLine`, a progress line is kept up to date
+// on `terminal` meanwhile.
+std::vector<FileResult> runAll(std::size_t files, const BatchSize& size,
+                               const std::function<FileResult(std::size_t)>& work,
+                               const std::function<void(const FileResult&)>& report,
+                               const std::function<std::string()>& progressLine, FILE* terminal);
+
+// "3/10 files, 12.3 s of audio, 45.6x real time, 0:03 left"
+std::function<std::string()> progressRenderer(const Progress& progress, std::size_t files);

@@ -1,0 +1,95 @@
+#include "tool/report.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+FILE* toolMessages = nullptr;
+int standardOutputError = 0;  // errno of the first failed write
+
+}  // namespace
+
+FILE* messages() {
+    return toolMessages != nullptr ? toolMessages : stderr;
+}
+
+void silenceLibraries() {
+    if (toolMessages != nullptr) return;
+    toolMessages = stderr;
+    if (FILE* null = std::fopen("/dev/null", "w")) stderr = null;
+}
+
+void printFailure(const FileResult& r) {
+    const std::string& path = r.errorPath.empty() ? r.input : r.errorPath;
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(), r.error.c_str());
+}
+
+void printWarnings(const FileResult& r) {
+    for (const std::string& w : r.warnings) {
+        std::fprintf(messages(), "%s: %s: warning: %s\n", kTool, r.input.c_str(), w.c_str());
+    }
+}
+
+std::string decibels(std::optional<double> v) {
+    if (!v || !std::isfinite(*v)) return "n/a";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f dB", *v);
+    return buf;
+}
+
+Json rounded(std::optional<double> v, int decimals) {
+    if (!v || !std::isfinite(*v)) return nullptr;
+    const double scale = std::pow(10.0, decimals);
+    return std::round(*v * scale) / scale;
+}
+
+Json conversionJson(const FileResult& r, int bits) {
+    return Json{{"input", r.input},
+                {"output", r.ok ? Json(r.output) : Json(nullptr)},
+                {"ok", r.ok},
+                {"error", r.ok ? Json(nullptr) : Json(r.error)},
+                {"rate", r.rate},
+                {"bits", bits},
+                {"samples", r.samples},
+                {"bytes", r.bytes},
+                {"warnings", r.warnings}};
+}
+
+void printJson(const std::vector<Json>& objects) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        // Names that are not UTF-8 get U+FFFD for each byte that is not.
+        out += (i == 0 ? "\n  " : ",\n  ") +
+               objects[i].dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+    out += objects.empty() ? "]\n" : "\n]\n";
+    writeStandardOutput(out);
+}
+
+void writeStandardOutput(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() &&
+        standardOutputError == 0) {
+        standardOutputError = errno != 0 ? errno : EIO;
+    }
+}
+
+int finishStandardOutput(int status) {
+    if (standardOutputError == 0 && std::fflush(stdout) != 0) standardOutputError = errno;
+    if (std::fclose(stdout) != 0 && standardOutputError == 0 && errno != EBADF) {
+        standardOutputError = errno;
+    }
+    if (standardOutputError == 0) return status;
+    std::fprintf(messages(), "%s: standard output: %s\n", kTool,
+                 std::strerror(standardOutputError));
+    return 1;
+}
+
+int exitStatus(const std::vector<FileResult>& results) {
+    for (const FileResult& r : results) {
+        if (!r.ok) return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,43 @@
+// What kestrune-adpcm tells: failures, warnings and summaries on standard error, JSON and
+// info lines on standard output, every byte of which is checked through its close.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tool/jobs.h"
+
+inline constexpr const char* kTool = "kestrune-adpcm";
+
+using Json = nlohmann::ordered_json;
+
+// The stream the tool's own messages go to: standard error as it was when the tool
+// started. The C library's `stderr` itself is pointed elsewhere while files convert, so
+// that what decoding libraries print of their own ("Warning: ...") does not reach the
+// terminal.
+FILE* messages();
+void silenceLibraries();
+
+// "kestrune-adpcm: PATH: reason", PATH being what the failure is about.
+void printFailure(const FileResult& r);
+// "kestrune-adpcm: INPUT: warning: ..." for each of the result's warnings.
+void printWarnings(const FileResult& r);
+// "27.0 dB", or "n/a" when undefined (a silent recording).
+std::string decibels(std::optional<double> v);
+
+// The JSON keys encode and decode share, `warnings` among them.
+Json conversionJson(const FileResult& r, int bits);
+// A value rounded to `decimals` places, or null when undefined.
+Json rounded(std::optional<double> v, int decimals);
+// Writes a JSON array, one object per line.
+void printJson(const std::vector<Json>& objects);
+
+// Writes to standard output; a failure is remembered for finishStandardOutput.
+void writeStandardOutput(const std::string& text);
+// Flushes and closes standard output. Returns `status`, or 1 (with one error line) when
+// anything written there was lost.
+int finishStandardOutput(int status);
+
+int exitStatus(const std::vector<FileResult>& results);
