@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/testSupport.h"
+#include "tool/batch.h"
 #include "wave/waveFile.h"
 
 namespace {
@@ -120,6 +121,23 @@ TEST_F(ModernTool, ReportedSnrIsWhatTheDevicePlays) {
     const auto json = nlohmann::json::parse(text.begin(), text.end(), nullptr, false);
     ASSERT_TRUE(json.is_array() && json.size() == 1) << std::string(text.begin(), text.end());
     EXPECT_NEAR(json[0]["snr_db"].get<double>(), snrDb("prompt.wav", "j.wav"), 0.006);
+}
+
+// The progress line: files not yet started are as long as those measured; a file in
+// flight is counted once.
+TEST(Progress, TimeLeft) {
+    const struct {
+        ProgressFigures f;
+        const char* line;
+    } rows[] = {
+        {{4, 2, 2, 1, 5, 10, 1}, "1/4 files, 5.0 s of audio, 5.0x real time, 0:03 left"},
+        {{4, 3, 2, 2, 12, 20, 2}, "2/4 files, 12.0 s of audio, 6.0x real time, 0:03 left"},
+        {{10, 10, 10, 9, 600, 660, 10}, "9/10 files, 600.0 s of audio, 60.0x real time, 0:01 left"},
+        {{2, 2, 2, 2, 8, 8, 1}, "2/2 files, 8.0 s of audio, 8.0x real time"},
+        {{3, 1, 0, 0, 4, 0, 1}, "0/3 files, 4.0 s of audio"},
+        {{3, 1, 1, 0, 4, 8, 0.5}, "0/3 files, 4.0 s of audio"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(progressText(r.f), r.line);
 }
 
 struct Row {
@@ -243,6 +261,16 @@ const Row kRows[] = {
      "[ $(grep -c '\"warnings\":\\[\"' j.json) = 4 ]; grep -v '^kestrune-adpcm: \\| -> ' err && "
      "exit "
      "1; $M prompt.wav sil.wav scale=0; $K encode sil.wav 2>&1 | grep null && exit 1; true"},
+    // What a terminal shows: progress with the time left, none under --quiet, and a line
+    // that a signal ends.
+    {"ProgressOnATerminal",
+     "for f in a b c; do cp prompt.wav $f.wav; done; script -qfec \"$K encode -q 9 -j 1 -d o a.wav "
+     "b.wav c.wav\" /dev/null >tty; grep -q '/3 files, .*x real time, 0:0[0-9] left' tty;"
+     "grep -q 'c.wav -> o/c.adp' tty; script -qfec \"$K encode -f --quiet -q 9 -d o a.wav\" "
+     "/dev/null >quiet; [ ! -s quiet ]; script -qfec \"$K encode -q 9 -j 1 -d p a.wav b.wav c.wav "
+     "& echo \\$! >pid; wait\" /dev/null >cut & until grep -q 'real time' cut; do sleep 0.05; "
+     "done; kill -TERM $(cat pid); wait $!; [ \"$(tail -c 1 cut | od -An -c | tr -d ' ')\" = "
+     "'\\n' ]; grep -q 'real time[^\\n]*\r$' cut"},
     {"NonRegularInputsAreReadLikeStandardInput",
      "$M prompt.wav s.flac rate=44100 channels=2; $K encode -q 1 --normalize -3 --quiet s.flac;"
      "cat s.flac | $K encode -q 1 --normalize -3 - -o b.adp; cmp s.adp b.adp;"

@@ -44,19 +44,30 @@ const Case kCases[] = {
      "cp in.wav keep; [ \"$($E in.wav /dev/fd/3 4ADP2 3<>in.wav)\" = \"$OPEN\" ]; cmp keep in.wav"},
     {"LongestNameWorks",
      "n=$(printf 'n%.0s' $(seq 255)); $E in.wav $n 4ADP2 >/dev/null; cmp $n ref.adp"},
+    {"DescriptorsOfEveryNumber",
+     "for n in 3 4 5 6 7 8 9 10 12; do eval \"\\$E in.wav /dev/fd/$n 4ADP2 $n>x >/dev/null\";"
+     "cmp x ref.adp; eval \"\\$E in.wav /proc/self/fd/$n 4ADP2 $n>>y >/dev/null\"; cmp y ref.adp;"
+     "rm y; done"},
+    // Only root may give a file away: as root it keeps its owner; a user who may write it
+    // keeps at least its group, when a member of it.
     {"ReplacedFileKeepsItsModeButNotSetIdBitsAndItsOwner",
      "echo old >o; chmod 6751 o; $E in.wav o 4ADP2 >/dev/null; [ $(stat -c %a o) = 751 ];"
      "[ $(id -u) = 0 ] || exit 0; chown 65534:65534 o; $E in.wav o 4ADP2 >/dev/null;"
-     "[ \"$(stat -c '%u:%g %a' o)\" = '65534:65534 751' ]"},
+     "[ \"$(stat -c '%u:%g %a' o)\" = '65534:65534 751' ]; mkdir -m 777 g; echo old >g/o;"
+     "chown 0:100 g/o; chmod 664 g/o; setpriv --reuid=65534 --regid=65534 --groups=100 $E in.wav "
+     "g/o 4ADP2 >/dev/null; [ \"$(stat -c '%u:%g %a' g/o)\" = '65534:100 664' ]"},
     {"OutputThatIsTheInputIsRefused",
      "cp in.wav keep; ln -s in.wav soft; ln in.wav hard; for o in in.wav soft hard ./in.wav; do "
      "[ \"$($E in.wav $o 4ADP2)\" = \"$OPEN\" ]; [ \"$($D in.wav $o)\" = \"$OPEN\" ]; done;"
      "cmp keep in.wav"},
+    // As a user (root runs it as nobody): a read-only file or folder is refused, a folder
+    // that may be written but not listed is written.
     {"PermissionsAreRespected",
-     "[ $(id -u) = 0 ] || exit 0; echo old >o; chmod 444 o; mkdir -m 555 locked;"
-     "n() { setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"; };"
+     "echo old >o; chmod 444 o; mkdir -m 555 locked; mkdir -m 333 blind; n() { if [ $(id -u) = 0 "
+     "]; then setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"; else \"$@\"; fi; };"
      "[ \"$(n $E in.wav o 4ADP2)\" = \"$OPEN\" ]; [ \"$(n $E in.wav locked/o 4ADP2)\" = "
-     "\"$OPEN\" ]; [ \"$(cat o)\" = old ]; [ -z \"$(ls -A locked)\" ]"},
+     "\"$OPEN\" ]; [ \"$(cat o)\" = old ]; [ -z \"$(ls -A locked)\" ];"
+     "[ \"$(n $E in.wav blind/o 4ADP2)\" = \"$DONE\" ]; cmp blind/o ref.adp; chmod 755 blind"},
     {"FileSizeLimitIsAWriteError",
      "echo old >o; (ulimit -f 4; $E in.wav o 4ADP2 >msg || echo $? >rc); [ \"$(cat msg)\" = "
      "'Write error!' ]; [ $(cat rc) = 1 ]; [ \"$(cat o)\" = old ]"},

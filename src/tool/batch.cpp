@@ -153,27 +153,35 @@ std::string fixed(double v) {
 
 }  // namespace
 
+std::string progressText(const ProgressFigures& f) {
+    std::string line = std::to_string(f.done) + "/" + std::to_string(f.files) + " files, " +
+                       fixed(f.audioSeconds) + " s of audio";
+    if (f.elapsedSeconds > 0.5 && f.audioSeconds > 0 && f.measured > 0) {
+        const double speed = f.audioSeconds / f.elapsedSeconds;
+        line += ", " + fixed(speed) + "x real time";
+        // The audio of the files started is known; those not yet started are taken to be
+        // as long as those measured are on average.
+        const double unstarted = static_cast<double>(f.files - std::min(f.started, f.files));
+        const double total = f.knownSeconds + f.knownSeconds / f.measured * unstarted;
+        if (total > f.audioSeconds) {
+            line += ", " + minutesAndSeconds((total - f.audioSeconds) / speed) + " left";
+        }
+    }
+    return line;
+}
+
 std::function<std::string()> progressRenderer(const Progress& progress, std::size_t files) {
     const auto start = std::chrono::steady_clock::now();
     return [&progress, files, start] {
-        const double elapsed =
+        ProgressFigures f;
+        f.files = files;
+        f.started = progress.filesStarted;
+        f.measured = progress.filesMeasured;
+        f.done = progress.filesDone;
+        f.audioSeconds = static_cast<double>(progress.audioMicroseconds) / 1e6;
+        f.knownSeconds = static_cast<double>(progress.knownMicroseconds) / 1e6;
+        f.elapsedSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const double audio = static_cast<double>(progress.audioMicroseconds) / 1e6;
-        const double known = static_cast<double>(progress.knownMicroseconds) / 1e6;
-        const uint32_t done = progress.filesDone, started = progress.filesStarted;
-        const uint32_t measured = progress.filesMeasured;
-        std::string line = std::to_string(done) + "/" + std::to_string(files) + " files, " +
-                           fixed(audio) + " s of audio";
-        if (elapsed > 0.5 && audio > 0 && measured > 0) {
-            const double speed = audio / elapsed;
-            line += ", " + fixed(speed) + "x real time";
-            // The audio of the files started is known; those not yet started are taken to
-            // be as long as those measured are on average.
-            const double unstarted =
-                static_cast<double>(files - std::min<std::size_t>(started, files));
-            const double total = known + known / measured * unstarted;
-            if (total > audio) line += ", " + minutesAndSeconds((total - audio) / speed) + " left";
-        }
-        return line;
+        return progressText(f);
     };
 }

@@ -30,5 +30,13 @@ std::vector<FileResult> runAll(std::size_t files, const BatchSize& size,
                                const std::function<void(const FileResult&)>& report,
                                const std::function<std::string()>& progressLine, FILE* terminal);
 
+// What the progress line is made of.
+struct ProgressFigures {
+    std::size_t files = 0, started = 0, measured = 0, done = 0;
+    double audioSeconds = 0;    // converted
+    double knownSeconds = 0;    // the length of the files measured
+    double elapsedSeconds = 0;  // since the batch began
+};
 // "3/10 files, 12.3 s of audio, 45.6x real time, 0:03 left"
+std::string progressText(const ProgressFigures& figures);
 std::function<std::string()> progressRenderer(const Progress& progress, std::size_t files);
