@@ -1,16 +1,27 @@
 #!/usr/bin/env python3
 """Mutation run: how many single faults planted in src/ the test suite catches.
 
-Copies the working tree to a scratch folder, builds it once, then for each mutant below
-applies one edit, rebuilds, runs the whole suite, and restores the file. A mutant is
-killed when the build fails or a test fails; it survives when every test passes.
+Copies the working tree to a scratch folder, builds it once, then for each mutant applies
+one edit, rebuilds, runs the whole suite, and restores the file. A mutant is killed when a
+test fails; it survives when every test passes.
 
-    tools/mutate.py [--only SUBSTRING] [--jobs N]
+Two kinds of mutant:
+- the hand-written list below, each a fault the suite once let through or a class of
+  fault it must catch (a build failure counts as killed);
+- with --generic N, N generic mutants drawn (seeded, so the same N give the same draw) from
+  every line of src/: relational and equality operators flipped (< <=, > >=, == !=),
+  logical ones swapped (&& ||), integer literals off by one (N+1), negations dropped.
+  Those that do not compile are not counted; those listed in EQUIVALENT (a change no
+  behaviour can show) are reported apart; the ratio is of the others.
 
-Prints each survivor and the killed ratio. Needs what the tests need (sox, ffmpeg).
+    tools/mutate.py [--only SUBSTRING] [--generic N] [--seed S] [--no-listed] [--jobs N]
+
+Prints each survivor and the killed ratios.
 """
 import argparse
 import os
+import random
+import re
 import shutil
 import subprocess
 import sys
@@ -103,8 +114,8 @@ MUTANTS = [
      "out->canSeek = lseek(fd, 0, SEEK_CUR) >= 0;", "appending output taken as seekable"),
     ("src/outputFile.cpp", "if (folder >= 0) unlinkat(folder, s.name, 0);", "",
      "a signal leaves the temporary file"),
-    ("src/outputFile.cpp", "refused = refused || (exists && input != nullptr && sameFile(st, *input));",
-     "", "the input overwritten by its own output"),
+    ("src/outputFile.cpp", "if (exists && input != nullptr && sameFile(st, *input)) {",
+     "if (false) {", "the input overwritten by its own output"),
     ("src/outputFile.cpp", "constexpr int kMaxLinks = 40;", "constexpr int kMaxLinks = 0;",
      "links not followed"),
     ("src/outputFile.cpp", "if (fstat(fileno(*fp), &st) != 0 || S_ISDIR(st.st_mode)) {",
@@ -123,10 +134,44 @@ MUTANTS = [
      "const std::size_t c = 0;", "--channel ignored"),
     ("src/tool/main.cpp", 'if (!output.empty() && inputs.size() != 1) throw UsageError{"-o takes a single input; use -d"};',
      "", "-o with many inputs"),
-    ("src/tool/main.cpp", "if (!r.ok) return 1;", "if (!r.ok) return 0;", "failures exit 0"),
+    ("src/tool/report.cpp", "if (!r.ok) return 1;", "if (!r.ok) return 0;", "failures exit 0"),
     ("src/tool/jobs.cpp", "meter.add(queue.front(n), played);",
      "meter.add(queue.front(n).subspan(0, n / 2), played);", "SNR measured on half the samples"),
 ]
+
+
+# Generic mutants that no test can kill, with why: (file, original line stripped, mutated
+# line stripped, reason).
+EQUIVALENT = [
+]
+
+RELATIONAL = {" < ": " <= ", " <= ": " < ", " > ": " >= ", " >= ": " > ", " == ": " != ",
+              " != ": " == ", " && ": " || ", " || ": " && "}
+
+
+def generic_mutants(root):
+    """Every generic mutant of src/: (path, line index, original line, mutated line)."""
+    found = []
+    for folder, _, names in os.walk(os.path.join(root, "src")):
+        for name in sorted(names):
+            if not name.endswith((".cpp", ".h")):
+                continue
+            path = os.path.relpath(os.path.join(folder, name), root)
+            for i, line in enumerate(open(os.path.join(root, path)).read().split("\n")):
+                code = line.split("//")[0]
+                if not code.strip() or code.lstrip().startswith(("#", "*", "static_assert")):
+                    continue
+                if '"' in code:  # texts are told by the tests that read them
+                    code = re.sub(r'"(\\.|[^"\\])*"', lambda m: " " * len(m.group(0)), code)
+                for op, other in RELATIONAL.items():
+                    for m in re.finditer(re.escape(op), code):
+                        found.append((path, i, line, line[:m.start()] + other + line[m.end():]))
+                for m in re.finditer(r"(?<![\w.])(\d+)(?![\w.])", code):
+                    bumped = str(int(m.group(1)) + 1)
+                    found.append((path, i, line, line[:m.start()] + bumped + line[m.end():]))
+                for m in re.finditer(r"!(?!=)", code):
+                    found.append((path, i, line, line[:m.start()] + line[m.end():]))
+    return found
 
 
 def run(cmd, cwd, timeout=None):
@@ -138,6 +183,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--only", help="run the mutants whose description contains this")
     parser.add_argument("--jobs", default="2")
+    parser.add_argument("--generic", type=int, default=0, help="draw N generic mutants")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--no-listed", action="store_true", help="leave out the listed mutants")
     args = parser.parse_args()
     top = subprocess.check_output(["git", "rev-parse", "--show-toplevel"], text=True).strip()
     files = subprocess.check_output(["git", "ls-files", "-co", "--exclude-standard"], cwd=top,
@@ -156,24 +204,58 @@ def main():
         failed = subprocess.run(test + ["--rerun-failed"], cwd=scratch, capture_output=True, text=True)
         sys.exit("the unmutated tree fails its tests:\n" + failed.stdout[-3000:])
 
-    mutants = [m for m in MUTANTS if not args.only or args.only in m[3]]
-    killed, survivors, start = 0, [], time.time()
-    for path, find, replace, what in mutants:
+    mutants = []
+    if not args.no_listed:
+        for path, find, replace, what in MUTANTS:
+            if args.only and args.only not in what:
+                continue
+            original = open(os.path.join(scratch, path)).read()
+            if original.count(find) != 1:
+                sys.exit(f"{path}: the text of mutant '{what}' is not there exactly once")
+            mutants.append(("listed", path, original.replace(find, replace), what, None))
+    if args.generic:
+        drawn = random.Random(args.seed).sample(generic_mutants(scratch),
+                                               min(args.generic, len(generic_mutants(scratch))))
+        equivalent = {(f, o.strip(), m.strip()): why for f, o, m, why in EQUIVALENT}
+        for path, i, line, mutated in drawn:
+            lines = open(os.path.join(scratch, path)).read().split("\n")
+            lines[i] = mutated
+            what = f"{path}:{i + 1}: {line.strip()}  =>  {mutated.strip()}"
+            why = equivalent.get((path, line.strip(), mutated.strip()))
+            mutants.append(("generic", path, "\n".join(lines), what, why))
+
+    tally = {"listed": [0, 0], "generic": [0, 0]}  # killed, counted
+    survivors, equivalents, uncompiled, start = [], [], 0, time.time()
+    for kind, path, text, what, why in mutants:
         full = os.path.join(scratch, path)
         original = open(full).read()
-        if original.count(find) != 1:
-            sys.exit(f"{path}: the text of mutant '{what}' is not there exactly once")
-        open(full, "w").write(original.replace(find, replace))
-        dead = run(build, scratch) != 0 or run(test + ["--stop-on-failure"], scratch) != 0
+        open(full, "w").write(text)
+        built = run(build, scratch) == 0
+        dead = not built or run(test + ["--stop-on-failure"], scratch) != 0
         open(full, "w").write(original)
-        killed += dead
+        if kind == "generic" and not built:
+            uncompiled += 1
+            print(f"no build  {what}", flush=True)
+            continue
+        if why is not None:
+            equivalents.append(f"{what}  ({why}{'; killed all the same' if dead else ''})")
+            print(f"equivalent {what}", flush=True)
+            continue
+        tally[kind][0] += dead
+        tally[kind][1] += 1
         if not dead:
-            survivors.append(f"{path}: {what}")
-        print(f"{'killed  ' if dead else 'SURVIVED'} {what}", flush=True)
+            survivors.append(f"[{kind}] {what}")
+        print(f"{'killed  ' if dead else 'SURVIVED'} [{kind}] {what}", flush=True)
     run(build, scratch)
     shutil.rmtree(scratch)
-    print(f"\n{killed} of {len(mutants)} mutants killed ({100.0 * killed / len(mutants):.0f}%) "
-          f"in {time.time() - start:.0f} s")
+    print(f"\ndone in {time.time() - start:.0f} s")
+    for kind, (killed, counted) in tally.items():
+        if counted:
+            print(f"{kind}: {killed} of {counted} killed ({killed / counted:.2f})")
+    if uncompiled:
+        print(f"generic mutants that do not compile, not counted: {uncompiled}")
+    for e in equivalents:
+        print("equivalent:", e)
     for s in survivors:
         print("survivor:", s)
 
