@@ -2,11 +2,15 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "codec/adpcm.h"
+#include "codec/quality.h"
+#include "codec/search.h"
 #include "wave/waveFile.h"
 
 struct Recording {
@@ -40,4 +44,41 @@ inline std::vector<Recording> loadCorpus(const std::filesystem::path& folder) {
         corpus.push_back(std::move(r));
     }
     return corpus;
+}
+
+struct Score {
+    double snr = 0, segSnr = 0;
+};
+
+// Encodes a recording at a level, decodes what was written and measures it against the
+// source; the encoding's time is added to *seconds when given.
+inline Score measureLevel(const Recording& r, uint8_t variant, int level,
+                          double* seconds = nullptr) {
+    const auto start = std::chrono::steady_clock::now();
+    SearchEncoder encoder(variant, level);
+    std::vector<uint8_t> bytes;
+    encoder.encode(r.samples, bytes);
+    encoder.finish(bytes);
+    if (seconds != nullptr) {
+        *seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    std::vector<int16_t> played(bytes.size() * count[variant]);
+    DecoderStream decoder{};
+    decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                 played.data());
+    QualityMeter meter(r.rate);
+    meter.add(r.samples, played);
+    return {meter.snrDb(), meter.segSnrDb()};
+}
+
+// The mean score over the corpus at a level.
+inline Score meanScore(const std::vector<Recording>& corpus, uint8_t variant, int level,
+                       double* seconds = nullptr) {
+    Score mean;
+    for (const Recording& r : corpus) {
+        const Score s = measureLevel(r, variant, level, seconds);
+        mean.snr += s.snr / static_cast<double>(corpus.size());
+        mean.segSnr += s.segSnr / static_cast<double>(corpus.size());
+    }
+    return mean;
 }

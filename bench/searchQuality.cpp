@@ -2,43 +2,11 @@
 // the mean SNR and segmental SNR of what the device plays, the gain over level 0, and
 // the single-core speed.
 //   search_quality [corpus folder]   (default: the corpus in the source tree)
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <string>
 #include <vector>
 
-#include "codec/adpcm.h"
-#include "codec/quality.h"
-#include "codec/search.h"
 #include "corpus.h"
-
-namespace {
-
-struct Score {
-    double snr = 0, segSnr = 0;
-};
-
-// Encodes at a level, decodes what was written and measures it against the source.
-Score measure(const Recording& r, uint8_t variant, int level, double* seconds) {
-    const auto start = std::chrono::steady_clock::now();
-    SearchEncoder encoder(variant, level);
-    std::vector<uint8_t> bytes;
-    encoder.encode(r.samples, bytes);
-    encoder.finish(bytes);
-    *seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    std::vector<int16_t> played(bytes.size() * count[variant]);
-    DecoderStream decoder{};
-    decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
-                 played.data());
-    QualityMeter meter(r.rate);
-    meter.add(r.samples, played);
-    return {meter.snrDb(), meter.segSnrDb()};
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const std::filesystem::path folder = argc > 1 ? argv[1] : KESTRUNE_CORPUS;
@@ -57,13 +25,8 @@ int main(int argc, char** argv) {
             length[variant]);
         Score base;
         for (int level = 0; level < kSearchLevels; ++level) {
-            Score mean;
             double seconds = 0;
-            for (const Recording& r : corpus) {
-                const Score s = measure(r, variant, level, &seconds);
-                mean.snr += s.snr / static_cast<double>(corpus.size());
-                mean.segSnr += s.segSnr / static_cast<double>(corpus.size());
-            }
+            const Score mean = meanScore(corpus, variant, level, &seconds);
             if (level == 0) base = mean;
             std::printf("       %5d  %4d  %6.2f  %9.2f  %+8.2f  %+11.2f  %11.3f\n", level,
                         searchLevel(variant, level).beam, mean.snr, mean.segSnr,

@@ -6,10 +6,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <future>
+#include <regex>
 
 #include "codec/adpcm.h"
 #include "codec/quality.h"
 #include "codec/search.h"
+#include "corpus.h"
 #include "support/testSupport.h"
 
 namespace {
@@ -128,6 +131,53 @@ TEST(Quality, KnownAnswers) {
         EXPECT_NEAR(meter.snrDb(), c.snr, 1e-9);
         EXPECT_NEAR(meter.segSnrDb(), c.segSnr, 1e-9);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Every level's quality on the committed corpus is what the README's levels table says
+// (its figures are rounded to 0.01 dB, level 0's to 0.1 dB), and each level's beam too.
+TEST(SearchLevels, AreWhatTheReadmeStates) {
+#ifndef NDEBUG
+    GTEST_SKIP() << "measured on an optimised build only";
+#endif
+    const std::vector<Recording> corpus = loadCorpus(KESTRUNE_CORPUS);
+    ASSERT_FALSE(corpus.empty());
+    const Bytes readme = readFile(KESTRUNE_README);
+    const std::string text(readme.begin(), readme.end());
+    const std::regex zero(R"(\| 0 \| vendor's quantiser \(([\d.]+) dB SNR\) \| [^|]* \| )"
+                          R"(vendor's quantiser \(([\d.]+) dB SNR\))");
+    const std::regex level(R"(\| (\d)[^|]*\| (\d+), \+([\d.]+) dB, \+([\d.]+) dB \| [^|]* \| )"
+                           R"((\d+), \+([\d.]+) dB, \+([\d.]+) dB \|)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, zero));
+    // Every level at both widths, measured at once on every core.
+    std::vector<std::future<Score>> scores;
+    for (int l = 0; l < 2 * kSearchLevels; ++l) {
+        scores.push_back(std::async(std::launch::async, [&corpus, l] {
+            return meanScore(corpus, l % 2 == 0 ? kVariant4Bit : kVariant2Bit, l / 2);
+        }));
+    }
+    const auto score = [&](int level, int w) { return scores[2 * level + w].get(); };
+    const Score base[2] = {score(0, 0), score(0, 1)};
+    EXPECT_NEAR(base[0].snr, std::stod(m[1]), 0.05);
+    EXPECT_NEAR(base[1].snr, std::stod(m[2]), 0.05);
+    int rows = 0;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), level);
+         it != std::sregex_iterator(); ++it, ++rows) {
+        const int l = std::stoi((*it)[1]);
+        for (int w = 0; w < 2; ++w) {
+            SCOPED_TRACE("level " + std::to_string(l) + (w == 0 ? ", 4-bit" : ", 2-bit"));
+            const uint8_t variant = w == 0 ? kVariant4Bit : kVariant2Bit;
+            const Score s = score(l, w);
+            EXPECT_EQ(searchLevel(variant, l).beam, std::stoi((*it)[2 + 3 * w]));
+            EXPECT_NEAR(s.snr - base[w].snr, std::stod((*it)[3 + 3 * w]), 0.006);
+            EXPECT_NEAR(s.segSnr - base[w].segSnr, std::stod((*it)[4 + 3 * w]), 0.006);
+        }
+    }
+    EXPECT_EQ(rows, kSearchLevels - 1);
 }
 
 }  // namespace
