@@ -2,11 +2,14 @@
 // the tool's own libraries (make-recording): formats and rates, what it reports, and one
 // bash row per promise, grouped by class. Agreement with peer programs (sox, ffmpeg) is a
 // test of its own, skipped where they are not installed.
+#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <random>
 
+#include "audio/level.h"
 #include "support/testSupport.h"
 #include "tool/batch.h"
 #include "wave/waveFile.h"
@@ -140,6 +143,94 @@ TEST(Progress, TimeLeft) {
     for (const auto& r : rows) EXPECT_EQ(progressText(r.f), r.line);
 }
 
+// A set of prompts at volumes 40 dB apart, with silence at both ends: after levelling
+// each plays within 0.5 LU of the target (measured here), under the ceiling, and keeps
+// the margin of silence (within 10 ms) around all of its sound.
+TEST_F(ModernTool, LevelledSetIsEvenUnclippedAndTrimmed) {
+    ASSERT_EQ(sh("for v in 0.01 0.1 1; do $M prompt.wav p$v.wav scale=$v lead=8000 tail=12000;"
+                 "$K encode --quiet -q 1 --loudness -23 --trim p$v.wav -o p$v.adp;"
+                 "$K decode --quiet p$v.adp -o p$v.out.wav; done"),
+              0);
+    uint32_t rate = 0;
+    const Samples source = readWave("prompt.wav", &rate);
+    const auto sound = [](const Samples& s) {  // first and last sample above -50 dB of the peak
+        int peak = 1;
+        for (const int16_t v : s) peak = std::max(peak, std::abs(int{v}));
+        std::size_t first = s.size(), last = 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            if (std::abs(int{s[i]}) * 316 >= peak) first = std::min(first, i), last = i;
+        }
+        return std::pair{first, s.size() - 1 - last};
+    };
+    const auto [lead, tail] = sound(source);
+    for (const char* v : {"0.01", "0.1", "1"}) {
+        SCOPED_TRACE(v);
+        const Samples played = readWave(std::string("p") + v + ".out.wav", &rate);
+        ebur128_state* meter = ebur128_init(1, rate, EBUR128_MODE_I);
+        std::vector<float> f(played.begin(), played.end());
+        for (float& x : f) x /= 32768;
+        ebur128_add_frames_float(meter, f.data(), f.size());
+        double lufs = 0;
+        ebur128_loudness_global(meter, &lufs);
+        ebur128_destroy(&meter);
+        EXPECT_NEAR(lufs, -23, 0.5);
+        EXPECT_LT(*std::max_element(f.begin(), f.end()), 0.95f);
+        const auto [first, end] = sound(played);
+        // 40 ms of margin at 16 kHz is 640 samples; the source's own silence counts too.
+        EXPECT_NEAR(static_cast<double>(first), std::min<double>(lead + 8000, 640), 160);
+        EXPECT_NEAR(static_cast<double>(end), std::min<double>(tail + 12000, 640), 160);
+        EXPECT_NEAR(static_cast<double>(played.size() - first - end),
+                    static_cast<double>(source.size() - lead - tail), 32);
+    }
+}
+
+// Active speech level, worked by hand: a steady sine is active throughout, so its level is
+// its RMS; switched on and off each second, it is active for its second plus the
+// envelope's fall to the threshold 15.9 dB under (about 95 ms) and the 200 ms hangover,
+// less the envelope's rise (about 27 ms): 63.4 % of the time, 1.03 dB under its RMS.
+TEST(ActiveSpeechLevel, KnownAnswers) {
+    const uint32_t rate = 8000;
+    const struct {
+        double on, period, level, activity;
+    } rows[] = {{8, 8, -23.01, 1.0}, {1, 2, -24.04, 0.634}};
+    for (const auto& r : rows) {
+        ActiveSpeechLevel meter(rate);
+        std::vector<float> x(static_cast<std::size_t>(8 * rate));
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double t = static_cast<double>(i) / rate;
+            x[i] = std::fmod(t, r.period) < r.on
+                       ? static_cast<float>(0.1 * std::sin(2 * M_PI * 440 * t))
+                       : 0;
+        }
+        meter.add(x);
+        EXPECT_NEAR(*meter.level(), r.level, 0.3);
+        EXPECT_NEAR(meter.activity(), r.activity, 0.03);
+    }
+    EXPECT_FALSE(ActiveSpeechLevel(rate).level());
+}
+
+// The limiter never lets a sample past the ceiling, delays nothing away, and leaves alone
+// what lies far from any peak.
+TEST(Limiter, HoldsTheCeiling) {
+    std::mt19937 random(7);
+    for (const float ceiling : {0.89f, 0.5f, 0.1f}) {
+        Limiter limiter(ceiling, 16000);
+        std::vector<float> in(96000), out;
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const float loud = i % 32000 < 2000 ? 4.0f : 0.05f;  // loud stretches, quiet ones
+            in[i] = loud * std::uniform_real_distribution<float>(-1, 1)(random);
+        }
+        for (const float x : in) limiter.push(x, out);
+        limiter.flush(out);
+        ASSERT_EQ(out.size(), in.size());
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            ASSERT_LE(std::fabs(out[i]), ceiling) << i;
+            if (i % 32000 > 2000 + 16000 && i % 32000 < 32000 - 100) ASSERT_EQ(out[i], in[i]) << i;
+        }
+        EXPECT_GT(limiter.changed(), 5000u);
+    }
+}
+
 struct Row {
     const char* name;
     const char* script;
@@ -271,6 +362,37 @@ const Row kRows[] = {
      "& echo \\$! >pid; wait\" /dev/null >cut & until grep -q 'real time' cut; do sleep 0.05; "
      "done; kill -TERM $(cat pid); wait $!; [ \"$(tail -c 1 cut | od -An -c | tr -d ' ')\" = "
      "'\\n' ]; grep -q 'real time[^\\n]*\r$' cut"},
+    // C source compiles and holds the device file's bytes; names collide clearly.
+    {"CSource",
+     "$K encode --quiet prompt.wav -o p.adp; $K encode --quiet --format c --c-section .rodata.v "
+     "--c-align 4 prompt.wav -o 1st-prompt.h; printf '#include \"1st-prompt.h\"\n#include "
+     "<stdio.h>\nint main(void) { return fwrite(prompt_1st_prompt, 1, prompt_1st_prompt_length, "
+     "stdout) != prompt_1st_prompt_length; }\n' >m.c; cc -std=c99 -Wall -Werror m.c -o m; ./m "
+     "| cmp - p.adp; cp prompt.wav a-b.wav; cp prompt.wav a_b.wav; $K encode --format c -d c "
+     "a-b.wav a_b.wav 2>err && exit 1; grep -q \"a_b.wav: its C name 'a_b' is also a-b.wav's\" "
+     "err"},
+    // The image's index, read by a reader of its own, locates each device file; packing
+    // device files made by a make rule gives the image that packing the recordings does.
+    {"Pack",
+     "mkdir rec adp; i=999; for n in b a c; do i=$((i + 3000)); $M prompt.wav rec/$n.wav "
+     "frames=$i; done; $K pack --quiet -o "
+     "v.bin --header v.h --json rec/*.wav >v.json; printf 'c.wav\n# x\na.wav\n' >rec/list;"
+     "$K pack --quiet -o l.bin --list rec/list --align 16; for n in a b c; do $K encode --quiet "
+     "rec/$n.wav -o adp/$n.adp; done; $K pack --quiet -o v2.bin adp/*.adp; cmp v.bin v2.bin;"
+     "$K pack -o v.bin adp/a.adp 2>err && exit 1; grep -q 'v.bin: exists' err;"
+     "printf '#include \"v.h\"\nint main(void) { return V_COUNT != 3 || V_B != 1 || "
+     "v_offset[V_C] + v_length[V_C] != V_IMAGE_LENGTH; }\n' >m.c; cc -std=c99 -Wall -Werror m.c "
+     "-o m; ./m; python3 -c '\nimport json, struct\nfor image, names, align in ((\"v.bin\", "
+     "\"abc\", 4), (\"l.bin\", \"ca\", 16)):\n    b = open(image, \"rb\").read()\n    "
+     "magic, version, al, n, size = struct.unpack(\">4sHHII\", b[:16])\n    assert (magic, "
+     "version, al, n, size) == (b\"KPAK\", 1, align, len(names), len(b))\n    for i, name in "
+     "enumerate(names):\n        off, length = struct.unpack(\">II\", b[16 + 8 * i:24 + 8 * "
+     "i])\n        assert off % align == 0 and b[off:off + length] == open(\"adp/\" + name + "
+     "\".adp\", \"rb\").read()\nm = json.load(open(\"v.json\"))\nassert (m[\"image\"], "
+     "m[\"count\"], m[\"align\"]) == (\"v.bin\", 3, 4)\nassert [(p[\"id\"], p[\"name\"], "
+     "p[\"input\"]) for p in m[\"prompts\"]] == [(0, \"a\", \"rec/a.wav\"), (1, \"b\", "
+     "\"rec/b.wav\"), (2, \"c\", \"rec/c.wav\")]\nassert all(p[\"length\"] == "
+     "len(open(\"adp/\" + p[\"name\"] + \".adp\", \"rb\").read()) for p in m[\"prompts\"])'"},
     {"NonRegularInputsAreReadLikeStandardInput",
      "$M prompt.wav s.flac rate=44100 channels=2; $K encode -q 1 --normalize -3 --quiet s.flac;"
      "cat s.flac | $K encode -q 1 --normalize -3 - -o b.adp; cmp s.adp b.adp;"

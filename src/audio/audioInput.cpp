@@ -208,12 +208,18 @@ bool AudioInput::rewind() {
     clipped_ = nonFinite_ = 0;
     framesRead_ = 0;
     truncation_.clear();
+    shaped_.clear();
+    shapedAt_ = 0;
+    position_ = 0;
+    shapedEnd_ = false;
+    if (shaping_) shape(*shaping_);  // a fresh limiter
     return true;
 }
 
 std::optional<uint64_t> AudioInput::countSamples() {
     uint64_t n = 0;
-    while (produce()) n += ready_.size();
+    std::vector<int16_t> scratch(4096);
+    for (std::ptrdiff_t got; (got = read(scratch)) > 0;) n += static_cast<uint64_t>(got);
     if (!error_.empty() || !rewind()) return std::nullopt;
     return n;
 }
@@ -269,6 +275,7 @@ bool AudioInput::start(const AudioOptions& options, uint32_t rate) {
         return false;
     }
     channel_ = options.channel;
+    outputRate_ = rate;
     frames_.resize(static_cast<std::size_t>(kBlockFrames * info_.channels));
     scale_ = 1;  // the peak is measured unscaled
     if (options.normalizeDbfs) {
@@ -379,10 +386,54 @@ bool AudioInput::produce() {
     return !ready_.empty();
 }
 
+bool AudioInput::analyse(LevelMeter* meter) {
+    std::vector<float> scaled;
+    while (produce()) {
+        scaled.resize(ready_.size());
+        for (std::size_t i = 0; i < ready_.size(); ++i) scaled[i] = ready_[i] * scale_;
+        meter->add(scaled);
+    }
+    if (!error_.empty()) return false;
+    if (!rewind()) {
+        error_ = "cannot read the audio twice to measure it";
+        return false;
+    }
+    return true;
+}
+
+void AudioInput::shape(const Shaping& shaping) {
+    shaping_ = shaping;
+    if (shaping.ceiling) limiter_ = std::make_unique<Limiter>(*shaping.ceiling, outputRate());
+}
+
+// The next sample cut, scaled and limited; false at the end.
+bool AudioInput::nextShaped(float* v) {
+    while (shapedAt_ == shaped_.size()) {
+        shaped_.clear();
+        shapedAt_ = 0;
+        if (shapedEnd_) return false;
+        const bool more =
+            position_ < shaping_->skip + shaping_->keep && (readyAt_ < ready_.size() || produce());
+        if (!more) {
+            if (limiter_) limiter_->flush(shaped_);
+            shapedEnd_ = true;
+            continue;
+        }
+        const float x = ready_[readyAt_++] * scale_;
+        if (position_++ < shaping_->skip) continue;
+        if (limiter_) {
+            limiter_->push(x * shaping_->gain, shaped_);
+        } else {
+            shaped_.push_back(x * shaping_->gain);
+        }
+    }
+    *v = shaped_[shapedAt_++];
+    return true;
+}
+
 std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
     std::size_t n = 0;
-    while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
-        const float v = ready_[readyAt_++] * scale_ * 32768.0f;
+    const auto put = [&](float v) {
         // Rounded to the nearest, ties to even, by the float unit itself: past 1.5 * 2^23
         // no fraction bits are left. Held within 2^22 first (no sample is near that).
         const float held = std::clamp(std::isnan(v) ? 0.0f : v, -4194304.0f, 4194304.0f);
@@ -390,6 +441,13 @@ std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
         const float kept = std::clamp(rounded, -32768.0f, 32767.0f);
         clipped_ += kept != rounded;
         out[n++] = static_cast<int16_t>(kept);
+    };
+    if (shaping_) {
+        for (float v; n < out.size() && nextShaped(&v);) put(v * 32768.0f);
+    } else {
+        while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
+            put(ready_[readyAt_++] * scale_ * 32768.0f);
+        }
     }
     return error_.empty() ? static_cast<std::ptrdiff_t>(n) : -1;
 }

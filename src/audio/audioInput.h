@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/level.h"
+
 // The device rate a source at this rate is converted to by default: its own when the
 // device plays it, else the highest device rate below it, else the lowest.
 uint32_t defaultDeviceRate(uint32_t sourceRate);
@@ -29,6 +31,15 @@ uint32_t defaultDeviceRate(uint32_t sourceRate);
 struct MemoryReader {
     std::span<const uint8_t> bytes;
     sf_count_t at = 0;
+};
+
+// What is done to the signal at the device rate, from what an analysis pass found: a gain,
+// a limiter under a peak ceiling, and the silence at the ends cut.
+struct Shaping {
+    float gain = 1;
+    std::optional<float> ceiling;  // full scale is 1
+    uint64_t skip = 0;             // samples left out at the start
+    uint64_t keep = UINT64_MAX;    // samples kept after those
 };
 
 struct AudioOptions {
@@ -53,6 +64,8 @@ public:
     bool openMemory(std::span<const uint8_t> bytes);
 
     uint32_t sourceRate() const { return static_cast<uint32_t>(info_.samplerate); }
+    // The device rate given to start().
+    uint32_t outputRate() const { return outputRate_; }
     // Frames (samples per channel) the source says it holds; some formats only estimate.
     int64_t frames() const { return info_.frames; }
 
@@ -68,6 +81,13 @@ public:
     // starts again from the beginning; nothing when the source cannot be read twice.
     std::optional<uint64_t> countSamples();
 
+    // After start: the same pass, measuring the signal at the device rate.
+    bool analyse(LevelMeter* meter);
+    // Shapes what read() gives from now on.
+    void shape(const Shaping& shaping);
+    bool limiting() const { return limiter_ != nullptr; }
+    uint64_t limited() const { return limiter_ ? limiter_->changed() : 0; }
+
     uint64_t clipped() const { return clipped_; }
     uint64_t nonFinite() const { return nonFinite_; }
     // Once read to the end: how the recording fell short of its length, or empty.
@@ -82,6 +102,7 @@ private:
     bool peak(float* value);
     bool rewind();
     void noteEnd(const char* failure);
+    bool nextShaped(float* v);
 
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
@@ -90,6 +111,7 @@ private:
     std::vector<uint8_t> whole_;  // a short recording, read whole
     soxr_t resampler_ = nullptr;  // none when the source is at the device rate
     std::size_t outRate_ = 0;
+    uint32_t outputRate_ = 0;
 
     int channel_ = 0;
     float scale_ = 1;
@@ -97,6 +119,12 @@ private:
     bool flushed_ = false;  // and the resampler emptied
     std::vector<float> frames_, mono_, ready_;
     std::size_t readyAt_ = 0;
+    std::optional<Shaping> shaping_;
+    std::unique_ptr<Limiter> limiter_;
+    std::vector<float> shaped_;
+    std::size_t shapedAt_ = 0;
+    uint64_t position_ = 0;  // samples taken from ready_ while shaping
+    bool shapedEnd_ = false;
     uint64_t clipped_ = 0, nonFinite_ = 0;
     int64_t framesRead_ = 0;
     std::string truncation_;

@@ -16,11 +16,16 @@
 #include "codec/search.h"
 #include "messages.h"
 #include "outputFile.h"
+#include "tool/cSource.h"
 
 namespace {
 
 constexpr std::size_t kBlockSamples = 8192;
 constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
+
+std::string nameOf(const std::string& path) {
+    return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
+}
 
 // The input's identity, so that an output that is the input is refused.
 bool identify(const std::string& input, struct stat* st) {
@@ -105,10 +110,81 @@ uint64_t microseconds(uint64_t samples, uint32_t rate) {
     return rate == 0 ? 0 : samples * 1000000 / rate;
 }
 
+// Measures the recording at the device rate and shapes it as the levelling asks: a gain to
+// the loudness or speech level wanted, a limiter under the peak ceiling, the ends trimmed.
+bool levelRecording(const Levelling& l, AudioInput* audio, FileResult* r) {
+    const uint32_t rate = audio->outputRate();
+    LevelMeter meter(rate, true, l.speechLevelDb.has_value());
+    if (!audio->analyse(&meter)) {
+        r->error = audio->error();
+        return false;
+    }
+    Shaping shaping;
+    r->loudnessIn = meter.loudnessLufs();
+    const std::optional<double> speech = meter.speechLevelDb();
+    if (l.loudnessLufs || l.speechLevelDb) {
+        const std::optional<double> now = l.loudnessLufs ? r->loudnessIn : speech;
+        if (now) {
+            r->gainDb = (l.loudnessLufs ? *l.loudnessLufs : *l.speechLevelDb) - *now;
+            shaping.gain = static_cast<float>(std::pow(10.0, *r->gainDb / 20));
+        } else {
+            r->warnings.push_back(l.loudnessLufs ? "too short or quiet to measure its loudness; "
+                                                   "its level is left as it is"
+                                                 : "no speech found; its level is left as it is");
+        }
+        shaping.ceiling = static_cast<float>(std::pow(10.0, l.peakDbfs.value_or(-1) / 20));
+    } else if (l.peakDbfs) {
+        shaping.ceiling = static_cast<float>(std::pow(10.0, *l.peakDbfs / 20));
+    }
+    if (l.trimDb) {
+        const auto margin = static_cast<uint64_t>(l.trimMarginMs * rate / 1000);
+        const auto bounds = meter.soundBounds(*l.trimDb, margin);
+        // A silent recording stays a short silence rather than nothing.
+        const auto [begin, end] =
+            bounds.value_or(std::pair{0, std::min(meter.samples(), 2 * margin)});
+        if (!bounds)
+            r->warnings.push_back("silent; trimmed to its first " +
+                                  std::to_string(end * 1000 / rate) + " ms");
+        shaping.skip = begin;
+        shaping.keep = end - begin;
+        r->trimStartMs = static_cast<double>(begin) * 1000 / rate;
+        r->trimEndMs = static_cast<double>(meter.samples() - end) * 1000 / rate;
+    }
+    audio->shape(shaping);
+    return true;
+}
+
+// The device file held in memory, for a C source to be made of it.
+struct MemoryFile {
+    char* data = nullptr;
+    std::size_t size = 0;
+    FILE* fp = open_memstream(&data, &size);
+    MemoryFile() = default;
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    ~MemoryFile() {
+        if (fp != nullptr) std::fclose(fp);
+        std::free(data);
+    }
+};
+
+// Writes the held device file as C source onto the output.
+int writeCSource(MemoryFile* held, FILE* to, const COutput& c, const std::string& symbol,
+                 const FileResult& r) {
+    if (std::fflush(held->fp) != 0) return kStatusMemory;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(held->data);
+    const std::string comment = "Made by kestrune-adpcm from " + nameOf(r.input) + ": " +
+                                std::to_string(r.rate) + " Hz, " + std::to_string(r.bits) +
+                                "-bit, " + std::to_string(held->size) + " bytes.";
+    const std::string text = cArrayHeader(symbol, {bytes, held->size}, comment, c.section, c.align);
+    return std::fwrite(text.data(), 1, text.size(), to) == text.size() ? kStatusFinished
+                                                                       : kStatusWrite;
+}
+
 }  // namespace
 
 FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
-                      const std::string& output, Progress* progress) {
+                      const std::string& output, Progress* progress, const std::string& symbol) {
     FileResult r;
     r.input = input;
     r.output = output;
@@ -143,8 +219,9 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         r.error = "too long for a device file (its length field holds at most 4294967295 bytes)";
         return r;
     }
-    if (!audio.start(settings.audio, r.rate)) {
-        r.error = audio.error();
+    if (!audio.start(settings.audio, r.rate) ||
+        (settings.levelling.any() && !levelRecording(settings.levelling, &audio, &r))) {
+        if (r.error.empty()) r.error = audio.error();
         return r;
     }
 
@@ -157,7 +234,14 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     // An output that cannot go back for its header gets its length first, from a pass
     // that counts the samples, so that the codes stream out instead of being held.
     int64_t length = -1;
-    if (!out.canSeek) {
+    MemoryFile held;
+    FILE* const to = settings.c ? held.fp : out.fp;
+    if (to == nullptr) {
+        outputDiscard(&out);
+        r.error = "out of memory";
+        return r;
+    }
+    if (!out.canSeek && !settings.c) {
         if (const std::optional<uint64_t> n = audio.countSamples()) {
             length = static_cast<int64_t>(*n / count[variant]);
         }
@@ -169,11 +253,15 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         }
     }
     AdpWriter writer;
-    status = adpWriterStart(&writer, out.fp, out.canSeek, r.rate, variant, length);
+    status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate, variant, length);
 
     SearchEncoder encoder(variant, settings.level);
     DecoderStream decoder{};
     QualityMeter meter(r.rate);
+    const bool levelled = settings.levelling.loudnessLufs || settings.levelling.speechLevelDb;
+    std::optional<LevelMeter> playedLevel;
+    if (levelled) playedLevel.emplace(r.rate, true, false);
+    std::vector<float> playedFloat;
     SourceQueue queue;
     std::vector<int16_t> block(kBlockSamples), played;
     std::vector<uint8_t> bytes;
@@ -181,12 +269,19 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     const auto emit = [&] {
         if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
         const std::size_t n = bytes.size() * count[variant];
-        if (settings.measure) {
+        if (settings.measure || levelled) {
             played.resize(n);
             decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
                          played.data());
+        }
+        if (settings.measure) {
             meter.add(queue.front(n), played);
             queue.pop(n);
+        }
+        if (levelled) {
+            playedFloat.resize(n);
+            for (std::size_t i = 0; i < n; ++i) playedFloat[i] = played[i] / 32768.0f;
+            playedLevel->add(playedFloat);
         }
         r.samples += n;
         if (progress != nullptr) progress->audioMicroseconds += microseconds(n, r.rate);
@@ -216,6 +311,9 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
             r.error = "the input changed while it was read";
         } else if (status == kStatusFinished) {
             status = adpWriterFinish(&writer);
+            if (settings.c && status == kStatusFinished) {
+                status = writeCSource(&held, out.fp, *settings.c, symbol, r);
+            }
         }
     }
     adpWriterRelease(&writer);
@@ -231,6 +329,8 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     r.bytes = r.samples / count[variant];
     r.clipped = audio.clipped();
     r.nonFinite = audio.nonFinite();
+    if (audio.limiting()) r.limited = audio.limited();
+    if (playedLevel) r.loudnessOut = playedLevel->loudnessLufs();
     if (r.clipped > 0) r.warnings.push_back(std::to_string(r.clipped) + " samples clipped");
     if (r.nonFinite > 0) {
         r.warnings.push_back(std::to_string(r.nonFinite) +

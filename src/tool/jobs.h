@@ -12,6 +12,23 @@
 #include "audio/audioInput.h"
 #include "outputFile.h"
 
+// Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
+// level may not pass, and the silence at the ends cut.
+struct Levelling {
+    std::optional<double> loudnessLufs;   // integrated loudness to bring each file to
+    std::optional<double> speechLevelDb;  // or active speech level (dBov)
+    std::optional<double> peakDbfs;       // ceiling of the limiter; -1 when levelling
+    std::optional<double> trimDb;         // cut what lies this far below the peak at the ends
+    double trimMarginMs = 40;             // kept before and after the sound
+    bool any() const { return loudnessLufs || speechLevelDb || peakDbfs || trimDb; }
+};
+
+// A device file written as C source instead: the bytes as a static const array.
+struct COutput {
+    std::string section;  // a linker section for the array, when given
+    unsigned align = 0;   // its alignment in bytes, when given
+};
+
 struct EncodeSettings {
     int bits = 4;       // 4 or 2
     int level = 5;      // search level
@@ -19,6 +36,8 @@ struct EncodeSettings {
     AudioOptions audio;
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
+    Levelling levelling;
+    std::optional<COutput> c;  // write C source named by the symbol given to encodeFile
 };
 
 // Work done so far, for the progress line.
@@ -41,7 +60,10 @@ struct FileResult {
     uint64_t bytes = 0;                     // payload bytes
     std::optional<double> snrDb, segSnrDb;  // what the device plays against the source
     uint64_t clipped = 0;
-    uint64_t nonFinite = 0;             // NaN or infinite source samples, played as silence
+    uint64_t nonFinite = 0;  // NaN or infinite source samples, played as silence
+    std::optional<double> loudnessIn, loudnessOut, gainDb;  // LUFS, and dB, when levelled
+    std::optional<uint64_t> limited;                        // samples the limiter changed
+    std::optional<double> trimStartMs, trimEndMs;           // when trimmed
     std::vector<std::string> warnings;  // what the output may lack, one line each
     OutputFile uncommitted;             // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
@@ -50,7 +72,8 @@ struct FileResult {
 // "-" is standard input or output. A converted file's output is left for commitFile,
 // so that one file's sync to disk can overlap the next file's conversion.
 FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
-                      const std::string& output, Progress* progress);
+                      const std::string& output, Progress* progress,
+                      const std::string& symbol = "");
 FileResult decodeFile(const std::string& input, const std::string& output, bool replace,
                       Progress* progress);
 // Folders whose new names are yet to be synced: each once, when a batch ends.

@@ -16,22 +16,23 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <thread>
 
 #include "adpFile.h"
 #include "codec/search.h"
+#include "messages.h"
 #include "outputFile.h"
 #include "tool/batch.h"
+#include "tool/cSource.h"
 #include "tool/jobs.h"
+#include "tool/options.h"
+#include "tool/pack.h"
 #include "tool/report.h"
 
 namespace {
-
-struct UsageError {
-    std::string message;
-};
 
 std::string nameOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -176,19 +177,57 @@ std::string displayName(const std::string& output) {
     return output == "-" ? "standard output" : output;
 }
 
+// "loudness -31.2 -> -23.0 LUFS, gain +8.2 dB, 12 samples limited, trimmed 310 + 245 ms"
+std::string levellingSummary(const FileResult& r) {
+    char text[160] = "";
+    std::string line;
+    const auto lufs = [](std::optional<double> v) {
+        char n[32] = "n/a";
+        if (v) std::snprintf(n, sizeof n, "%.1f", *v);
+        return std::string(n);
+    };
+    if (r.gainDb) {
+        std::snprintf(text, sizeof text, "loudness %s -> %s LUFS, gain %+.1f dB",
+                      lufs(r.loudnessIn).c_str(), lufs(r.loudnessOut).c_str(), *r.gainDb);
+        line = text;
+    }
+    if (r.limited)
+        line += (line.empty() ? "" : ", ") + std::to_string(*r.limited) + " samples limited";
+    if (r.trimStartMs && r.trimEndMs) {
+        std::snprintf(text, sizeof text, "trimmed %.0f + %.0f ms", *r.trimStartMs, *r.trimEndMs);
+        line += (line.empty() ? "" : ", ") + std::string(text);
+    }
+    return line;
+}
+
 int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
     checkCommon(app, c);
     checkStandardInput(c.inputs);
-    std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".adp");
+    std::vector<std::string> outputs =
+        planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
     MadeFolders folders;
     folders.make(c.folder);
-    const std::vector<std::string> clash = clashes(c.inputs, outputs);
+    std::vector<std::string> clash = clashes(c.inputs, outputs);
+    // C names from the outputs' names, each (and its _length) once in a set of prompts.
+    std::vector<std::string> symbols(outputs.size());
+    std::map<std::string, std::size_t> named;
+    for (std::size_t i = 0; settings.c && i < outputs.size(); ++i) {
+        symbols[i] = cIdentifier(stemOf(outputs[i] == "-" ? c.inputs[i] : outputs[i]));
+        for (const std::string& name : {symbols[i], symbols[i] + "_length"}) {
+            const auto [at, fresh] = named.emplace(name, i);
+            if (!fresh && at->second != i && clash[i].empty()) {
+                clash[i] = "its C name '" + name + "' is also " + c.inputs[at->second] + "'s";
+            }
+        }
+    }
     settings.replace = c.force;
     Progress progress;
     const auto results = runBatch(
         c, &progress,
         [&](std::size_t i) {
-            if (clash[i].empty()) return encodeFile(settings, c.inputs[i], outputs[i], &progress);
+            if (clash[i].empty()) {
+                return encodeFile(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
+            }
             FileResult r;
             r.input = c.inputs[i];
             r.error = clash[i];
@@ -202,6 +241,9 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
                          r.seconds(), static_cast<unsigned long long>(r.bytes),
                          decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
                          static_cast<unsigned long long>(r.clipped));
+            if (r.gainDb || r.limited || r.trimStartMs) {
+                std::fprintf(messages(), "  %s\n", levellingSummary(r).c_str());
+            }
         });
     if (exitStatus(results) != 0 &&
         std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
@@ -215,6 +257,12 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
             o["segsnr_db"] = rounded(r.segSnrDb, 2);
             o["clipped"] = r.clipped;
             o["nonfinite"] = r.nonFinite;
+            o["loudness_in"] = rounded(r.loudnessIn, 2);
+            o["loudness_out"] = rounded(r.loudnessOut, 2);
+            o["gain_db"] = rounded(r.gainDb, 2);
+            o["limited"] = r.limited ? Json(*r.limited) : Json(nullptr);
+            o["trim_start_ms"] = rounded(r.trimStartMs, 1);
+            o["trim_end_ms"] = rounded(r.trimEndMs, 1);
             objects.push_back(std::move(o));
         }
         printJson(objects);
@@ -255,6 +303,146 @@ int runDecode(const CLI::App& app, const Common& c) {
     return exitStatus(results);
 }
 
+struct PackArgs {
+    std::string header, list;
+    unsigned align = 4;
+};
+
+// The prompts to pack, in ID order: a list file's order (one path a line, relative to
+// the list's folder; blank lines and # comments skipped), or sorted by name.
+std::vector<PackedPrompt> packOrder(const Common& c, const PackArgs& p) {
+    std::vector<PackedPrompt> prompts;
+    if (!p.list.empty()) {
+        std::ifstream list(p.list);
+        if (!list) throw UsageError{p.list + ": cannot open: " + std::strerror(errno)};
+        const std::string folder =
+            p.list.find('/') == std::string::npos ? "" : p.list.substr(0, p.list.rfind('/') + 1);
+        for (std::string line; std::getline(list, line);) {
+            line.erase(0, line.find_first_not_of(" \t"));
+            line.erase(line.find_last_not_of(" \t\r") + 1);
+            if (line.empty() || line[0] == '#') continue;
+            const std::string path = line[0] == '/' ? line : folder + line;
+            prompts.push_back({promptName(path), path, {}, 0});
+        }
+    }
+    for (const std::string& in : c.inputs) prompts.push_back({promptName(in), in, {}, 0});
+    if (p.list.empty()) {
+        std::stable_sort(prompts.begin(), prompts.end(),
+                         [](const auto& a, const auto& b) { return a.name < b.name; });
+    }
+    return prompts;
+}
+
+// The device file at path, whole, when it is one; empty when it is not.
+std::vector<uint8_t> deviceFileAt(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    AdpInfo info{};
+    if (bytes.size() < kAdpHeaderSize || adpHeaderProblem(bytes.data(), &info) != nullptr ||
+        bytes.size() - kAdpHeaderSize < info.payloadLength) {
+        return {};
+    }
+    bytes.resize(kAdpHeaderSize + info.payloadLength);
+    return bytes;
+}
+
+// Writes bytes to a new output through the safe output; false, with a line, on failure.
+bool writeWhole(const std::string& path, const std::string& bytes, bool replace) {
+    OutputFile out;
+    int status = outputOpen(&out, path.c_str(), nullptr, replace);
+    if (status == kStatusFinished &&
+        std::fwrite(bytes.data(), 1, bytes.size(), out.fp) != bytes.size()) {
+        const std::string why = std::strerror(errno);
+        outputDiscard(&out);
+        out.problem = why;
+        status = kStatusWrite;
+    }
+    if (status == kStatusFinished) status = outputCommit(&out);
+    if (status == kStatusFinished) return true;
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(),
+                 status == kStatusOutputExists ? "exists (use -f to replace it)"
+                                               : ("cannot write: " + out.problem).c_str());
+    return false;
+}
+
+int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings) {
+    if (c.inputs.empty() == p.list.empty())
+        throw UsageError{"give the prompts or --list, not both"};
+    if (app.count("--output") == 0 || c.output.empty() || c.output == "-") {
+        throw UsageError{"pack needs -o IMAGE"};
+    }
+    std::vector<PackedPrompt> prompts = packOrder(c, p);
+    std::map<std::string, std::string> names;
+    for (const PackedPrompt& pr : prompts) {
+        std::string id = cIdentifier(pr.name);  // as the enum has it, in capitals
+        std::transform(id.begin(), id.end(), id.begin(),
+                       [](unsigned char ch) { return std::toupper(ch); });
+        const auto [at, fresh] = names.emplace(id, pr.input);
+        if (!fresh) {
+            std::fprintf(messages(), "%s: %s: prompt name '%s' is also %s's\n", kTool,
+                         pr.input.c_str(), pr.name.c_str(), at->second.c_str());
+            return 1;
+        }
+    }
+    // Device files are taken as they are; recordings are encoded into a scratch folder.
+    std::vector<std::size_t> toEncode;
+    for (std::size_t i = 0; i < prompts.size(); ++i) {
+        prompts[i].file = deviceFileAt(prompts[i].input);
+        if (prompts[i].file.empty()) toEncode.push_back(i);
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    std::string scratch =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kestrune-pack.XXXXXX";
+    if (mkdtemp(scratch.data()) == nullptr) {
+        std::fprintf(messages(), "%s: cannot make a scratch folder: %s\n", kTool,
+                     std::strerror(errno));
+        return 1;
+    }
+    c.inputs.clear();
+    for (const std::size_t i : toEncode) c.inputs.push_back(prompts[i].input);
+    settings.replace = true;
+    settings.measure = !c.quiet;
+    Progress progress;
+    const auto results = runBatch(
+        c, &progress,
+        [&](std::size_t k) {
+            return encodeFile(settings, c.inputs[k], scratch + "/" + std::to_string(k) + ".adp",
+                              &progress);
+        },
+        [](const FileResult&) {});
+    for (std::size_t k = 0; k < toEncode.size(); ++k) {
+        prompts[toEncode[k]].file = deviceFileAt(scratch + "/" + std::to_string(k) + ".adp");
+    }
+    std::filesystem::remove_all(scratch);
+    if (exitStatus(results) != 0) return 1;
+
+    const std::vector<uint8_t> image = buildImage(prompts, static_cast<uint16_t>(p.align));
+    if (!writeWhole(c.output, std::string(image.begin(), image.end()), c.force) ||
+        (!p.header.empty() &&
+         !writeWhole(p.header, packHeader(p.header, prompts, image.size(), nameOf(c.output)),
+                     c.force))) {
+        return 1;
+    }
+    if (!c.quiet) {
+        std::fprintf(messages(), "%s: %zu prompts, %zu bytes\n", c.output.c_str(), prompts.size(),
+                     image.size());
+    }
+    if (c.json) {
+        Json list = Json::array();
+        for (std::size_t i = 0; i < prompts.size(); ++i) {
+            list.push_back({{"id", i},
+                            {"name", prompts[i].name},
+                            {"input", prompts[i].input},
+                            {"offset", prompts[i].offset},
+                            {"length", prompts[i].file.size()}});
+        }
+        const Json manifest = {
+            {"image", c.output}, {"count", prompts.size()}, {"align", p.align}, {"prompts", list}};
+        writeStandardOutput(manifest.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
+    }
+    return 0;
+}
+
 int runInfo(const std::vector<std::string>& files, bool json) {
     checkStandardInput(files);
     std::vector<FileResult> results;
@@ -291,92 +479,6 @@ int runInfo(const std::vector<std::string>& files, bool json) {
     return exitStatus(results);
 }
 
-// A decibel value: a finite number within [low, high].
-CLI::Validator decibelRange(double low, double high) {
-    return CLI::Validator(
-        [low, high](std::string& text) -> std::string {
-            char* end = nullptr;
-            const double v = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
-                char range[64];
-                std::snprintf(range, sizeof range, "%g to %g", low, high);
-                return "'" + text + "' is not a level in dB from " + range;
-            }
-            return "";
-        },
-        "DB");
-}
-
-CLI::Validator deviceRate() {
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            for (const uint32_t rate : kAcceptedRates) {
-                if (text == std::to_string(rate)) return "";
-            }
-            return "'" + text +
-                   "' is not a rate the device plays: 4000, 5300, 6400, 8000, 10600, 12800, "
-                   "16000 or 32000 (Hz)";
-        },
-        "HZ");
-}
-
-bool isNumber(const char* text) {
-    char* end = nullptr;
-    std::strtod(text, &end);
-    return end != text && *end == '\0';
-}
-
-// The arguments as CLI11 is to see them, last first. "--normalize -3" means the level -3,
-// not a file named -3, and "--normalize x.wav" the default level and a file: a number
-// after the option is its value, anything else is not. A first argument that is no
-// command is refused with the nearest command's name.
-std::vector<std::string> normalizedArguments(int argc, char** argv) {
-    std::vector<std::string> args;
-    for (int i = argc - 1; i > 0; --i) {
-        if (std::strcmp(argv[i], "--normalize") == 0) {
-            const bool level = i + 1 < argc && isNumber(argv[i + 1]);
-            if (level) args.pop_back();
-            args.push_back(std::string("--normalize=") + (level ? argv[i + 1] : "-1"));
-        } else {
-            args.push_back(argv[i]);
-        }
-    }
-    if (argc > 1 && argv[1][0] != '-') {
-        static const char* const kCommands[] = {"encode", "decode", "info"};
-        const std::string given = argv[1];
-        std::string near;
-        for (const char* command : kCommands) {
-            if (given == command) return args;
-            // One letter dropped, added, changed or swapped, or a prefix.
-            const std::string c = command;
-            const std::size_t common = static_cast<std::size_t>(
-                std::mismatch(given.begin(), given.end(), c.begin(), c.end()).first -
-                given.begin());
-            const std::size_t tail = static_cast<std::size_t>(
-                std::mismatch(given.rbegin(), given.rend(), c.rbegin(), c.rend()).first -
-                given.rbegin());
-            if (common + tail + 2 >= std::max(given.size(), c.size()) || c.starts_with(given)) {
-                near = c;
-            }
-        }
-        throw UsageError{"unknown command '" + given + "'" +
-                         (near.empty() ? "" : " (did you mean '" + near + "'?)") +
-                         "; the commands are encode, decode and info"};
-    }
-    return args;
-}
-
-// Help that shows an option whose value is optional as it is written: --normalize[=DBFS].
-class Formatter : public CLI::Formatter {
-public:
-    std::string make_option_opts(const CLI::Option* opt) const override {
-        if (opt->get_expected_min() == 0 && !opt->get_option_text().empty()) {
-            return opt->get_option_text();
-        }
-        return CLI::Formatter::make_option_opts(opt);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -387,39 +489,33 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     Common encodeCommon;
-    EncodeSettings settings;
-    settings.level = kDefaultSearchLevel;
-    std::string normalize;
+    EncodeOptions encodeOptions;
     CLI::App* encode =
         app.add_subcommand("encode", "Recordings of any common format to device files");
     addCommon(encode, &encodeCommon, "Recordings to convert (- for standard input)");
-    encode->add_option("-r,--rate", settings.rate, "Device rate in Hz (default: see README)")
-        ->check(deviceRate());
-    encode->add_option("-b,--bits", settings.bits, "Code width: 4 or 2 (default 4)")
-        ->check(CLI::IsMember({4, 2}));
-    encode
-        ->add_option("-q,--quality", settings.level,
-                     "Search level 0-9; 0 is the reference quantiser (default " +
-                         std::to_string(kDefaultSearchLevel) + ")")
-        ->check(CLI::Range(0, kSearchLevels - 1));
-    encode
-        ->add_option("--channel", settings.audio.channel,
-                     "Take channel N (1 = first) instead of the mix")
-        ->check(CLI::Range(1, 1 << 16));
-    auto* gain = encode->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
-                     ->check(decibelRange(-200, 200));
-    encode
-        ->add_option("--normalize", normalize,
-                     "Scale the peak to DBFS instead (default -1; --normalize=-3 or --normalize "
-                     "-3)")
-        ->expected(0, 1)
-        ->option_text("[=DBFS]")
-        ->check(decibelRange(-200, 0))
-        ->excludes(gain);
+    encodeOptions.add(encode, true);
 
     Common decodeCommon;
     CLI::App* decode = app.add_subcommand("decode", "Device files to mono 16-bit WAV");
     addCommon(decode, &decodeCommon, "Device files to convert (- for standard input)");
+
+    Common packCommon;
+    PackArgs packArgs;
+    EncodeOptions packOptions;
+    CLI::App* pack = app.add_subcommand("pack", "Prompts into one image for the firmware");
+    pack->add_option("INPUT", packCommon.inputs, "Recordings or device files");
+    pack->add_option("-o,--output", packCommon.output, "The image")->required();
+    pack->add_option("--header", packArgs.header, "A C header with the prompt IDs");
+    pack->add_option("--list", packArgs.list, "The prompts in ID order, one a line");
+    pack->add_option("--align", packArgs.align, "Alignment of each prompt (default 4)")
+        ->check(
+            CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
+    pack->add_option("-j,--jobs", packCommon.jobs, "Files encoded at once (default: the cores)")
+        ->check(CLI::Range(1u, 1024u));
+    pack->add_flag("-f,--force", packCommon.force, "Replace the image and header if they exist");
+    pack->add_flag("--quiet", packCommon.quiet, "No summary lines, warnings or progress");
+    pack->add_flag("--json", packCommon.json, "Print the manifest as JSON on standard output");
+    packOptions.add(pack, false);
 
     std::vector<std::string> infoFiles;
     bool infoJson = false;
@@ -429,14 +525,17 @@ int main(int argc, char** argv) {
 
     int status = 0;
     try {
-        std::vector<std::string> args = normalizedArguments(argc, argv);
+        std::vector<std::string> args =
+            normalizedArguments(argc, argv, {"encode", "decode", "info", "pack"});
         app.parse(args);
         if (encode->parsed()) {
-            if (encode->count("--normalize") > 0) {
-                settings.audio.normalizeDbfs = std::stod(normalize);
-            }
+            encodeOptions.finish(*encode);
+            EncodeSettings& settings = encodeOptions.settings;
             settings.measure = !encodeCommon.quiet || encodeCommon.json;  // shown only then
             status = runEncode(*encode, encodeCommon, settings);
+        } else if (pack->parsed()) {
+            packOptions.finish(*pack);
+            status = runPack(*pack, packCommon, packArgs, packOptions.settings);
         } else if (decode->parsed()) {
             status = runDecode(*decode, decodeCommon);
         } else {

@@ -3,13 +3,13 @@
 // container and sample type libsndfile writes.
 //
 //   make-recording IN OUT [rate=HZ] [channels=N] [only=C] [type=NAME] [nan=K] [frames=N]
-//                         [scale=X]
+//                         [scale=X] [lead=N] [tail=N]
 //
 // The container follows OUT's extension (.wav .aiff .flac .ogg .opus .mp3 .w64); type is
 // u8, s16, s24, s32, float or double (default s16 where the container has sample types).
 // only=C puts the signal in channel C alone; nan=K makes every Kth sample of a float file
 // NaN and the one after it infinite; frames=N keeps the first N frames; scale=X multiplies
-// the samples by X.
+// the samples by X; lead=N and tail=N add N frames of silence before and after.
 #include <sndfile.h>
 #include <soxr.h>
 
@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
     if (opt.count("frames")) mono.resize(std::min(mono.size(), std::stoul(opt["frames"])));
     const float scale = opt.count("scale") ? std::stof(opt["scale"]) : 1.0f;
     for (float& v : mono) v *= scale;
+    mono.insert(mono.begin(), opt.count("lead") ? std::stoul(opt["lead"]) : 0, 0.0f);
+    mono.insert(mono.end(), opt.count("tail") ? std::stoul(opt["tail"]) : 0, 0.0f);
 
     const std::string path = argv[2];
     const std::string ext = path.substr(path.rfind('.') + 1);

@@ -1,0 +1,169 @@
+#include "tool/options.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "adpFile.h"
+#include "codec/search.h"
+#include "tool/cSource.h"
+
+namespace {
+
+// A decibel value: a finite number within [low, high].
+CLI::Validator decibelRange(double low, double high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
+                char range[64];
+                std::snprintf(range, sizeof range, "%g to %g", low, high);
+                return "'" + text + "' is not a level in dB from " + range;
+            }
+            return "";
+        },
+        "DB");
+}
+
+CLI::Validator deviceRate() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            for (const uint32_t rate : kAcceptedRates) {
+                if (text == std::to_string(rate)) return "";
+            }
+            return "'" + text +
+                   "' is not a rate the device plays: 4000, 5300, 6400, 8000, 10600, 12800, "
+                   "16000 or 32000 (Hz)";
+        },
+        "HZ");
+}
+
+bool isNumber(const char* text) {
+    char* end = nullptr;
+    std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+// Adds an option whose value may be left out, shown as --name[=TEXT].
+CLI::Option* addOptional(CLI::App* app, const char* name, std::string* value, const char* help,
+                         const char* text) {
+    return app->add_option(name, *value, help)->expected(0, 1)->option_text(text);
+}
+
+}  // namespace
+
+void EncodeOptions::add(CLI::App* app, bool formats) {
+    settings.level = kDefaultSearchLevel;
+    app->add_option("-r,--rate", settings.rate, "Device rate in Hz (default: see README)")
+        ->check(deviceRate());
+    app->add_option("-b,--bits", settings.bits, "Code width: 4 or 2 (default 4)")
+        ->check(CLI::IsMember({4, 2}));
+    app->add_option("-q,--quality", settings.level,
+                    "Search level 0-9; 0 is the reference quantiser (default " +
+                        std::to_string(kDefaultSearchLevel) + ")")
+        ->check(CLI::Range(0, kSearchLevels - 1));
+    app->add_option("--channel", settings.audio.channel,
+                    "Take channel N (1 = first) instead of the mix")
+        ->check(CLI::Range(1, 1 << 16));
+    auto* gain = app->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
+                     ->check(decibelRange(-200, 200));
+    auto* normal = addOptional(app, "--normalize", &normalize,
+                               "Scale the peak to DBFS instead (default -1; --normalize=-3 or "
+                               "--normalize -3)",
+                               "[=DBFS]")
+                       ->check(decibelRange(-200, 0))
+                       ->excludes(gain);
+    auto* lufs = app->add_option("--loudness", loudness,
+                                 "Bring each file to this integrated loudness (EBU R128, LUFS)")
+                     ->check(decibelRange(-70, 0))
+                     ->excludes(gain)
+                     ->excludes(normal);
+    app->add_option("--speech-level", speechLevel,
+                    "Bring each file to this active speech level (ITU-T P.56, dBov)")
+        ->check(decibelRange(-70, 0))
+        ->excludes(gain)
+        ->excludes(normal)
+        ->excludes(lufs);
+    app->add_option("--peak", peak, "Peak ceiling for a raised level, by a limiter (default -1)")
+        ->check(decibelRange(-60, 0));
+    addOptional(app, "--trim", &trim,
+                "Cut leading and trailing silence below DB from the peak (default -50)", "[=DB]")
+        ->check(decibelRange(-120, -1));
+    app->add_option("--trim-margin", margin, "Silence kept before and after the sound (default 40)")
+        ->check(CLI::Range(0.0, 10000.0));
+    if (!formats) return;
+    app->add_option("--format", format, "adp (default), or c: a C header holding the bytes")
+        ->check(CLI::IsMember({"adp", "c"}));
+    app->add_option("--c-section", c.section, "Linker section for the C array");
+    app->add_option("--c-align", c.align, "Alignment of the C array in bytes")
+        ->check(
+            CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
+}
+
+void EncodeOptions::finish(const CLI::App& app) {
+    Levelling& l = settings.levelling;
+    if (app.count("--normalize") > 0) settings.audio.normalizeDbfs = std::stod(normalize);
+    if (app.count("--loudness") > 0) l.loudnessLufs = loudness;
+    if (app.count("--speech-level") > 0) l.speechLevelDb = speechLevel;
+    if (app.count("--peak") > 0) l.peakDbfs = peak;
+    if (app.count("--trim") > 0) l.trimDb = std::stod(trim);
+    l.trimMarginMs = margin;
+    if (format == "c") settings.c = c;
+    const bool placed = !c.section.empty() || c.align > 0;
+    if (placed && format != "c") {
+        throw UsageError{"--c-section and --c-align go with --format c"};
+    }
+    if (!c.section.empty() && !cSectionNameValid(c.section)) {
+        throw UsageError{"--c-section: '" + c.section +
+                         "' is not a section name (letters, digits, '_', '.' and '$')"};
+    }
+}
+
+std::vector<std::string> normalizedArguments(int argc, char** argv,
+                                             const std::vector<std::string>& commands) {
+    std::vector<std::string> args;
+    for (int i = argc - 1; i > 0; --i) {
+        const bool optional =
+            std::strcmp(argv[i], "--normalize") == 0 || std::strcmp(argv[i], "--trim") == 0;
+        if (optional) {
+            const bool level = i + 1 < argc && isNumber(argv[i + 1]);
+            if (level) args.pop_back();
+            const char* fallback = argv[i][2] == 'n' ? "-1" : "-50";
+            args.push_back(std::string(argv[i]) + "=" + (level ? argv[i + 1] : fallback));
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    if (argc > 1 && argv[1][0] != '-') {
+        const std::string given = argv[1];
+        std::string near, list;
+        for (const std::string& command : commands) {
+            list += (list.empty() ? "" : command == commands.back() ? " and " : ", ") + command;
+            if (given == command) return args;
+            // One letter dropped, added, changed or swapped, or a prefix.
+            const std::string c = command;
+            const std::size_t common = static_cast<std::size_t>(
+                std::mismatch(given.begin(), given.end(), c.begin(), c.end()).first -
+                given.begin());
+            const std::size_t tail = static_cast<std::size_t>(
+                std::mismatch(given.rbegin(), given.rend(), c.rbegin(), c.rend()).first -
+                given.rbegin());
+            if (common + tail + 2 >= std::max(given.size(), c.size()) || c.starts_with(given)) {
+                near = c;
+            }
+        }
+        throw UsageError{"unknown command '" + given + "'" +
+                         (near.empty() ? "" : " (did you mean '" + near + "'?)") +
+                         "; the commands are " + list};
+    }
+    return args;
+}
+
+// Help that shows an option whose value is optional as it is written: --normalize[=DBFS].
+std::string Formatter::make_option_opts(const CLI::Option* opt) const {
+    if (opt->get_expected_min() == 0 && !opt->get_option_text().empty()) {
+        return opt->get_option_text();
+    }
+    return CLI::Formatter::make_option_opts(opt);
+}

@@ -1,0 +1,38 @@
+// The command line's pieces that more than one subcommand uses: the encode options (which
+// pack takes too), value checks, the arguments as CLI11 is to see them, and the help's
+// formatting.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
+
+#include "tool/jobs.h"
+
+struct UsageError {
+    std::string message;
+};
+
+// Every option that shapes an encoding, wired to one EncodeSettings.
+struct EncodeOptions {
+    EncodeSettings settings;
+    std::string normalize, trim, format = "adp";
+    double loudness = 0, speechLevel = 0, peak = -1, margin = 40;
+    COutput c;
+
+    void add(CLI::App* app, bool formats);
+    // Completes the settings from what was parsed; throws UsageError.
+    void finish(const CLI::App& app);
+};
+
+// The arguments, last first (as CLI11 takes them). An optional value (--normalize,
+// --trim) is joined to its option when it looks like a number, and the default given
+// when not. A first argument that is no command is refused, naming the nearest one.
+std::vector<std::string> normalizedArguments(int argc, char** argv,
+                                             const std::vector<std::string>& commands);
+
+// Help that shows an option whose value is optional as written: --normalize[=DBFS].
+class Formatter : public CLI::Formatter {
+public:
+    std::string make_option_opts(const CLI::Option* opt) const override;
+};
