@@ -225,7 +225,9 @@ TEST(Limiter, HoldsTheCeiling) {
         ASSERT_EQ(out.size(), in.size());
         for (std::size_t i = 0; i < in.size(); ++i) {
             ASSERT_LE(std::fabs(out[i]), ceiling) << i;
-            if (i % 32000 > 2000 + 16000 && i % 32000 < 32000 - 100) ASSERT_EQ(out[i], in[i]) << i;
+            if (i % 32000 > 2000 + 16000 && i % 32000 < 32000 - 100) {
+                ASSERT_EQ(out[i], in[i]) << i;
+            }
         }
         EXPECT_GT(limiter.changed(), 5000u);
     }
@@ -283,7 +285,9 @@ const Row kRows[] = {
      "good, bad = json.load(open(\"enc.json\"))\n"
      "assert set(good) == {\"input\", \"output\", \"ok\", \"error\", \"rate\", \"bits\", "
      "\"samples\", \"bytes\", \"snr_db\", \"segsnr_db\", \"clipped\", \"nonfinite\", "
-     "\"warnings\"}\n"
+     "\"warnings\", \"loudness_in\", \"loudness_out\", \"gain_db\", \"limited\", "
+     "\"trim_start_ms\", \"trim_end_ms\"}\nassert good[\"gain_db\"] is None and "
+     "good[\"limited\"] is None\n"
      "assert good[\"ok\"] and not bad[\"ok\"] and bad[\"error\"] and good[\"error\"] is None\n"
      "assert (good[\"rate\"], good[\"bits\"], good[\"samples\"], good[\"bytes\"]) == (16000, 2, "
      "79764, 19941)\nassert good[\"snr_db\"] > 10 and good[\"clipped\"] == 0\n"

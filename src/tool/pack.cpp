@@ -62,8 +62,9 @@ std::string packHeader(const std::string& headerName, const std::vector<PackedPr
     for (std::size_t i = 0; i < prompts.size(); ++i) {
         text += "    " + big + "_" + upper(cIdentifier(prompts[i].name)) + " = " +
                 std::to_string(i) + ",\n";
-        offsets += (i == 0 ? "" : ", ") + std::to_string(prompts[i].offset) + "u";
-        lengths += (i == 0 ? "" : ", ") + std::to_string(prompts[i].file.size()) + "u";
+        const char* comma = i == 0 ? "" : ", ";
+        offsets.append(comma).append(std::to_string(prompts[i].offset)).append("u");
+        lengths.append(comma).append(std::to_string(prompts[i].file.size())).append("u");
     }
     const std::string size = prompts.empty() ? "1" : n;
     text += "    " + big + "_COUNT = " + n + "\n};\n\n#define " + big + "_IMAGE_LENGTH " +
