@@ -14,10 +14,15 @@
 
 // Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
 // level may not pass, and the silence at the ends cut.
+// The limiter's ceilings when levelling, in dBFS: what the decoder plays then stays
+// under full scale.
+inline constexpr double kPeak4Bit = -1;
+inline constexpr double kPeak2Bit = -4;
+
 struct Levelling {
     std::optional<double> loudnessLufs;   // integrated loudness to bring each file to
     std::optional<double> speechLevelDb;  // or active speech level (dBov)
-    std::optional<double> peakDbfs;       // ceiling of the limiter; -1 when levelling
+    std::optional<double> peakDbfs;       // ceiling of the limiter; when levelling, as below
     std::optional<double> trimDb;         // cut what lies this far below the peak at the ends
     double trimMarginMs = 40;             // kept before and after the sound
     bool any() const { return loudnessLufs || speechLevelDb || peakDbfs || trimDb; }

@@ -85,7 +85,8 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
         ->excludes(gain)
         ->excludes(normal)
         ->excludes(lufs);
-    app->add_option("--peak", peak, "Peak ceiling for a raised level, by a limiter (default -1)")
+    app->add_option("--peak", peak,
+                    "Peak ceiling for a levelled file, kept by a limiter (default -1, 2-bit -4)")
         ->check(decibelRange(-60, 0));
     addOptional(app, "--trim", &trim,
                 "Cut leading and trailing silence below DB from the peak (default -50)", "[=DB]")
