@@ -74,44 +74,11 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
     return status;
 }
 
-constexpr std::size_t kRf64HeaderSize = 80;
 constexpr const char* kShortPayload = "payload shorter than its length field";
 constexpr uint32_t kBlockBytes = 1u << 14;
 
 void putLe(uint8_t* p, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// The canonical header of a mono 16-bit PCM file: RIFF, WAVE, a 16-byte fmt, data. Past
-// 32-bit sizes it is RF64: the sizes are 0xFFFFFFFF and a ds64 chunk holds them in 64
-// bits. Returns the header's size.
-std::size_t makeWaveHeader(uint32_t rate, uint64_t dataBytes, uint8_t* h) {
-    const bool rf64 = dataBytes > 0xFFFFFFFFu - 36;
-    std::size_t at = 12;
-    std::memcpy(h, rf64 ? "RF64" : "RIFF", 4);
-    putLe(h + 4, rf64 ? 0xFFFFFFFFu : 36 + dataBytes, 4);
-    std::memcpy(h + 8, "WAVE", 4);
-    if (rf64) {
-        std::memcpy(h + 12, "ds64", 4);
-        putLe(h + 16, 28, 4);
-        putLe(h + 20, kRf64HeaderSize - 8 + dataBytes, 8);  // RIFF size
-        putLe(h + 28, dataBytes, 8);
-        putLe(h + 36, dataBytes / 2, 8);  // samples
-        putLe(h + 44, 0, 4);              // no table
-        at = 48;
-    }
-    h += at - 12;
-    std::memcpy(h + 12, "fmt ", 4);
-    putLe(h + 16, 16, 4);
-    putLe(h + 20, 1, 2);  // linear PCM
-    putLe(h + 22, 1, 2);  // one channel
-    putLe(h + 24, rate, 4);
-    putLe(h + 28, rate * 2, 4);  // byte rate
-    putLe(h + 32, 2, 2);         // block align
-    putLe(h + 34, 16, 2);        // bits per sample
-    std::memcpy(h + 36, "data", 4);
-    putLe(h + 40, rf64 ? 0xFFFFFFFFu : dataBytes, 4);
-    return at + 32;
 }
 
 int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength) {
@@ -140,6 +107,35 @@ int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength)
 }
 
 }  // namespace
+
+std::size_t makeWaveHeader(uint32_t rate, uint64_t dataBytes, uint8_t* h) {
+    const bool rf64 = dataBytes > 0xFFFFFFFFu - 36;
+    std::size_t at = 12;
+    std::memcpy(h, rf64 ? "RF64" : "RIFF", 4);
+    putLe(h + 4, rf64 ? 0xFFFFFFFFu : 36 + dataBytes, 4);
+    std::memcpy(h + 8, "WAVE", 4);
+    if (rf64) {
+        std::memcpy(h + 12, "ds64", 4);
+        putLe(h + 16, 28, 4);
+        putLe(h + 20, kMaxWaveHeaderSize - 8 + dataBytes, 8);  // RIFF size
+        putLe(h + 28, dataBytes, 8);
+        putLe(h + 36, dataBytes / 2, 8);  // samples
+        putLe(h + 44, 0, 4);              // no table
+        at = 48;
+    }
+    h += at - 12;
+    std::memcpy(h + 12, "fmt ", 4);
+    putLe(h + 16, 16, 4);
+    putLe(h + 20, 1, 2);  // linear PCM
+    putLe(h + 22, 1, 2);  // one channel
+    putLe(h + 24, rate, 4);
+    putLe(h + 28, rate * 2, 4);  // byte rate
+    putLe(h + 32, 2, 2);         // block align
+    putLe(h + 34, 16, 2);        // bits per sample
+    std::memcpy(h + 36, "data", 4);
+    putLe(h + 40, rf64 ? 0xFFFFFFFFu : dataBytes, 4);
+    return at + 32;
+}
 
 int adpWriterStart(AdpWriter* w, FILE* to, bool toCanSeek, uint32_t rate, uint8_t variant,
                    int64_t length) {
@@ -287,7 +283,7 @@ int readAdpHeaderFrom(FILE* from, AdpInfo* info, const char** problem, bool rf64
 int decodeAdpPayload(FILE* from, FILE* to, const AdpInfo& info, const char** problem) {
     const auto variant = static_cast<uint8_t>(info.variant);
     const uint64_t dataBytes = uint64_t{info.payloadLength} * count[variant] * sizeof(int16_t);
-    std::array<uint8_t, kRf64HeaderSize> wave;
+    std::array<uint8_t, kMaxWaveHeaderSize> wave;
     const std::size_t headerSize = makeWaveHeader(info.rate, dataBytes, wave.data());
     const int status = writeAll(to, wave.data(), headerSize);
     if (status != kStatusFinished) return status;

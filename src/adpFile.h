@@ -44,6 +44,12 @@ int adpWriterFinish(AdpWriter* writer);
 // Frees held codes; call on every path once started.
 void adpWriterRelease(AdpWriter* writer);
 
+// The canonical header of a mono 16-bit PCM file: RIFF, WAVE, a 16-byte fmt, data (44
+// bytes). Past 32-bit sizes it is RF64: the sizes are 0xFFFFFFFF and a ds64 chunk holds
+// them in 64 bits (80 bytes). Returns the header's size.
+inline constexpr std::size_t kMaxWaveHeaderSize = 80;
+std::size_t makeWaveHeader(uint32_t rate, uint64_t dataBytes, uint8_t* header);
+
 // Converts the mono 16-bit PCM WAVE stream `from` into the device's file on `to`,
 // encoding the data chunk (up to its declared size or the end of the input) with the
 // given variant. `toCanSeek` says whether the header may be written after the payload

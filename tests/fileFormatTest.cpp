@@ -188,6 +188,38 @@ TEST(AdpHeader, Bytes) {
     EXPECT_EQ(Bytes(h + 4, h + 16), (Bytes{0, 0, 1, 0, 0x0F, 0xA0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
+// The decoder's WAVE header, canonical, and RF64 past 32-bit sizes.
+TEST(WaveHeader, Bytes) {
+    const auto le = [](uint64_t v, int n) {
+        Bytes b;
+        for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        return b;
+    };
+    const auto cat = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const uint64_t big = 0x123456789A;
+    const struct {
+        uint64_t dataBytes;
+        Bytes expected;
+    } rows[] = {
+        {100, cat({riff({chunk("fmt ", formatBody(1, 1, 16000, 16))}), Bytes{'d', 'a', 't', 'a'},
+                   le(100, 4)})},
+        {big, cat({Bytes{'R', 'F', '6', '4'}, le(0xFFFFFFFF, 4), Bytes{'W', 'A', 'V', 'E'},
+                   chunk("ds64", cat({le(72 + big, 8), le(big, 8), le(big / 2, 8), le(0, 4)})),
+                   chunk("fmt ", formatBody(1, 1, 16000, 16)), Bytes{'d', 'a', 't', 'a'},
+                   le(0xFFFFFFFF, 4)})},
+    };
+    for (const auto& r : rows) {
+        uint8_t h[kMaxWaveHeaderSize];
+        Bytes expected = r.expected;
+        if (r.dataBytes == 100) std::copy_n(le(136, 4).begin(), 4, expected.begin() + 4);
+        EXPECT_EQ(Bytes(h, h + makeWaveHeader(16000, r.dataBytes, h)), expected);
+    }
+}
+
 struct Decoded {
     int status;
     std::string problem;

@@ -262,7 +262,8 @@ const Row kRows[] = {
      "[ \"$(ls -A out1)\" = \"$(printf 'a.adp\\nb.adp')\" ];"
      "grep -qx 'kestrune-adpcm: text.wav: not audio that can be read: .*' err2;"
      "grep -qx 'kestrune-adpcm: no.wav: cannot open: No such file or directory' err2;"
-     "grep -qx 'a.wav -> out2/a.adp: 32000 Hz, 4-bit, .* 0 clipped' err2"},
+     "grep -qx 'a.wav -> out2/a.adp: 32000 Hz, 4-bit, 4.99 s, 79765 bytes, SNR [0-9.]* dB, segSNR "
+     "[0-9.]* dB, 0 clipped' err2; grep -q lowered err2 && exit 1; true"},
     {"PipesInAndOut",
      "$M prompt.wav file.flac rate=44100 channels=2; cat file.flac | $K encode - -o - 2>/dev/null "
      "> piped.adp; $K encode --quiet file.flac; cmp piped.adp file.adp;"
@@ -289,6 +290,7 @@ const Row kRows[] = {
      "\"trim_start_ms\", \"trim_end_ms\"}\nassert good[\"gain_db\"] is None and "
      "good[\"limited\"] is None\n"
      "assert good[\"ok\"] and not bad[\"ok\"] and bad[\"error\"] and good[\"error\"] is None\n"
+     "assert (bad[\"rate\"], bad[\"bits\"], bad[\"samples\"]) == (None, 2, None)\n"
      "assert (good[\"rate\"], good[\"bits\"], good[\"samples\"], good[\"bytes\"]) == (16000, 2, "
      "79764, 19941)\nassert good[\"snr_db\"] > 10 and good[\"clipped\"] == 0\n"
      "info = json.load(open(\"info.json\"))\nassert info[0] == {\"path\": \"g.adp\", \"ok\": "
@@ -331,14 +333,18 @@ const Row kRows[] = {
     {"EveryFileSucceedsWhateverTheDescriptorLimit",
      "$M prompt.wav one.wav frames=400; for i in $(seq 300); do cp one.wav t$i.wav; done;"
      "(ulimit -n 40; $K encode -q 0 -j 64 -d o t*.wav 2>err); [ $(ls o | wc -l) = 300 ];"
-     "grep -q '^kestrune-adpcm: -j 64 lowered to' err; $K encode -q 0 -j 1024 -d o2 --quiet "
-     "t*.wav t*.wav 2>/dev/null && exit 1; [ $(ls o2 | wc -l) = 300 ]"},
+     "grep -q '^kestrune-adpcm: -j 64 lowered to' err; (ulimit -n 40; $K encode -q 0 -j 64 -d o3 "
+     "--quiet t*.wav 2>err); [ ! -s err ]; $K encode -q 0 -j 1024 -d o2 --quiet t*.wav t*.wav "
+     "2>/dev/null && exit 1; [ $(ls o2 | wc -l) = 300 ]"},
     {"StandardOutputWriteFailure",
      "$K encode --quiet prompt.wav; $K info prompt.adp >/dev/full 2>err && exit 1;"
      "grep -qx 'kestrune-adpcm: standard output: No space left on device' err;"
      "$K encode --json -q 0 prompt.wav -o j.adp >/dev/full 2>err && exit 1; grep -q '^kestrune-"
      "adpcm: standard output: No space left' err; $K encode -q 0 prompt.wav -o - >/dev/full "
-     "2>err && exit 1; grep -q 'cannot write standard output: No space left on device' err"},
+     "2>err && exit 1; grep -q 'cannot write standard output: No space left on device' err;"
+     "$K info --json $(yes prompt.adp | head -300) >/dev/full 2>err && exit 1; grep -qx "
+     "'kestrune-adpcm: "
+     "standard output: No space left on device' err"},
     {"TruthfulReasons",
      "$K encode prompt.wav -o nowhere/x.adp 2>err && exit 1; grep -q 'cannot create "
      "nowhere/x.adp: No such file or directory$' err; $K encode prompt.wav -o prompt.wav/x 2>err "

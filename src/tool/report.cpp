@@ -47,14 +47,15 @@ Json rounded(std::optional<double> v, int decimals) {
 }
 
 Json conversionJson(const FileResult& r, int bits) {
+    const auto known = [&](Json v) { return r.ok ? v : Json(nullptr); };
     return Json{{"input", r.input},
-                {"output", r.ok ? Json(r.output) : Json(nullptr)},
+                {"output", known(r.output)},
                 {"ok", r.ok},
                 {"error", r.ok ? Json(nullptr) : Json(r.error)},
-                {"rate", r.rate},
-                {"bits", bits},
-                {"samples", r.samples},
-                {"bytes", r.bytes},
+                {"rate", known(r.rate)},
+                {"bits", bits != 0 ? Json(bits) : Json(nullptr)},
+                {"samples", known(r.samples)},
+                {"bytes", known(r.bytes)},
                 {"warnings", r.warnings}};
 }
 
