@@ -132,7 +132,7 @@ MUTANTS = [
      "a device-rate source resampled down"),
     ("src/audio/audioInput.cpp", "const std::size_t c = channel_ > 0 ? static_cast<std::size_t>(channel_ - 1) : 0;",
      "const std::size_t c = 0;", "--channel ignored"),
-    ("src/tool/main.cpp", 'if (!output.empty() && inputs.size() != 1) throw UsageError{"-o takes a single input; use -d"};',
+    ("src/tool/commands.cpp", 'if (!output.empty() && inputs.size() != 1) throw UsageError{"-o takes a single input; use -d"};',
      "", "-o with many inputs"),
     ("src/tool/report.cpp", "if (!r.ok) return 1;", "if (!r.ok) return 0;", "failures exit 0"),
     ("src/tool/jobs.cpp", "meter.add(queue.front(n), played);",

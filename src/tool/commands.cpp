@@ -1,0 +1,316 @@
+#include "tool/commands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "outputFile.h"
+#include "tool/batch.h"
+#include "tool/cSource.h"
+#include "tool/options.h"
+#include "tool/report.h"
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// Where each input's output goes: -o, DIR/NAME.ext with -d, else NAME.ext beside it.
+std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
+                                     const std::string& output, const std::string& folder,
+                                     const char* extension) {
+    if (!output.empty() && inputs.size() != 1) throw UsageError{"-o takes a single input; use -d"};
+    if (std::count(inputs.begin(), inputs.end(), "-") > 1) {
+        throw UsageError{"standard input can be read only once"};
+    }
+    std::vector<std::string> outputs;
+    for (const std::string& in : inputs) {
+        if (!output.empty()) {
+            outputs.push_back(output);
+        } else if (!folder.empty()) {
+            outputs.push_back(folder + (folder.back() == '/' ? "" : "/") + stemOf(in) + extension);
+        } else if (in == "-") {
+            throw UsageError{"standard input needs -o or -d"};
+        } else {
+            outputs.push_back(folderOf(in) + stemOf(in) + extension);
+        }
+    }
+    return outputs;
+}
+
+// Outputs that two inputs would both write: the second fails. Paths are compared by what
+// they name (the folder's identity and the name, links followed), not by their text.
+std::vector<std::string> clashes(const std::vector<std::string>& inputs,
+                                 const std::vector<std::string>& outputs) {
+    std::map<OutputIdentity, std::size_t> claimed;
+    std::vector<std::string> clash(inputs.size());
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i] == "-") continue;
+        OutputIdentity id;
+        if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
+        const auto [at, fresh] = claimed.emplace(id, i);
+        if (!fresh) clash[i] = "same output as " + inputs[at->second] + " (" + outputs[i] + ")";
+    }
+    return clash;
+}
+
+// Checks what encode and decode share, before any work.
+void checkCommon(const CLI::App& app, const Common& c) {
+    if (app.count("--output") > 0 && c.output.empty()) throw UsageError{"-o needs a file name"};
+    if (app.count("--directory") > 0 && c.folder.empty()) {
+        throw UsageError{"-d needs a folder name"};
+    }
+    if (c.json && c.output == "-") throw UsageError{"--json and -o - both want standard output"};
+}
+
+// Refuses to wait for standard input typed at a terminal.
+void checkStandardInput(const std::vector<std::string>& inputs) {
+    if (std::count(inputs.begin(), inputs.end(), "-") > 0 && isatty(STDIN_FILENO)) {
+        throw UsageError{"standard input is a terminal (pipe a file in, or name it)"};
+    }
+}
+
+// The folder for -d, made with the folders it is in when missing. Those it made are
+// removed again, when empty, by `undo`.
+struct MadeFolders {
+    std::vector<std::filesystem::path> made;  // outermost first
+    void make(const std::string& folder) {
+        std::filesystem::path at;
+        for (const auto& part : std::filesystem::path(folder)) {
+            at /= part;
+            std::error_code e;  // a folder that cannot be made fails each file's output
+            if (std::filesystem::create_directory(at, e)) made.push_back(at);
+        }
+    }
+    void undo() {
+        std::error_code ignored;
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            std::filesystem::remove(*it, ignored);
+    }
+};
+
+std::string displayName(const std::string& output) {
+    return output == "-" ? "standard output" : output;
+}
+
+}  // namespace
+
+std::string nameOf(const std::string& path) {
+    return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
+}
+
+std::string stemOf(const std::string& path) {
+    const std::string name = path == "-" ? "stdin" : nameOf(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
+    app->add_option("INPUT", c->inputs, inputHelp)->required();
+    auto* o = app->add_option("-o,--output", c->output, "Output file (- for standard output)");
+    app->add_option("-d,--directory", c->folder, "Folder for the outputs (NAME.ext each)")
+        ->excludes(o);
+    app->add_option("-j,--jobs", c->jobs, "Files converted at once (default: the cores)")
+        ->check(CLI::Range(1u, 1024u));
+    app->add_flag("-f,--force", c->force, "Replace outputs that exist");
+    app->add_flag("--quiet", c->quiet, "No summary lines, warnings or progress");
+    app->add_flag("--json", c->json, "Print a JSON array of the results on standard output");
+}
+
+std::vector<FileResult> runBatch(const Common& c, Progress* progress,
+                                 const std::function<FileResult(std::size_t)>& work,
+                                 const std::function<void(const FileResult&)>& summary) {
+    const BatchSize size = fitBatch(c.jobs);
+    if (size.jobs < c.jobs && c.inputs.size() > size.jobs && !c.quiet) {
+        std::fprintf(messages(), "%s: -j %u lowered to %u: at most %zu files may be open at once\n",
+                     kTool, c.jobs, size.jobs, size.openLimit);
+    }
+    const bool showProgress = !c.quiet && isatty(fileno(messages()));
+    silenceLibraries();
+    return runAll(
+        c.inputs.size(), size,
+        [&](std::size_t i) {
+            ++progress->filesStarted;
+            FileResult r = work(i);
+            ++progress->filesDone;
+            return r;
+        },
+        [&](const FileResult& r) {
+            if (!r.ok) return printFailure(r);
+            if (c.quiet) return;
+            printWarnings(r);
+            summary(r);
+        },
+        showProgress ? progressRenderer(*progress, c.inputs.size()) : nullptr, messages());
+}
+
+namespace {
+
+// "loudness -31.2 -> -23.0 LUFS, gain +8.2 dB, 12 samples limited, trimmed 310 + 245 ms"
+std::string levellingSummary(const FileResult& r) {
+    char text[160] = "";
+    std::string line;
+    const auto lufs = [](std::optional<double> v) {
+        char n[32] = "n/a";
+        if (v) std::snprintf(n, sizeof n, "%.1f", *v);
+        return std::string(n);
+    };
+    if (r.gainDb) {
+        std::snprintf(text, sizeof text, "loudness %s -> %s LUFS, gain %+.1f dB",
+                      lufs(r.loudnessIn).c_str(), lufs(r.loudnessOut).c_str(), *r.gainDb);
+        line = text;
+    }
+    if (r.limited)
+        line += (line.empty() ? "" : ", ") + std::to_string(*r.limited) + " samples limited";
+    if (r.trimStartMs && r.trimEndMs) {
+        std::snprintf(text, sizeof text, "trimmed %.0f + %.0f ms", *r.trimStartMs, *r.trimEndMs);
+        line += (line.empty() ? "" : ", ") + std::string(text);
+    }
+    return line;
+}
+
+}  // namespace
+
+int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
+    checkCommon(app, c);
+    checkStandardInput(c.inputs);
+    std::vector<std::string> outputs =
+        planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
+    MadeFolders folders;
+    folders.make(c.folder);
+    std::vector<std::string> clash = clashes(c.inputs, outputs);
+    // C names from the outputs' names, each (and its _length) once in a set of prompts.
+    std::vector<std::string> symbols(outputs.size());
+    std::map<std::string, std::size_t> named;
+    for (std::size_t i = 0; settings.c && i < outputs.size(); ++i) {
+        symbols[i] = cIdentifier(stemOf(outputs[i] == "-" ? c.inputs[i] : outputs[i]));
+        for (const std::string& name : {symbols[i], symbols[i] + "_length"}) {
+            const auto [at, fresh] = named.emplace(name, i);
+            if (!fresh && at->second != i && clash[i].empty()) {
+                clash[i] = "its C name '" + name + "' is also " + c.inputs[at->second] + "'s";
+            }
+        }
+    }
+    settings.replace = c.force;
+    Progress progress;
+    const auto results = runBatch(
+        c, &progress,
+        [&](std::size_t i) {
+            if (clash[i].empty()) {
+                return encodeFile(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
+            }
+            FileResult r;
+            r.input = c.inputs[i];
+            r.error = clash[i];
+            return r;
+        },
+        [&](const FileResult& r) {
+            std::fprintf(messages(),
+                         "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, SNR %s, segSNR %s, %llu "
+                         "clipped\n",
+                         r.input.c_str(), displayName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.bytes),
+                         decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
+                         static_cast<unsigned long long>(r.clipped));
+            if (r.gainDb || r.limited || r.trimStartMs) {
+                std::fprintf(messages(), "  %s\n", levellingSummary(r).c_str());
+            }
+        });
+    if (exitStatus(results) != 0 &&
+        std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
+        folders.undo();
+    }
+    if (c.json) {
+        std::vector<Json> objects;
+        for (const FileResult& r : results) {
+            Json o = conversionJson(r, settings.bits);
+            o["snr_db"] = rounded(r.snrDb, 2);
+            o["segsnr_db"] = rounded(r.segSnrDb, 2);
+            o["clipped"] = r.clipped;
+            o["nonfinite"] = r.nonFinite;
+            o["loudness_in"] = rounded(r.loudnessIn, 2);
+            o["loudness_out"] = rounded(r.loudnessOut, 2);
+            o["gain_db"] = rounded(r.gainDb, 2);
+            o["limited"] = r.limited ? Json(*r.limited) : Json(nullptr);
+            o["trim_start_ms"] = rounded(r.trimStartMs, 1);
+            o["trim_end_ms"] = rounded(r.trimEndMs, 1);
+            objects.push_back(std::move(o));
+        }
+        printJson(objects);
+    }
+    return exitStatus(results);
+}
+
+int runDecode(const CLI::App& app, const Common& c) {
+    checkCommon(app, c);
+    checkStandardInput(c.inputs);
+    const std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".wav");
+    MadeFolders folders;
+    folders.make(c.folder);
+    const std::vector<std::string> clash = clashes(c.inputs, outputs);
+    Progress progress;
+    const auto results = runBatch(
+        c, &progress,
+        [&](std::size_t i) {
+            if (clash[i].empty()) return decodeFile(c.inputs[i], outputs[i], c.force, &progress);
+            FileResult r;
+            r.input = c.inputs[i];
+            r.error = clash[i];
+            return r;
+        },
+        [&](const FileResult& r) {
+            std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
+                         r.input.c_str(), displayName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.samples));
+        });
+    if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
+        folders.undo();
+    }
+    if (c.json) {
+        std::vector<Json> objects;
+        for (const FileResult& r : results) objects.push_back(conversionJson(r, r.bits));
+        printJson(objects);
+    }
+    return exitStatus(results);
+}
+
+int runInfo(const std::vector<std::string>& files, bool json) {
+    checkStandardInput(files);
+    std::vector<FileResult> results;
+    for (const std::string& f : files) results.push_back(inspectFile(f));
+    if (json) {
+        std::vector<Json> objects;
+        for (const FileResult& r : results) {
+            const auto known = [&](Json v) { return r.ok ? v : Json(nullptr); };
+            objects.push_back(Json{{"path", r.input},
+                                   {"ok", r.ok},
+                                   {"error", r.ok ? Json(nullptr) : Json(r.error)},
+                                   {"bits", known(r.bits)},
+                                   {"rate", known(r.rate)},
+                                   {"bytes", known(r.bytes)},
+                                   {"samples", known(r.samples)},
+                                   {"seconds", known(rounded(r.seconds(), 3))},
+                                   {"warnings", r.warnings}});
+        }
+        printJson(objects);
+    }
+    std::string lines;
+    for (const FileResult& r : results) {
+        if (!r.ok) {
+            printFailure(r);
+        } else if (!json) {
+            char line[128];
+            std::snprintf(line, sizeof line, ": %d-bit, %u Hz, %llu bytes, %llu samples, %.3f s\n",
+                          r.bits, r.rate, static_cast<unsigned long long>(r.bytes),
+                          static_cast<unsigned long long>(r.samples), r.seconds());
+            lines += r.input + line;
+        }
+    }
+    writeStandardOutput(lines);
+    return exitStatus(results);
+}

@@ -1,0 +1,42 @@
+// The subcommands of kestrune-adpcm, and what they share: the inputs and outputs of a
+// batch, the checks made before any work, and the run that reports as results come.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tool/jobs.h"
+
+// What encode, decode and pack take alike.
+struct Common {
+    std::vector<std::string> inputs;
+    std::string output, folder;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    bool quiet = false, json = false, force = false;
+};
+
+void addCommon(CLI::App* app, Common* c, const char* inputHelp);
+
+struct PackArgs {
+    std::string header, list;
+    unsigned align = 4;
+};
+
+int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings);
+int runDecode(const CLI::App& app, const Common& c);
+int runInfo(const std::vector<std::string>& files, bool json);
+int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings);
+
+// The file name of a path; "standard input" for "-".
+std::string nameOf(const std::string& path);
+// The name of a path without its extension ("stdin" for "-").
+std::string stemOf(const std::string& path);
+// Runs a batch and reports as the results come: failures always, warnings and summaries
+// unless quiet, a progress line when standard error is a terminal.
+std::vector<FileResult> runBatch(const Common& c, Progress* progress,
+                                 const std::function<FileResult(std::size_t)>& work,
+                                 const std::function<void(const FileResult&)>& summary);
