@@ -293,6 +293,7 @@ const Row kRows[] = {
      "assert (bad[\"rate\"], bad[\"bits\"], bad[\"samples\"]) == (None, 2, None)\n"
      "assert (good[\"rate\"], good[\"bits\"], good[\"samples\"], good[\"bytes\"]) == (16000, 2, "
      "79764, 19941)\nassert good[\"snr_db\"] > 10 and good[\"clipped\"] == 0\n"
+     "assert all(round(good[k], 2) == good[k] for k in (\"snr_db\", \"segsnr_db\"))\n"
      "info = json.load(open(\"info.json\"))\nassert info[0] == {\"path\": \"g.adp\", \"ok\": "
      "True, \"error\": None, \"bits\": 2, \"rate\": 16000, \"bytes\": 19941, \"samples\": 79764, "
      "\"seconds\": 4.985, \"warnings\": []}\nassert not info[1][\"ok\"] and \"Audi\" in "
