@@ -1,0 +1,66 @@
+/* kestrune: the C interface. Encode mono 16-bit samples into a Kestrune device file and
+ * decode one back, through opaque handles and status codes, so that other languages can
+ * bind it. Memory this library hands out is freed with kestrune_free.
+ *
+ *     kestrune_encoder* e;
+ *     if (kestrune_encoder_new(16000, 4, 5, &e) == KESTRUNE_OK) {
+ *         kestrune_encode(e, samples, count);
+ *         uint8_t* file; size_t size;
+ *         kestrune_encoder_finish(e, &file, &size);   (the whole device file)
+ *         ...
+ *         kestrune_free(file);
+ *         kestrune_encoder_free(e);
+ *     }
+ */
+#ifndef KESTRUNE_H
+#define KESTRUNE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The same values, in the same order, as kestrune::Error. */
+typedef enum {
+    KESTRUNE_OK = 0,
+    KESTRUNE_INVALID_RATE,
+    KESTRUNE_INVALID_BITS,
+    KESTRUNE_INVALID_LEVEL,
+    KESTRUNE_NOT_DEVICE_FILE,
+    KESTRUNE_TRUNCATED,
+    KESTRUNE_TOO_LONG,
+    KESTRUNE_LENGTH_MISMATCH,
+    KESTRUNE_WRITE_FAILED,
+    KESTRUNE_FINISHED,
+    KESTRUNE_OUT_OF_MEMORY,
+    KESTRUNE_NULL_ARGUMENT
+} kestrune_status;
+
+/* What a status means, in a few words. */
+const char* kestrune_status_message(kestrune_status status);
+
+typedef struct kestrune_encoder kestrune_encoder;
+
+/* rate: one the device plays; bits: 4 or 2; level: 0 (the vendor's quantiser) to 9. */
+kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level, kestrune_encoder** out);
+/* Encodes more samples; the codes are held until finish. */
+kestrune_status kestrune_encode(kestrune_encoder* encoder, const int16_t* samples, size_t count);
+/* Ends the stream and hands out the whole device file. */
+kestrune_status kestrune_encoder_finish(kestrune_encoder* encoder, uint8_t** file, size_t* size);
+void kestrune_encoder_free(kestrune_encoder* encoder);
+
+/* Reads a device file's header: its rate, code width and number of samples. */
+kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t* rate, int* bits,
+                                     uint64_t* samples);
+/* The samples the device plays for a whole device file. */
+kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samples, size_t* count);
+
+void kestrune_free(void* memory);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,129 @@
+// kestrune: encode audio into the device files a Kestrune voice-playback device plays, read
+// and check them, decode them into what the device plays, and measure how close that is.
+//
+// Samples are mono, signed 16-bit, at one of the rates the device plays. No function
+// throws; failures come back as an Error with a message for each value. No function does
+// I/O but those given a stream.
+//
+//     kestrune::EncoderOptions options{16000, 4, kestrune::kDefaultLevel};
+//     auto file = kestrune::encodeFile(samples, options);  // the whole device file
+//     if (!file) std::puts(kestrune::message(file.error()));
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <span>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace kestrune {
+
+enum class Error {
+    none = 0,
+    invalid_rate,     // not one of the rates the device plays
+    invalid_bits,     // not 4 or 2
+    invalid_level,    // not a search level
+    not_device_file,  // no "Audi" mark, or a code description the device does not have
+    truncated,        // shorter than its header says
+    too_long,         // more than a device file's 32-bit length can say
+    length_mismatch,  // a streamed file given more or fewer samples than announced
+    write_failed,     // the stream would not take the bytes
+    finished,         // the encoder was used after finish()
+};
+
+// What an Error means, in a few words ("not a device file", ...).
+const char* message(Error error);
+
+// A value or the Error that prevented it.
+template <class T>
+class Result {
+public:
+    Result(T value) : v_(std::move(value)) {}  // NOLINT: a result converts from its value
+    Result(Error error) : v_(error) {}         // NOLINT: and from its error
+    explicit operator bool() const { return std::holds_alternative<T>(v_); }
+    T& operator*() { return std::get<T>(v_); }
+    const T& operator*() const { return std::get<T>(v_); }
+    T* operator->() { return &std::get<T>(v_); }
+    const T* operator->() const { return &std::get<T>(v_); }
+    Error error() const { return *this ? Error::none : std::get<Error>(v_); }
+
+private:
+    std::variant<T, Error> v_;
+};
+
+inline constexpr std::array<uint32_t, 8> kRates = {4000,  5300,  6400,  8000,
+                                                   10600, 12800, 16000, 32000};
+inline constexpr int kLevels = 10;       // search levels 0 ... 9; 0 is the vendor's quantiser
+inline constexpr int kDefaultLevel = 5;  // the tools' default
+inline constexpr std::size_t kHeaderSize = 16;
+
+struct EncoderOptions {
+    uint32_t rate = 16000;
+    int bits = 4;  // 4 or 2
+    int level = kDefaultLevel;
+};
+
+// What a device file's header says.
+struct Header {
+    uint32_t rate = 0;
+    int bits = 0;
+    uint32_t payloadBytes = 0;
+    uint64_t samples() const { return uint64_t{payloadBytes} * (bits == 4 ? 2 : 4); }
+};
+
+// The whole device file for these samples.
+Result<std::vector<uint8_t>> encodeFile(std::span<const int16_t> samples,
+                                        const EncoderOptions& options);
+
+// Encodes a stream in blocks, with memory that does not grow with its length. The codes
+// come out as they are decided; a device file's header must come first, so either the
+// number of samples is announced (writeHeader) or the caller writes the header once the
+// stream is over (header()).
+class Encoder {
+public:
+    static Result<Encoder> create(const EncoderOptions& options);
+    Encoder(Encoder&&) noexcept;
+    Encoder& operator=(Encoder&&) noexcept;
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
+    ~Encoder();
+
+    // Appends to `codes` every byte of codes that has been decided.
+    Error encode(std::span<const int16_t> samples, std::vector<uint8_t>& codes);
+    // Ends the stream: appends the remaining whole bytes (codes that do not fill a byte
+    // are not written).
+    Error finish(std::vector<uint8_t>& codes);
+    // The header of the file whose payload is `payloadBytes` long.
+    std::array<uint8_t, kHeaderSize> header(uint32_t payloadBytes) const;
+    const EncoderOptions& options() const { return options_; }
+
+private:
+    struct State;
+    Encoder(const EncoderOptions& options, std::unique_ptr<State> state);
+    EncoderOptions options_;
+    std::unique_ptr<State> state_;
+};
+
+// Encodes `samples` samples read from `read` (which fills its span and returns how many
+// it gave, 0 at the end) onto `to`, header first, in blocks.
+Error encodeStream(const EncoderOptions& options, uint64_t samples,
+                   const std::function<std::size_t(std::span<int16_t>)>& read, std::FILE* to);
+
+// Reads and checks the 16-byte header.
+Result<Header> readHeader(std::span<const uint8_t> file);
+
+// The samples the device plays for a whole device file.
+Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file);
+
+// How close what the decoder plays is to the source: SNR over the whole stream and
+// segmental SNR over 20 ms frames, in dB.
+struct Quality {
+    double snrDb = 0, segmentalSnrDb = 0;
+};
+Quality measure(std::span<const int16_t> source, std::span<const int16_t> played, uint32_t rate);
+
+}  // namespace kestrune

@@ -1,0 +1,166 @@
+// The public C++ interface over the codec library: argument checks, the device file's
+// header, and whole files in memory or streamed.
+#include "kestrune/kestrune.hpp"
+
+#include <algorithm>
+
+#include "adpFile.h"
+#include "codec/adpcm.h"
+#include "codec/quality.h"
+#include "codec/search.h"
+
+namespace kestrune {
+
+namespace {
+
+constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;
+
+Error check(const EncoderOptions& o) {
+    if (std::find(kRates.begin(), kRates.end(), o.rate) == kRates.end()) return Error::invalid_rate;
+    if (o.bits != 4 && o.bits != 2) return Error::invalid_bits;
+    if (o.level < 0 || o.level >= kLevels) return Error::invalid_level;
+    return Error::none;
+}
+
+uint8_t variantOf(int bits) {
+    return bits == 2 ? kVariant2Bit : kVariant4Bit;
+}
+
+}  // namespace
+
+const char* message(Error error) {
+    switch (error) {
+        case Error::none:
+            return "no error";
+        case Error::invalid_rate:
+            return "not a rate the device plays";
+        case Error::invalid_bits:
+            return "not a code width the device plays (4 or 2 bits)";
+        case Error::invalid_level:
+            return "not a search level (0 to 9)";
+        case Error::not_device_file:
+            return "not a device file";
+        case Error::truncated:
+            return "shorter than its header says";
+        case Error::too_long:
+            return "too long for a device file";
+        case Error::length_mismatch:
+            return "not as many samples as announced";
+        case Error::write_failed:
+            return "cannot write";
+        case Error::finished:
+            return "the encoder has finished";
+    }
+    return "unknown error";
+}
+
+struct Encoder::State {
+    SearchEncoder search;
+    uint64_t bytes = 0;
+    bool finished = false;
+};
+
+Encoder::Encoder(const EncoderOptions& options, std::unique_ptr<State> state)
+    : options_(options), state_(std::move(state)) {}
+Encoder::Encoder(Encoder&&) noexcept = default;
+Encoder& Encoder::operator=(Encoder&&) noexcept = default;
+Encoder::~Encoder() = default;
+
+Result<Encoder> Encoder::create(const EncoderOptions& options) {
+    if (const Error e = check(options); e != Error::none) return e;
+    auto state = std::make_unique<State>(
+        State{SearchEncoder(variantOf(options.bits), options.level), 0, false});
+    return Encoder(options, std::move(state));
+}
+
+Error Encoder::encode(std::span<const int16_t> samples, std::vector<uint8_t>& codes) {
+    if (state_->finished) return Error::finished;
+    const std::size_t before = codes.size();
+    state_->search.encode(samples, codes);
+    state_->bytes += codes.size() - before;
+    return state_->bytes > kMaxPayload ? Error::too_long : Error::none;
+}
+
+Error Encoder::finish(std::vector<uint8_t>& codes) {
+    if (state_->finished) return Error::finished;
+    state_->finished = true;
+    const std::size_t before = codes.size();
+    state_->search.finish(codes);
+    state_->bytes += codes.size() - before;
+    return state_->bytes > kMaxPayload ? Error::too_long : Error::none;
+}
+
+std::array<uint8_t, kHeaderSize> Encoder::header(uint32_t payloadBytes) const {
+    std::array<uint8_t, kHeaderSize> h{};
+    makeAdpHeader(static_cast<int32_t>(payloadBytes), static_cast<uint16_t>(options_.rate),
+                  variantOf(options_.bits), h.data());
+    return h;
+}
+
+Result<std::vector<uint8_t>> encodeFile(std::span<const int16_t> samples,
+                                        const EncoderOptions& options) {
+    Result<Encoder> encoder = Encoder::create(options);
+    if (!encoder) return encoder.error();
+    std::vector<uint8_t> file(kHeaderSize);
+    file.reserve(kHeaderSize + samples.size() / 2 + 1);
+    Error e = encoder->encode(samples, file);
+    if (e == Error::none) e = encoder->finish(file);
+    if (e != Error::none) return e;
+    const auto h = encoder->header(static_cast<uint32_t>(file.size() - kHeaderSize));
+    std::copy(h.begin(), h.end(), file.begin());
+    return file;
+}
+
+Error encodeStream(const EncoderOptions& options, uint64_t samples,
+                   const std::function<std::size_t(std::span<int16_t>)>& read, std::FILE* to) {
+    Result<Encoder> encoder = Encoder::create(options);
+    if (!encoder) return encoder.error();
+    const uint64_t payload = samples / (options.bits == 4 ? 2 : 4);
+    if (payload > kMaxPayload) return Error::too_long;
+    const auto h = encoder->header(static_cast<uint32_t>(payload));
+    if (std::fwrite(h.data(), 1, h.size(), to) != h.size()) return Error::write_failed;
+    std::vector<int16_t> block(8192);
+    std::vector<uint8_t> codes;
+    uint64_t read_ = 0, written = 0;
+    for (bool last = false; !last;) {
+        const std::size_t n = read(block);
+        read_ += n;
+        last = n == 0;
+        const Error e =
+            last ? encoder->finish(codes) : encoder->encode(std::span(block).first(n), codes);
+        if (e != Error::none) return e;
+        if (!codes.empty() && std::fwrite(codes.data(), 1, codes.size(), to) != codes.size()) {
+            return Error::write_failed;
+        }
+        written += codes.size();
+        codes.clear();
+    }
+    return read_ == samples && written == payload ? Error::none : Error::length_mismatch;
+}
+
+Result<Header> readHeader(std::span<const uint8_t> file) {
+    if (file.size() < kHeaderSize) return Error::not_device_file;
+    AdpInfo info{};
+    if (adpHeaderProblem(file.data(), &info) != nullptr) return Error::not_device_file;
+    return Header{info.rate, info.variant == kVariant4Bit ? 4 : 2, info.payloadLength};
+}
+
+Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file) {
+    const Result<Header> header = readHeader(file);
+    if (!header) return header.error();
+    if (file.size() - kHeaderSize < header->payloadBytes) return Error::truncated;
+    std::vector<int16_t> samples(header->samples());
+    DecoderStream decoder{};
+    decodeStream(&decoder, variantOf(header->bits), file.data() + kHeaderSize, header->payloadBytes,
+                 samples.data());
+    return samples;
+}
+
+Quality measure(std::span<const int16_t> source, std::span<const int16_t> played, uint32_t rate) {
+    QualityMeter meter(rate);
+    const std::size_t n = std::min(source.size(), played.size());
+    meter.add(source.first(n), played.first(n));
+    return {meter.snrDb(), meter.segSnrDb()};
+}
+
+}  // namespace kestrune

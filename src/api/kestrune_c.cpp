@@ -1,0 +1,93 @@
+// The C interface: handles over the C++ one, its errors as status codes.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "kestrune/kestrune.h"
+#include "kestrune/kestrune.hpp"
+
+struct kestrune_encoder {
+    kestrune::Encoder encoder;
+    std::vector<uint8_t> codes;
+};
+
+namespace {
+
+kestrune_status status(kestrune::Error e) {
+    return static_cast<kestrune_status>(e);
+}
+
+// A copy in memory the caller frees with kestrune_free.
+template <class T>
+kestrune_status handOut(const std::vector<T>& v, T** out, std::size_t* count) {
+    *out = static_cast<T*>(std::malloc(std::max<std::size_t>(v.size(), 1) * sizeof(T)));
+    if (*out == nullptr) return KESTRUNE_OUT_OF_MEMORY;
+    if (!v.empty()) std::memcpy(*out, v.data(), v.size() * sizeof(T));
+    *count = v.size();
+    return KESTRUNE_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* kestrune_status_message(kestrune_status s) {
+    if (s == KESTRUNE_OUT_OF_MEMORY) return "out of memory";
+    if (s == KESTRUNE_NULL_ARGUMENT) return "a pointer that must be given is null";
+    return kestrune::message(static_cast<kestrune::Error>(s));
+}
+
+kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level, kestrune_encoder** out) {
+    if (out == nullptr) return KESTRUNE_NULL_ARGUMENT;
+    *out = nullptr;
+    kestrune::Result<kestrune::Encoder> e = kestrune::Encoder::create({rate, bits, level});
+    if (!e) return status(e.error());
+    *out = new (std::nothrow) kestrune_encoder{std::move(*e), {}};
+    return *out == nullptr ? KESTRUNE_OUT_OF_MEMORY : KESTRUNE_OK;
+}
+
+kestrune_status kestrune_encode(kestrune_encoder* e, const int16_t* samples, size_t count) {
+    if (e == nullptr || (samples == nullptr && count > 0)) return KESTRUNE_NULL_ARGUMENT;
+    return status(e->encoder.encode({samples, count}, e->codes));
+}
+
+kestrune_status kestrune_encoder_finish(kestrune_encoder* e, uint8_t** file, size_t* size) {
+    if (e == nullptr || file == nullptr || size == nullptr) return KESTRUNE_NULL_ARGUMENT;
+    if (const kestrune::Error err = e->encoder.finish(e->codes); err != kestrune::Error::none) {
+        return status(err);
+    }
+    const auto header = e->encoder.header(static_cast<uint32_t>(e->codes.size()));
+    e->codes.insert(e->codes.begin(), header.begin(), header.end());
+    return handOut(e->codes, file, size);
+}
+
+void kestrune_encoder_free(kestrune_encoder* e) {
+    delete e;
+}
+
+kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t* rate, int* bits,
+                                     uint64_t* samples) {
+    if (file == nullptr || rate == nullptr || bits == nullptr || samples == nullptr) {
+        return KESTRUNE_NULL_ARGUMENT;
+    }
+    const kestrune::Result<kestrune::Header> h = kestrune::readHeader({file, size});
+    if (!h) return status(h.error());
+    *rate = h->rate;
+    *bits = h->bits;
+    *samples = h->samples();
+    return KESTRUNE_OK;
+}
+
+kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samples,
+                                size_t* count) {
+    if (file == nullptr || samples == nullptr || count == nullptr) return KESTRUNE_NULL_ARGUMENT;
+    const kestrune::Result<std::vector<int16_t>> decoded = kestrune::decodeFile({file, size});
+    if (!decoded) return status(decoded.error());
+    return handOut(*decoded, samples, count);
+}
+
+void kestrune_free(void* memory) {
+    std::free(memory);
+}
+
+}  // extern "C"

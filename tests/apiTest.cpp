@@ -1,0 +1,119 @@
+// The public library, as a program that embeds it uses it: whole files and streams give
+// the bytes the search encoder gives, decoding gives what the device plays, and each
+// misuse is its own error, in C++ and in C.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "codec/adpcm.h"
+#include "codec/search.h"
+#include "kestrune/kestrune.h"
+#include "kestrune/kestrune.hpp"
+#include "support/testSupport.h"
+
+namespace {
+
+TEST(Api, FilesStreamsAndDecoding) {
+    const Samples speech = hostileSignal(20001, 3);
+    for (const int bits : {4, 2}) {
+        SCOPED_TRACE(bits);
+        const uint8_t variant = bits == 4 ? kVariant4Bit : kVariant2Bit;
+        SearchEncoder reference(variant, 3);
+        std::vector<uint8_t> codes;
+        reference.encode(speech, codes);
+        reference.finish(codes);
+
+        const auto file = kestrune::encodeFile(speech, {8000, bits, 3});
+        ASSERT_TRUE(file);
+        EXPECT_EQ(Bytes(file->begin() + 16, file->end()), codes);
+        EXPECT_EQ(Bytes(file->begin(), file->begin() + 16),
+                  Bytes(adpFile(8000, bits == 4, {}, static_cast<int64_t>(codes.size()))));
+
+        Bytes streamed;
+        FILE* sink = pipeLikeSink(&streamed);
+        std::size_t at = 0;
+        const auto read = [&](std::span<int16_t> block) {
+            const std::size_t n = std::min(block.size(), speech.size() - at);
+            std::copy_n(speech.begin() + static_cast<std::ptrdiff_t>(at), n, block.begin());
+            at += n;
+            return n;
+        };
+        EXPECT_EQ(kestrune::encodeStream({8000, bits, 3}, speech.size(), read, sink),
+                  kestrune::Error::none);
+        std::fclose(sink);
+        EXPECT_EQ(streamed, *file);
+
+        std::vector<int16_t> played(codes.size() * count[variant]);
+        DecoderStream decoder{};
+        decodeStream(&decoder, variant, codes.data(), static_cast<uint32_t>(codes.size()),
+                     played.data());
+        EXPECT_EQ(*kestrune::decodeFile(*file), played);
+        double signal = 0, error = 0;
+        for (std::size_t i = 0; i < played.size(); ++i) {
+            const double x = speech[i], d = x - played[i];
+            signal += x * x;
+            error += d * d;
+        }
+        EXPECT_NEAR(kestrune::measure(speech, played, 8000).snrDb, 10 * std::log10(signal / error),
+                    1e-9);
+
+        // The same through the C interface.
+        kestrune_encoder* e = nullptr;
+        ASSERT_EQ(kestrune_encoder_new(8000, bits, 3, &e), KESTRUNE_OK);
+        ASSERT_EQ(kestrune_encode(e, speech.data(), 7), KESTRUNE_OK);
+        ASSERT_EQ(kestrune_encode(e, speech.data() + 7, speech.size() - 7), KESTRUNE_OK);
+        uint8_t* c = nullptr;
+        std::size_t size = 0;
+        ASSERT_EQ(kestrune_encoder_finish(e, &c, &size), KESTRUNE_OK);
+        EXPECT_EQ(Bytes(c, c + size), *file);
+        EXPECT_EQ(kestrune_encode(e, speech.data(), 1), KESTRUNE_FINISHED);
+        int16_t* decoded = nullptr;
+        std::size_t n = 0;
+        ASSERT_EQ(kestrune_decode(c, size, &decoded, &n), KESTRUNE_OK);
+        EXPECT_EQ(std::vector<int16_t>(decoded, decoded + n), played);
+        kestrune_free(decoded);
+        kestrune_free(c);
+        kestrune_encoder_free(e);
+    }
+}
+
+TEST(Api, Errors) {
+    const Samples s(100, 5);
+    const Bytes good = *kestrune::encodeFile(s, {8000, 4, 0});
+    Bytes bad = good;
+    bad[7] = 3;
+    FILE* readOnly = std::fopen("/dev/null", "r");
+    const struct {
+        kestrune::Error got, expected;
+    } rows[] = {
+        {kestrune::encodeFile(s, {8001, 4, 0}).error(), kestrune::Error::invalid_rate},
+        {kestrune::encodeFile(s, {8000, 3, 0}).error(), kestrune::Error::invalid_bits},
+        {kestrune::encodeFile(s, {8000, 4, 10}).error(), kestrune::Error::invalid_level},
+        {kestrune::encodeFile(s, {8000, 4, -1}).error(), kestrune::Error::invalid_level},
+        {kestrune::decodeFile(bad).error(), kestrune::Error::not_device_file},
+        {kestrune::decodeFile(std::span(good).first(15)).error(), kestrune::Error::not_device_file},
+        {kestrune::decodeFile(std::span(good).first(good.size() - 1)).error(),
+         kestrune::Error::truncated},
+        {kestrune::encodeStream(
+             {8000, 4, 0}, 101, [](std::span<int16_t>) { return 0; }, readOnly),
+         kestrune::Error::write_failed},
+    };
+    std::fclose(readOnly);
+    for (const auto& r : rows) EXPECT_EQ(r.got, r.expected) << kestrune::message(r.expected);
+    Bytes out;
+    FILE* sink = pipeLikeSink(&out);
+    std::size_t given = 0;
+    EXPECT_EQ(kestrune::encodeStream(
+                  {8000, 4, 0}, 101,
+                  [&](std::span<int16_t> b) {
+                      return given++ == 0 ? std::min<std::size_t>(b.size(), 50) : 0;
+                  },
+                  sink),
+              kestrune::Error::length_mismatch);
+    std::fclose(sink);
+    EXPECT_STREQ(kestrune_status_message(KESTRUNE_NOT_DEVICE_FILE), "not a device file");
+    EXPECT_EQ(kestrune_encoder_new(8000, 4, 0, nullptr), KESTRUNE_NULL_ARGUMENT);
+}
+
+}  // namespace
