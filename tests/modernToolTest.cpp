@@ -148,7 +148,7 @@ TEST(Progress, TimeLeft) {
 // the margin of silence (within 10 ms) around all of its sound.
 TEST_F(ModernTool, LevelledSetIsEvenUnclippedAndTrimmed) {
     ASSERT_EQ(sh("for v in 0.01 0.1 1; do $M prompt.wav p$v.wav scale=$v lead=8000 tail=12000;"
-                 "$K encode --quiet -q 1 --loudness -23 --trim p$v.wav -o p$v.adp;"
+                 "$K encode --quiet --json -q 1 --loudness -23 --trim p$v.wav -o p$v.adp >p$v.json;"
                  "$K decode --quiet p$v.adp -o p$v.out.wav; done"),
               0);
     uint32_t rate = 0;
@@ -181,6 +181,12 @@ TEST_F(ModernTool, LevelledSetIsEvenUnclippedAndTrimmed) {
         EXPECT_NEAR(static_cast<double>(end), std::min<double>(tail + 12000, 640), 160);
         EXPECT_NEAR(static_cast<double>(played.size() - first - end),
                     static_cast<double>(source.size() - lead - tail), 32);
+        // What was cut and what is left make up the recording (to the JSON's 0.1 ms).
+        const Bytes text = readFile(dir.file(std::string("p") + v + ".json"));
+        const auto json = nlohmann::json::parse(text.begin(), text.end())[0];
+        const double cut = json["trim_start_ms"].get<double>() + json["trim_end_ms"].get<double>();
+        EXPECT_NEAR(cut * rate / 1000 + static_cast<double>(played.size()),
+                    static_cast<double>(source.size() + 20000), 3);
     }
 }
 
