@@ -368,7 +368,10 @@ const Row kRows[] = {
      "grep -q 'cut.mp3: warning: truncated: [0-9]* of 79765 frames read$' err;"
      "[ $(grep -c '\"warnings\":\\[\"' j.json) = 4 ]; grep -v '^kestrune-adpcm: \\| -> ' err && "
      "exit "
-     "1; $M prompt.wav sil.wav scale=0; $K encode sil.wav 2>&1 | grep null && exit 1; true"},
+     "1; $M prompt.wav sil.wav scale=0; $K encode sil.wav 2>&1 | grep null && exit 1;"
+     "$K encode --trim -o t.adp sil.wav 2>err; grep -q 'sil.wav: warning: silent; trimmed to its "
+     "first 80 ms' err; [ \"$($K info t.adp)\" = 't.adp: 4-bit, 16000 Hz, 640 bytes, 1280 samples, "
+     "0.080 s' ]"},
     // What a terminal shows: progress with the time left, none under --quiet, and a line
     // that a signal ends.
     {"ProgressOnATerminal",
