@@ -14,7 +14,7 @@ Two kinds of mutant:
   Those that do not compile are not counted; those listed in EQUIVALENT (a change no
   behaviour can show) are reported apart; the ratio is of the others.
 
-    tools/mutate.py [--only SUBSTRING] [--generic N] [--seed S] [--no-listed] [--jobs N]
+    tools/mutate.py [--only SUBSTRING]... [--generic N] [--seed S] [--no-listed] [--jobs N]
 
 Prints each survivor and the killed ratios.
 """
@@ -258,7 +258,8 @@ def run(cmd, cwd, timeout=None):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--only", help="run the mutants whose description contains this")
+    parser.add_argument("--only", action="append",
+                        help="run only the mutants whose description contains this (repeatable)")
     parser.add_argument("--jobs", default="2")
     parser.add_argument("--generic", type=int, default=0, help="draw N generic mutants")
     parser.add_argument("--seed", type=int, default=1)
@@ -284,7 +285,7 @@ def main():
     mutants = []
     if not args.no_listed:
         for path, find, replace, what in MUTANTS:
-            if args.only and args.only not in what:
+            if args.only and not any(o in what for o in args.only):
                 continue
             original = open(os.path.join(scratch, path)).read()
             if original.count(find) != 1:
@@ -299,6 +300,8 @@ def main():
             lines[i] = mutated
             what = f"{path}:{i + 1}: {line.strip()}  =>  {mutated.strip()}"
             why = equivalent.get((path, line.strip(), mutated.strip()))
+            if args.only and not any(o in what for o in args.only):
+                continue
             mutants.append(("generic", path, "\n".join(lines), what, why))
 
     tally = {"listed": [0, 0], "generic": [0, 0]}  # killed, counted
