@@ -114,6 +114,11 @@ TEST(Api, Errors) {
     std::fclose(sink);
     EXPECT_STREQ(kestrune_status_message(KESTRUNE_NOT_DEVICE_FILE), "not a device file");
     EXPECT_EQ(kestrune_encoder_new(8000, 4, 0, nullptr), KESTRUNE_NULL_ARGUMENT);
+    kestrune_encoder* e = nullptr;
+    ASSERT_EQ(kestrune_encoder_new(8000, 2, 0, &e), KESTRUNE_OK);
+    EXPECT_EQ(kestrune_encode(e, nullptr, 0), KESTRUNE_OK);  // nothing, from nowhere
+    EXPECT_EQ(kestrune_encode(e, nullptr, 1), KESTRUNE_NULL_ARGUMENT);
+    kestrune_encoder_free(e);
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ TEST(WaveReader, Layouts) {
         {"format 17 padded", riff({chunk("fmt ", formatOf(17)), data}), true},
         {"format 17 unpadded", riff({chunk("fmt ", formatOf(17), false), data}), true},
         {"chunks between", riff({kFmt, odd, kList, chunk("JUNK", {}), oddUnpadded, data}), true},
+        {"a chunk over 2^16 between", riff({kFmt, chunk("JUNK", Bytes(0x10203, 7)), data}), true},
         {"empty", {}, false},
         {"RIFX", rifx, false},
         {"not WAVE", notWave, false},

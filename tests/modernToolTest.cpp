@@ -273,7 +273,8 @@ const Row kRows[] = {
     {"PipesInAndOut",
      "$M prompt.wav file.flac rate=44100 channels=2; cat file.flac | $K encode - -o - 2>/dev/null "
      "> piped.adp; $K encode --quiet file.flac; cmp piped.adp file.adp;"
-     "$K encode --quiet file.flac -o - | cat > streamed.adp; cmp streamed.adp file.adp;"
+     "$K encode --quiet file.flac -o - | cat > streamed.adp; [ ${PIPESTATUS[0]} = 0 ];"
+     "cmp streamed.adp file.adp;"
      "cat file.adp | $K decode - -o - 2>/dev/null > p.wav; $K decode --quiet file.adp; cmp p.wav "
      "file.wav"},
     {"Info",
