@@ -351,7 +351,9 @@ const Row kRows[] = {
      "$K encode --json -q 0 prompt.wav -o j.adp >/dev/full 2>err && exit 1; grep -q '^kestrune-"
      "adpcm: standard output: No space left' err; $K encode -q 0 prompt.wav -o - >/dev/full "
      "2>err && exit 1; grep -q 'cannot write standard output: No space left on device' err;"
-     "$K encode -f --quiet prompt.wav >&-; $K info --json $(yes prompt.adp | head -300) >/dev/full "
+     "$K encode -f --quiet prompt.wav >&-; $K info --json prompt.adp >&- 2>err && exit 1; grep -qx "
+     "'kestrune-adpcm: standard output: Bad file descriptor' err; $K info --json $(yes prompt.adp "
+     "| head -300) >/dev/full "
      "2>err && exit 1; grep -qx "
      "'kestrune-adpcm: "
      "standard output: No space left on device' err"},

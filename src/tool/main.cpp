@@ -18,6 +18,7 @@
 #include "tool/report.h"
 
 int main(int argc, char** argv) {
+    reserveStandardStreams();
     CLI::App app{"Converts recordings into the voice-playback device's ADPCM files and back.",
                  kTool};
     app.formatter(std::make_shared<Formatter>());

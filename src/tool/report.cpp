@@ -1,5 +1,8 @@
 #include "tool/report.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -9,8 +12,21 @@ namespace {
 
 FILE* toolMessages = nullptr;
 int standardOutputError = 0;  // errno of the first failed write
+bool standardOutputClosed = false;
 
 }  // namespace
+
+void reserveStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0 && null != fd) {  // the lowest free descriptor: it is fd
+            dup2(null, fd);
+            close(null);
+        }
+        if (fd == STDOUT_FILENO) standardOutputClosed = true;
+    }
+}
 
 FILE* messages() {
     return toolMessages != nullptr ? toolMessages : stderr;
@@ -71,6 +87,9 @@ void printJson(const std::vector<Json>& objects) {
 }
 
 void writeStandardOutput(const std::string& text) {
+    if (standardOutputClosed && !text.empty() && standardOutputError == 0) {
+        standardOutputError = EBADF;
+    }
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() &&
         standardOutputError == 0) {
         standardOutputError = errno != 0 ? errno : EIO;
@@ -79,9 +98,7 @@ void writeStandardOutput(const std::string& text) {
 
 int finishStandardOutput(int status) {
     if (standardOutputError == 0 && std::fflush(stdout) != 0) standardOutputError = errno;
-    if (std::fclose(stdout) != 0 && standardOutputError == 0 && errno != EBADF) {
-        standardOutputError = errno;
-    }
+    if (std::fclose(stdout) != 0 && standardOutputError == 0) standardOutputError = errno;
     if (standardOutputError == 0) return status;
     std::fprintf(messages(), "%s: standard output: %s\n", kTool,
                  std::strerror(standardOutputError));

@@ -18,6 +18,10 @@ using Json = nlohmann::ordered_json;
 // that what decoding libraries print of their own ("Warning: ...") does not reach the
 // terminal.
 FILE* messages();
+// Opens /dev/null on standard input, output or error where the caller closed them, so
+// that no file this process opens takes their numbers; what is then written to a closed
+// standard output is an error (Bad file descriptor), as it would have been.
+void reserveStandardStreams();
 void silenceLibraries();
 
 // "kestrune-adpcm: PATH: reason", PATH being what the failure is about.
