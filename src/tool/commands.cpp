@@ -11,6 +11,7 @@
 #include "tool/batch.h"
 #include "tool/cSource.h"
 #include "tool/options.h"
+#include "tool/paths.h"
 #include "tool/report.h"
 
 namespace {
@@ -100,16 +101,6 @@ std::string displayName(const std::string& output) {
 
 }  // namespace
 
-std::string nameOf(const std::string& path) {
-    return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
-}
-
-std::string stemOf(const std::string& path) {
-    const std::string name = path == "-" ? "stdin" : nameOf(path);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
     app->add_option("INPUT", c->inputs, inputHelp)->required();
     auto* o = app->add_option("-o,--output", c->output, "Output file (- for standard output)");
@@ -155,14 +146,10 @@ namespace {
 std::string levellingSummary(const FileResult& r) {
     char text[160] = "";
     std::string line;
-    const auto lufs = [](std::optional<double> v) {
-        char n[32] = "n/a";
-        if (v) std::snprintf(n, sizeof n, "%.1f", *v);
-        return std::string(n);
-    };
     if (r.gainDb) {
         std::snprintf(text, sizeof text, "loudness %s -> %s LUFS, gain %+.1f dB",
-                      lufs(r.loudnessIn).c_str(), lufs(r.loudnessOut).c_str(), *r.gainDb);
+                      decibels(r.loudnessIn, "").c_str(), decibels(r.loudnessOut, "").c_str(),
+                      *r.gainDb);
         line = text;
     }
     if (r.limited)

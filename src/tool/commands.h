@@ -31,10 +31,6 @@ int runDecode(const CLI::App& app, const Common& c);
 int runInfo(const std::vector<std::string>& files, bool json);
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings);
 
-// The file name of a path; "standard input" for "-".
-std::string nameOf(const std::string& path);
-// The name of a path without its extension ("stdin" for "-").
-std::string stemOf(const std::string& path);
 // Runs a batch and reports as the results come: failures always, warnings and summaries
 // unless quiet, a progress line when standard error is a terminal.
 std::vector<FileResult> runBatch(const Common& c, Progress* progress,

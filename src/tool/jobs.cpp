@@ -17,15 +17,12 @@
 #include "messages.h"
 #include "outputFile.h"
 #include "tool/cSource.h"
+#include "tool/paths.h"
 
 namespace {
 
 constexpr std::size_t kBlockSamples = 8192;
 constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
-
-std::string nameOf(const std::string& path) {
-    return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
-}
 
 // The input's identity, so that an output that is the input is refused.
 bool identify(const std::string& input, struct stat* st) {
@@ -121,9 +118,9 @@ bool levelRecording(const Levelling& l, int bits, AudioInput* audio, FileResult*
     }
     Shaping shaping;
     r->loudnessIn = meter.loudnessLufs();
-    const std::optional<double> speech = meter.speechLevelDb();
+    std::optional<double> ceilingDb = l.peakDbfs;
     if (l.loudnessLufs || l.speechLevelDb) {
-        const std::optional<double> now = l.loudnessLufs ? r->loudnessIn : speech;
+        const std::optional<double> now = l.loudnessLufs ? r->loudnessIn : meter.speechLevelDb();
         if (now) {
             r->gainDb = (l.loudnessLufs ? *l.loudnessLufs : *l.speechLevelDb) - *now;
             shaping.gain = static_cast<float>(std::pow(10.0, *r->gainDb / 20));
@@ -134,11 +131,9 @@ bool levelRecording(const Levelling& l, int bits, AudioInput* audio, FileResult*
         }
         // The decoder overshoots what it is given near the rails: on the corpus at -16 LUFS
         // by up to 0.9 dB at 4 bits and 3 dB at 2 bits, hence the 2-bit ceiling's headroom.
-        const double ceiling = l.peakDbfs.value_or(bits == 2 ? kPeak2Bit : kPeak4Bit);
-        shaping.ceiling = static_cast<float>(std::pow(10.0, ceiling / 20));
-    } else if (l.peakDbfs) {
-        shaping.ceiling = static_cast<float>(std::pow(10.0, *l.peakDbfs / 20));
+        if (!ceilingDb) ceilingDb = bits == 2 ? kPeak2Bit : kPeak4Bit;
     }
+    if (ceilingDb) shaping.ceiling = static_cast<float>(std::pow(10.0, *ceilingDb / 20));
     if (l.trimDb) {
         const auto margin = static_cast<uint64_t>(l.trimMarginMs * rate / 1000);
         const auto bounds = meter.soundBounds(*l.trimDb, margin);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "tool/cSource.h"
+#include "tool/paths.h"
 
 namespace {
 
@@ -19,12 +20,6 @@ std::string upper(std::string s) {
 }
 
 }  // namespace
-
-std::string promptName(const std::string& path) {
-    const std::string name = path.substr(path.rfind('/') + 1);
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
 
 std::vector<uint8_t> buildImage(std::vector<PackedPrompt>& prompts, uint16_t align) {
     const auto aligned = [align](std::size_t at) { return (at + align - 1) / align * align; };
@@ -52,7 +47,7 @@ std::vector<uint8_t> buildImage(std::vector<PackedPrompt>& prompts, uint16_t ali
 
 std::string packHeader(const std::string& headerName, const std::vector<PackedPrompt>& prompts,
                        std::size_t imageLength, const std::string& imageName) {
-    const std::string prefix = cIdentifier(promptName(headerName));
+    const std::string prefix = cIdentifier(stemOf(headerName));
     const std::string big = upper(prefix), guard = "KESTRUNE_" + big + "_H";
     const std::string n = std::to_string(prompts.size());
     std::string text = "/* The prompts in " + imageName + ", made by kestrune-adpcm. */\n#ifndef " +

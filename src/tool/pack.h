@@ -24,9 +24,6 @@ struct PackedPrompt {
 
 inline constexpr std::size_t kPackHeaderSize = 16;
 
-// The prompt's name for a path: its file name without the extension.
-std::string promptName(const std::string& path);
-
 // Lays the prompts out (setting each offset) and returns the image.
 std::vector<uint8_t> buildImage(std::vector<PackedPrompt>& prompts, uint16_t align);
 

@@ -16,6 +16,7 @@
 #include "tool/commands.h"
 #include "tool/options.h"
 #include "tool/pack.h"
+#include "tool/paths.h"
 #include "tool/report.h"
 
 namespace {
@@ -34,10 +35,10 @@ std::vector<PackedPrompt> packOrder(const Common& c, const PackArgs& p) {
             line.erase(line.find_last_not_of(" \t\r") + 1);
             if (line.empty() || line[0] == '#') continue;
             const std::string path = line[0] == '/' ? line : folder + line;
-            prompts.push_back({promptName(path), path, {}, 0});
+            prompts.push_back({stemOf(path), path, {}, 0});
         }
     }
-    for (const std::string& in : c.inputs) prompts.push_back({promptName(in), in, {}, 0});
+    for (const std::string& in : c.inputs) prompts.push_back({stemOf(in), in, {}, 0});
     if (p.list.empty()) {
         std::stable_sort(prompts.begin(), prompts.end(),
                          [](const auto& a, const auto& b) { return a.name < b.name; });

@@ -49,10 +49,10 @@ void printWarnings(const FileResult& r) {
     }
 }
 
-std::string decibels(std::optional<double> v) {
+std::string decibels(std::optional<double> v, const char* unit) {
     if (!v || !std::isfinite(*v)) return "n/a";
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f dB", *v);
+    std::snprintf(buf, sizeof buf, "%.1f%s", *v, unit);
     return buf;
 }
 

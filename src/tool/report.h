@@ -28,8 +28,8 @@ void silenceLibraries();
 void printFailure(const FileResult& r);
 // "kestrune-adpcm: INPUT: warning: ..." for each of the result's warnings.
 void printWarnings(const FileResult& r);
-// "27.0 dB", or "n/a" when undefined (a silent recording).
-std::string decibels(std::optional<double> v);
+// "27.0 dB" (or another unit), or "n/a" when undefined (a silent recording).
+std::string decibels(std::optional<double> v, const char* unit = " dB");
 
 // The JSON keys encode and decode share, `warnings` among them.
 Json conversionJson(const FileResult& r, int bits);

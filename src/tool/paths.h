@@ -1,0 +1,16 @@
+// The names the tool makes from paths: "-" is standard input.
+#pragma once
+
+#include <string>
+
+// The file name of a path; "standard input" for "-".
+inline std::string nameOf(const std::string& path) {
+    return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
+}
+
+// The file name without its extension ("stdin" for "-"): the name of what is made of it.
+inline std::string stemOf(const std::string& path) {
+    const std::string name = path == "-" ? "stdin" : nameOf(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
