@@ -11,6 +11,8 @@
 #include "codec/adpcm.h"
 #include "codec/quality.h"
 #include "codec/search.h"
+#include "codec/weighting.h"
+#include "fwSegSnr.h"
 #include "wave/waveFile.h"
 
 struct Recording {
@@ -47,15 +49,16 @@ inline std::vector<Recording> loadCorpus(const std::filesystem::path& folder) {
 }
 
 struct Score {
-    double snr = 0, segSnr = 0;
+    double snr = 0, segSnr = 0, weightedSnr = 0, fwSegSnr = 0;
+    double objective = 0;  // what the tune minimises, summed over the recording
 };
 
 // Encodes a recording at a level, decodes what was written and measures it against the
 // source; the encoding's time is added to *seconds when given.
-inline Score measureLevel(const Recording& r, uint8_t variant, int level,
+inline Score measureLevel(const Recording& r, uint8_t variant, int level, SearchTune tune,
                           double* seconds = nullptr) {
     const auto start = std::chrono::steady_clock::now();
-    SearchEncoder encoder(variant, level);
+    SearchEncoder encoder(variant, level, tune, r.rate);
     std::vector<uint8_t> bytes;
     encoder.encode(r.samples, bytes);
     encoder.finish(bytes);
@@ -68,17 +71,30 @@ inline Score measureLevel(const Recording& r, uint8_t variant, int level,
                  played.data());
     QualityMeter meter(r.rate);
     meter.add(r.samples, played);
-    return {meter.snrDb(), meter.segSnrDb()};
+    WeightedMeter weighted(r.rate);
+    weighted.add(r.samples, played);
+    weighted.finish();
+    double plain = 0;
+    for (std::size_t i = 0; i < played.size(); ++i) {
+        const double d = r.samples[i] - played[i];
+        plain += d * d;
+    }
+    return {meter.snrDb(), meter.segSnrDb(), weighted.snrDb(),
+            fwSegSnrDb(r.samples, played, r.rate),
+            tune == SearchTune::kSnr ? plain : static_cast<double>(weighted.squaredError())};
 }
 
 // The mean score over the corpus at a level.
 inline Score meanScore(const std::vector<Recording>& corpus, uint8_t variant, int level,
-                       double* seconds = nullptr) {
+                       SearchTune tune, double* seconds = nullptr) {
     Score mean;
+    const auto n = static_cast<double>(corpus.size());
     for (const Recording& r : corpus) {
-        const Score s = measureLevel(r, variant, level, seconds);
-        mean.snr += s.snr / static_cast<double>(corpus.size());
-        mean.segSnr += s.segSnr / static_cast<double>(corpus.size());
+        const Score s = measureLevel(r, variant, level, tune, seconds);
+        mean.snr += s.snr / n;
+        mean.segSnr += s.segSnr / n;
+        mean.weightedSnr += s.weightedSnr / n;
+        mean.fwSegSnr += s.fwSegSnr / n;
     }
     return mean;
 }

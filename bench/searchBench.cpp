@@ -9,7 +9,7 @@
 namespace {
 
 const std::vector<Recording>& corpus() {
-    static const std::vector<Recording> c = loadCorpus(KESTRUNE_CORPUS);
+    static const std::vector<Recording> c = loadCorpus(KESTRUNE_CORPUS "/recorded");
     return c;
 }
 
@@ -22,11 +22,12 @@ std::size_t corpusSamples() {
 void BM_Search(benchmark::State& state) {
     const auto variant = static_cast<uint8_t>(state.range(0));
     const int level = static_cast<int>(state.range(1));
+    const auto tune = static_cast<SearchTune>(state.range(2));
     std::vector<uint8_t> out;
     for (auto _ : state) {
         for (const Recording& r : corpus()) {
             out.clear();
-            SearchEncoder encoder(variant, level);
+            SearchEncoder encoder(variant, level, tune, r.rate);
             encoder.encode(r.samples, out);
             encoder.finish(out);
             benchmark::DoNotOptimize(out.data());
@@ -34,7 +35,7 @@ void BM_Search(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * corpusSamples()));
     state.SetLabel(std::string(variant == kVariant4Bit ? "4-bit" : "2-bit") + " level " +
-                   std::to_string(level));
+                   std::to_string(level) + (tune == SearchTune::kSnr ? " snr" : " perceptual"));
 }
 
 void BM_Reference(benchmark::State& state) {
@@ -56,7 +57,11 @@ void BM_Reference(benchmark::State& state) {
 
 void levels(benchmark::internal::Benchmark* b) {
     for (const int variant : {kVariant4Bit, kVariant2Bit}) {
-        for (int level = 0; level < kSearchLevels; ++level) b->Args({variant, level});
+        for (int level = 0; level < kSearchLevels; ++level) {
+            for (const SearchTune tune : {SearchTune::kPerceptual, SearchTune::kSnr}) {
+                b->Args({variant, level, static_cast<int>(tune)});
+            }
+        }
     }
 }
 

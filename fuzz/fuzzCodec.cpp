@@ -13,12 +13,19 @@
 
 namespace {
 
-uint64_t playedError(const std::vector<int16_t>& samples, uint8_t variant,
-                     const std::vector<uint8_t>& bytes) {
+// What the search minimises, for the bytes it wrote: the plain or weighted squared error.
+uint64_t objective(std::span<const int16_t> samples, uint8_t variant,
+                   const std::vector<uint8_t>& bytes, SearchTune tune) {
     std::vector<int16_t> played(bytes.size() * count[variant]);
     DecoderStream decoder{};
     decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
                  played.data());
+    if (tune == SearchTune::kPerceptual) {
+        WeightedMeter meter(8000);
+        meter.add(samples, played);
+        meter.finish();
+        return meter.squaredError();
+    }
     uint64_t error = 0;
     for (size_t i = 0; i < played.size(); ++i) {
         const int64_t d = int64_t{samples[i]} - played[i];
@@ -63,17 +70,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int level = 1 + split % (kSearchLevels - 1);
     for (const uint8_t variant : {kVariant4Bit, kVariant2Bit}) {
         std::vector<uint8_t> whole, parts, reference;
-        SearchEncoder one(variant, level), two(variant, level), zero(variant, 0);
-        one.encode(samples, whole);
+        // Weighted: whole bytes only, so that the meter sees the samples the search saw.
+        const SearchTune tune = (split / 9) % 2 == 1 ? SearchTune::kPerceptual : SearchTune::kSnr;
+        const auto input = std::span(samples).first(
+            tune == SearchTune::kSnr ? samples.size()
+                                     : samples.size() - samples.size() % count[variant]);
+        const std::size_t cut = std::min(first, input.size());
+        SearchEncoder one(variant, level, tune, 8000), two(variant, level, tune, 8000),
+            zero(variant, 0);
+        one.encode(input, whole);
         one.finish(whole);
-        two.encode(std::span(samples).first(first), parts);
-        two.encode(std::span(samples).subspan(first), parts);
+        two.encode(input.first(cut), parts);
+        two.encode(input.subspan(cut), parts);
         two.finish(parts);
-        zero.encode(samples, reference);
+        zero.encode(input, reference);
         if (parts != whole || whole.size() != reference.size()) std::abort();
-        const uint64_t error = playedError(samples, variant, whole);
+        const uint64_t error = objective(input, variant, whole, tune);
         if (error != one.squaredError()) std::abort();
-        if (one.keptReference() && error > playedError(samples, variant, reference)) std::abort();
+        if (one.keptReference() && error > objective(input, variant, reference, tune)) std::abort();
     }
     return 0;
 }

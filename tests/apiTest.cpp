@@ -19,7 +19,7 @@ TEST(Api, FilesStreamsAndDecoding) {
     for (const int bits : {4, 2}) {
         SCOPED_TRACE(bits);
         const uint8_t variant = bits == 4 ? kVariant4Bit : kVariant2Bit;
-        SearchEncoder reference(variant, 3);
+        SearchEncoder reference(variant, 3, SearchTune::kPerceptual, 8000);
         std::vector<uint8_t> codes;
         reference.encode(speech, codes);
         reference.finish(codes);
@@ -91,6 +91,8 @@ TEST(Api, Errors) {
         {kestrune::encodeFile(s, {8000, 3, 0}).error(), kestrune::Error::invalid_bits},
         {kestrune::encodeFile(s, {8000, 4, 10}).error(), kestrune::Error::invalid_level},
         {kestrune::encodeFile(s, {8000, 4, -1}).error(), kestrune::Error::invalid_level},
+        {kestrune::encodeFile(s, {8000, 4, 1, kestrune::Tune{2}}).error(),
+         kestrune::Error::invalid_tune},
         {kestrune::decodeFile(bad).error(), kestrune::Error::not_device_file},
         {kestrune::decodeFile(std::span(good).first(15)).error(), kestrune::Error::not_device_file},
         {kestrune::decodeFile(std::span(good).first(good.size() - 1)).error(),
@@ -115,6 +117,7 @@ TEST(Api, Errors) {
     EXPECT_STREQ(kestrune_status_message(KESTRUNE_NOT_DEVICE_FILE), "not a device file");
     EXPECT_EQ(kestrune_encoder_new(8000, 4, 0, nullptr), KESTRUNE_NULL_ARGUMENT);
     kestrune_encoder* e = nullptr;
+    EXPECT_EQ(kestrune_encoder_new_tuned(8000, 4, 1, 2, &e), KESTRUNE_INVALID_TUNE);
     ASSERT_EQ(kestrune_encoder_new(8000, 2, 0, &e), KESTRUNE_OK);
     EXPECT_EQ(kestrune_encode(e, nullptr, 0), KESTRUNE_OK);  // nothing, from nowhere
     EXPECT_EQ(kestrune_encode(e, nullptr, 1), KESTRUNE_NULL_ARGUMENT);

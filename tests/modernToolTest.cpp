@@ -98,14 +98,14 @@ TEST_F(ModernTool, PeerAgreement) {
                    {"x.aiff", "rate=22050", "16000"}};
     for (const auto& s : sources) {
         SCOPED_TRACE(s.name);
-        ASSERT_EQ(
-            sh(std::string("$M prompt.wav ") + s.name + " " + s.make + "; $K encode -f " + s.name +
-               " -o x.adp 2>/dev/null; $K decode -f --quiet x.adp -o ours.wav;"
-               "sox -D " +
-               s.name + " -r " + s.rate +
-               " -c 1 -b 16 ref.wav; $E ref.wav ref.adp 4ADP2 >/dev/null;"
-               "$D ref.adp refplay.wav >/dev/null"),
-            0);
+        ASSERT_EQ(sh(std::string("$M prompt.wav ") + s.name + " " + s.make +
+                     "; $K encode -f --tune snr " + s.name +
+                     " -o x.adp 2>/dev/null; $K decode -f --quiet x.adp -o ours.wav;"
+                     "sox -D " +
+                     s.name + " -r " + s.rate +
+                     " -c 1 -b 16 ref.wav; $E ref.wav ref.adp 4ADP2 >/dev/null;"
+                     "$D ref.adp refplay.wav >/dev/null"),
+                  0);
         EXPECT_GT(snrDb("ref.wav", "ours.wav"), snrDb("ref.wav", "refplay.wav") + 1.5);
     }
     EXPECT_EQ(sh("for p in 'sox -D prompt.wav -t wav -r 8000 -'"
@@ -268,8 +268,9 @@ const Row kRows[] = {
      "[ \"$(ls -A out1)\" = \"$(printf 'a.adp\\nb.adp')\" ];"
      "grep -qx 'kestrune-adpcm: text.wav: not audio that can be read: .*' err2;"
      "grep -qx 'kestrune-adpcm: no.wav: cannot open: No such file or directory' err2;"
-     "grep -qx 'a.wav -> out2/a.adp: 32000 Hz, 4-bit, 4.99 s, 79765 bytes, SNR [0-9.]* dB, segSNR "
-     "[0-9.]* dB, 0 clipped' err2; grep -q lowered err2 && exit 1; true"},
+     "grep -qx 'a.wav -> out2/a.adp: 32000 Hz, 4-bit, 4.99 s, 79765 bytes, level 5 perceptual, SNR "
+     "[0-9.]* dB, segSNR "
+     "[0-9.]* dB, wSNR [0-9.]* dB, 0 clipped' err2; grep -q lowered err2 && exit 1; true"},
     {"PipesInAndOut",
      "$M prompt.wav file.flac rate=44100 channels=2; cat file.flac | $K encode - -o - 2>/dev/null "
      "> piped.adp; $K encode --quiet file.flac; cmp piped.adp file.adp;"
@@ -292,7 +293,8 @@ const Row kRows[] = {
      "json\n"
      "good, bad = json.load(open(\"enc.json\"))\n"
      "assert set(good) == {\"input\", \"output\", \"ok\", \"error\", \"rate\", \"bits\", "
-     "\"samples\", \"bytes\", \"snr_db\", \"segsnr_db\", \"clipped\", \"nonfinite\", "
+     "\"samples\", \"bytes\", \"level\", \"tune\", \"snr_db\", \"segsnr_db\", \"wsnr_db\", "
+     "\"clipped\", \"nonfinite\", "
      "\"warnings\", \"loudness_in\", \"loudness_out\", \"gain_db\", \"limited\", "
      "\"trim_start_ms\", \"trim_end_ms\"}\nassert good[\"gain_db\"] is None and "
      "good[\"limited\"] is None\n"
@@ -300,7 +302,8 @@ const Row kRows[] = {
      "assert (bad[\"rate\"], bad[\"bits\"], bad[\"samples\"]) == (None, 2, None)\n"
      "assert (good[\"rate\"], good[\"bits\"], good[\"samples\"], good[\"bytes\"]) == (16000, 2, "
      "79764, 19941)\nassert good[\"snr_db\"] > 10 and good[\"clipped\"] == 0\n"
-     "assert all(round(good[k], 2) == good[k] for k in (\"snr_db\", \"segsnr_db\"))\n"
+     "assert all(round(good[k], 2) == good[k] for k in (\"snr_db\", \"segsnr_db\", \"wsnr_db\"))\n"
+     "assert (good[\"level\"], good[\"tune\"]) == (5, \"perceptual\")\n"
      "info = json.load(open(\"info.json\"))\nassert info[0] == {\"path\": \"g.adp\", \"ok\": "
      "True, \"error\": None, \"bits\": 2, \"rate\": 16000, \"bytes\": 19941, \"samples\": 79764, "
      "\"seconds\": 4.985, \"warnings\": []}\nassert not info[1][\"ok\"] and \"Audi\" in "

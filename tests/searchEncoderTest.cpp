@@ -39,8 +39,9 @@ struct Encoded {
 };
 
 // Encodes in pieces of the given sizes (cycled), then finishes.
-Encoded encode(const Signal& s, uint8_t variant, int level, std::vector<std::size_t> pieces) {
-    SearchEncoder encoder(variant, level);
+Encoded encode(const Signal& s, uint8_t variant, int level, std::vector<std::size_t> pieces,
+               SearchTune tune = SearchTune::kSnr) {
+    SearchEncoder encoder(variant, level, tune, 8000);
     Encoded e{{}, 0, false};
     for (std::size_t at = 0, p = 0; at < s.size(); ++p) {
         const std::size_t n = std::min(pieces[p % pieces.size()], s.size() - at);
@@ -53,12 +54,20 @@ Encoded encode(const Signal& s, uint8_t variant, int level, std::vector<std::siz
     return e;
 }
 
-// What the decoder plays of the bytes, against the samples it stands for.
-uint64_t playedError(const Signal& s, uint8_t variant, const Bytes& bytes) {
+// What the decoder plays of the bytes, against the samples it stands for: the squared
+// error, or weighted as the perceptual search weighs it.
+uint64_t playedError(const Signal& s, uint8_t variant, const Bytes& bytes,
+                     SearchTune tune = SearchTune::kSnr) {
     DecoderStream decoder{};
     std::vector<int16_t> played(bytes.size() * count[variant]);
     decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
                  played.data());
+    if (tune == SearchTune::kPerceptual) {
+        WeightedMeter meter(8000);
+        meter.add(s, played);
+        meter.finish();
+        return meter.squaredError();
+    }
     uint64_t error = 0;
     for (std::size_t i = 0; i < played.size(); ++i) {
         const int64_t d = int64_t{s[i]} - played[i];
@@ -67,30 +76,34 @@ uint64_t playedError(const Signal& s, uint8_t variant, const Bytes& bytes) {
     return error;
 }
 
-class SearchLevels : public ::testing::TestWithParam<std::tuple<uint8_t, int>> {};
+class SearchLevels : public ::testing::TestWithParam<std::tuple<uint8_t, int, SearchTune>> {};
 
+// Weighted, the signals are cut to whole bytes, so that the meter sees what the search saw.
 TEST_P(SearchLevels, PlaysAsPredictedAndNeverWorseThanTheReference) {
-    const auto [variant, level] = GetParam();
-    for (const auto& [name, s] : signals()) {
+    const auto [variant, level, tune] = GetParam();
+    for (auto [name, s] : signals()) {
         SCOPED_TRACE(name);
+        if (tune == SearchTune::kPerceptual) s.resize(s.size() - s.size() % count[variant]);
         const Encoded base = encode(s, variant, 0, {s.size()});
-        const Encoded e = encode(s, variant, level, {s.size()});
+        const Encoded e = encode(s, variant, level, {s.size()}, tune);
         ASSERT_EQ(e.bytes.size(), s.size() / count[variant]);
-        const uint64_t error = playedError(s, variant, e.bytes);
+        const uint64_t error = playedError(s, variant, e.bytes, tune);
         EXPECT_EQ(error, e.predicted) << "the decoder must play what the search predicted";
         // Never worse than level 0 on speech, nor while level 0's path is kept; a hostile
         // signal can lead the search off it and lose, by at most 2 dB in every case found.
-        const double reference = static_cast<double>(playedError(s, variant, base.bytes));
+        const double reference = static_cast<double>(playedError(s, variant, base.bytes, tune));
         const double slack = e.keptReference || name == "speech" ? 1 : 1.585;
         EXPECT_LE(static_cast<double>(error), reference * slack);
         // Uneven calls, single samples among them, give the same bytes.
-        EXPECT_EQ(encode(s, variant, level, {1, 3, 1000, 2, 777}).bytes, e.bytes);
+        EXPECT_EQ(encode(s, variant, level, {1, 3, 1000, 2, 777}, tune).bytes, e.bytes);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, SearchLevels,
                          ::testing::Combine(::testing::Values(kVariant4Bit, kVariant2Bit),
-                                            ::testing::Range(1, kSearchLevels)));
+                                            ::testing::Range(1, kSearchLevels),
+                                            ::testing::Values(SearchTune::kSnr,
+                                                              SearchTune::kPerceptual)));
 
 TEST(SearchLevelZero, IsTheReferenceQuantiserByteForByte) {
     for (const uint8_t variant : {kVariant4Bit, kVariant2Bit}) {
@@ -137,47 +150,72 @@ TEST(Quality, KnownAnswers) {
 
 namespace {
 
-// Every level's quality on the committed corpus is what the README's levels table says
-// (its figures are rounded to 0.01 dB, level 0's to 0.1 dB), and each level's beam too.
+// Every level's quality on the recorded corpus is what the README's levels tables say, for
+// both tunes (figures rounded to 0.01 dB), each level's beam too; and no level leaves any
+// recording of the corpus, recorded or synthetic, further from its source by the tune's own
+// objective than level 0 does.
 TEST(SearchLevels, AreWhatTheReadmeStates) {
 #ifndef NDEBUG
     GTEST_SKIP() << "measured on an optimised build only";
 #endif
-    const std::vector<Recording> corpus = loadCorpus(KESTRUNE_CORPUS);
-    ASSERT_FALSE(corpus.empty());
+    const std::vector<Recording> corpus = loadCorpus(KESTRUNE_CORPUS "/recorded");
+    std::vector<Recording> all = loadCorpus(KESTRUNE_CORPUS "/synthetic");
+    ASSERT_FALSE(corpus.empty() || all.empty());
+    all.insert(all.end(), corpus.begin(), corpus.end());
     const Bytes readme = readFile(KESTRUNE_README);
     const std::string text(readme.begin(), readme.end());
-    const std::regex zero(R"(\| 0 \| vendor's quantiser \(([\d.]+) dB SNR\) \| [^|]* \| )"
-                          R"(vendor's quantiser \(([\d.]+) dB SNR\))");
-    const std::regex level(R"(\| (\d)[^|]*\| (\d+), \+([\d.]+) dB, \+([\d.]+) dB \| [^|]* \| )"
-                           R"((\d+), \+([\d.]+) dB, \+([\d.]+) dB \|)");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(text, m, zero));
-    // Every level at both widths, measured at once on every core.
-    std::vector<std::future<Score>> scores;
-    for (int l = 0; l < 2 * kSearchLevels; ++l) {
-        scores.push_back(std::async(std::launch::async, [&corpus, l] {
-            return meanScore(corpus, l % 2 == 0 ? kVariant4Bit : kVariant2Bit, l / 2);
-        }));
+    const std::regex row(R"(\| (\d) \| ([42]) \| (\d+) \| \+?([\d.]+) \| \+?([\d.]+) \| )"
+                         R"(\+?([\d.]+) \| \+?([\d.]+) \| [\d.]+ \| ([-+][\d.]+) \|)");
+    const std::size_t snrTable = text.find("#### `--tune snr`");
+    ASSERT_NE(text.find("#### `--tune perceptual`"), std::string::npos);
+    ASSERT_NE(snrTable, std::string::npos);
+    struct Row {
+        int level;
+        uint8_t variant;
+        SearchTune tune;
+        std::smatch m;
+        std::future<std::pair<Score, double>> measured;  // mean gains, worst recording
+    };
+    std::vector<Row> rows;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), row);
+         it != std::sregex_iterator(); ++it) {
+        const bool snr = static_cast<std::size_t>(it->position()) > snrTable;
+        rows.push_back({std::stoi((*it)[1]),
+                        (*it)[2] == "4" ? kVariant4Bit : kVariant2Bit,
+                        snr ? SearchTune::kSnr : SearchTune::kPerceptual,
+                        *it,
+                        {}});
     }
-    const auto score = [&](int level, int w) { return scores[2 * level + w].get(); };
-    const Score base[2] = {score(0, 0), score(0, 1)};
-    EXPECT_NEAR(base[0].snr, std::stod(m[1]), 0.05);
-    EXPECT_NEAR(base[1].snr, std::stod(m[2]), 0.05);
-    int rows = 0;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), level);
-         it != std::sregex_iterator(); ++it, ++rows) {
-        const int l = std::stoi((*it)[1]);
-        for (int w = 0; w < 2; ++w) {
-            SCOPED_TRACE("level " + std::to_string(l) + (w == 0 ? ", 4-bit" : ", 2-bit"));
-            const uint8_t variant = w == 0 ? kVariant4Bit : kVariant2Bit;
-            const Score s = score(l, w);
-            EXPECT_EQ(searchLevel(variant, l).beam, std::stoi((*it)[2 + 3 * w]));
-            EXPECT_NEAR(s.snr - base[w].snr, std::stod((*it)[3 + 3 * w]), 0.006);
-            EXPECT_NEAR(s.segSnr - base[w].segSnr, std::stod((*it)[4 + 3 * w]), 0.006);
-        }
+    ASSERT_EQ(rows.size(), std::size_t{4} * kSearchLevels);
+    for (Row& r : rows) {
+        r.measured = std::async(std::launch::async, [&all, &r, n = corpus.size()] {
+            Score mean;
+            double worst = -INFINITY;
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                const Score base = measureLevel(all[i], r.variant, 0, r.tune);
+                const Score s = measureLevel(all[i], r.variant, r.level, r.tune);
+                worst = std::max(worst, 10 * std::log10(s.objective / base.objective));
+                if (i < all.size() - n) continue;  // synthetic: the worst case alone
+                const double zero = r.level == 0 ? 0 : 1;
+                mean.snr += (s.snr - zero * base.snr) / static_cast<double>(n);
+                mean.segSnr += (s.segSnr - zero * base.segSnr) / static_cast<double>(n);
+                mean.weightedSnr +=
+                    (s.weightedSnr - zero * base.weightedSnr) / static_cast<double>(n);
+                mean.fwSegSnr += (s.fwSegSnr - zero * base.fwSegSnr) / static_cast<double>(n);
+            }
+            return std::pair{mean, worst};
+        });
     }
-    EXPECT_EQ(rows, kSearchLevels - 1);
+    for (Row& r : rows) {
+        SCOPED_TRACE(r.m.str());
+        const auto [s, worst] = r.measured.get();
+        EXPECT_EQ(searchLevel(r.variant, r.level).beam, std::stoi(r.m[3]));
+        EXPECT_NEAR(s.snr, std::stod(r.m[4]), 0.006);
+        EXPECT_NEAR(s.segSnr, std::stod(r.m[5]), 0.006);
+        EXPECT_NEAR(s.weightedSnr, std::stod(r.m[6]), 0.006);
+        EXPECT_NEAR(s.fwSegSnr, std::stod(r.m[7]), 0.006);
+        EXPECT_LE(worst, 0.0);
+    }
 }
 
 }  // namespace

@@ -34,6 +34,7 @@ typedef enum {
     KESTRUNE_LENGTH_MISMATCH,
     KESTRUNE_WRITE_FAILED,
     KESTRUNE_FINISHED,
+    KESTRUNE_INVALID_TUNE,
     KESTRUNE_OUT_OF_MEMORY,
     KESTRUNE_NULL_ARGUMENT
 } kestrune_status;
@@ -43,8 +44,14 @@ const char* kestrune_status_message(kestrune_status status);
 
 typedef struct kestrune_encoder kestrune_encoder;
 
-/* rate: one the device plays; bits: 4 or 2; level: 0 (the vendor's quantiser) to 9. */
+/* rate: one the device plays; bits: 4 or 2; level: 0 (the vendor's quantiser) to 9.
+   The search minimises the perceptually weighted error; kestrune_encoder_new_tuned with
+   KESTRUNE_TUNE_SNR minimises the plain squared error instead. */
 kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level, kestrune_encoder** out);
+#define KESTRUNE_TUNE_PERCEPTUAL 0
+#define KESTRUNE_TUNE_SNR 1
+kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, int tune,
+                                           kestrune_encoder** out);
 /* Encodes more samples; the codes are held until finish. */
 kestrune_status kestrune_encode(kestrune_encoder* encoder, const int16_t* samples, size_t count);
 /* Ends the stream and hands out the whole device file. */

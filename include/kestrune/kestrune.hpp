@@ -33,6 +33,7 @@ enum class Error {
     length_mismatch,  // a streamed file given more or fewer samples than announced
     write_failed,     // the stream would not take the bytes
     finished,         // the encoder was used after finish()
+    invalid_tune,     // not perceptual or snr
 };
 
 // What an Error means, in a few words ("not a device file", ...).
@@ -61,10 +62,15 @@ inline constexpr int kLevels = 10;       // search levels 0 ... 9; 0 is the vend
 inline constexpr int kDefaultLevel = 5;  // the tools' default
 inline constexpr std::size_t kHeaderSize = 16;
 
+// What the search minimises above level 0: the error as heard (perceptually weighted,
+// noise moved under the formants), or the plain squared error (the highest SNR).
+enum class Tune { perceptual, snr };
+
 struct EncoderOptions {
     uint32_t rate = 16000;
     int bits = 4;  // 4 or 2
     int level = kDefaultLevel;
+    Tune tune = Tune::perceptual;
 };
 
 // What a device file's header says.

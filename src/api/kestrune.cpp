@@ -19,6 +19,7 @@ Error check(const EncoderOptions& o) {
     if (std::find(kRates.begin(), kRates.end(), o.rate) == kRates.end()) return Error::invalid_rate;
     if (o.bits != 4 && o.bits != 2) return Error::invalid_bits;
     if (o.level < 0 || o.level >= kLevels) return Error::invalid_level;
+    if (o.tune != Tune::perceptual && o.tune != Tune::snr) return Error::invalid_tune;
     return Error::none;
 }
 
@@ -50,6 +51,8 @@ const char* message(Error error) {
             return "cannot write";
         case Error::finished:
             return "the encoder has finished";
+        case Error::invalid_tune:
+            return "not a tune (perceptual or snr)";
     }
     return "unknown error";
 }
@@ -69,7 +72,10 @@ Encoder::~Encoder() = default;
 Result<Encoder> Encoder::create(const EncoderOptions& options) {
     if (const Error e = check(options); e != Error::none) return e;
     auto state = std::make_unique<State>(
-        State{SearchEncoder(variantOf(options.bits), options.level), 0, false});
+        State{SearchEncoder(variantOf(options.bits), options.level,
+                            options.tune == Tune::snr ? SearchTune::kSnr : SearchTune::kPerceptual,
+                            options.rate),
+              0, false});
     return Encoder(options, std::move(state));
 }
 

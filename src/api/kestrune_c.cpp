@@ -38,9 +38,15 @@ const char* kestrune_status_message(kestrune_status s) {
 }
 
 kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level, kestrune_encoder** out) {
+    return kestrune_encoder_new_tuned(rate, bits, level, KESTRUNE_TUNE_PERCEPTUAL, out);
+}
+
+kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, int tune,
+                                           kestrune_encoder** out) {
     if (out == nullptr) return KESTRUNE_NULL_ARGUMENT;
     *out = nullptr;
-    kestrune::Result<kestrune::Encoder> e = kestrune::Encoder::create({rate, bits, level});
+    kestrune::Result<kestrune::Encoder> e =
+        kestrune::Encoder::create({rate, bits, level, static_cast<kestrune::Tune>(tune)});
     if (!e) return status(e.error());
     *out = new (std::nothrow) kestrune_encoder{std::move(*e), {}};
     return *out == nullptr ? KESTRUNE_OUT_OF_MEMORY : KESTRUNE_OK;

@@ -92,6 +92,21 @@ constexpr std::size_t kCountingLimit = 64;
 // A merge key no candidate's state has (pointers stop at 90).
 constexpr uint32_t kApart = uint32_t{127} << 17;
 
+// The beam-th smallest of n distinct keys: the one with beam - 1 below it. Counting is
+// branch-free, and cheaper than a selection for a few dozen keys; with AVX2 four keys are
+// compared at once. Every version gives the same answer.
+__attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(const uint64_t* keys,
+                                                                            std::size_t n,
+                                                                            std::size_t beam) {
+    uint64_t threshold = UINT64_MAX;
+    for (std::size_t u = 0; u < n; ++u) {
+        std::size_t below = 0;
+        for (std::size_t v = 0; v < n; ++v) below += keys[v] < keys[u];
+        threshold = below == beam - 1 ? keys[u] : threshold;
+    }
+    return threshold;
+}
+
 }  // namespace
 
 const SearchLevel& searchLevel(uint8_t variant, int level) {
@@ -99,10 +114,11 @@ const SearchLevel& searchLevel(uint8_t variant, int level) {
     return variant == kVariant2Bit ? kLevels2Bit[at] : kLevels4Bit[at];
 }
 
-SearchEncoder::SearchEncoder(uint8_t variant, int level)
-    : SearchEncoder(variant, searchLevel(variant, level)) {}
+SearchEncoder::SearchEncoder(uint8_t variant, int level, SearchTune tune, uint32_t rate)
+    : SearchEncoder(variant, searchLevel(variant, level), tune, rate) {}
 
-SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level)
+SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTune tune,
+                             uint32_t rate)
     : variant_(variant), level_(level) {
     if (!variantSupported(variant)) level_.beam = 0;
     if (level_.beam == 0) return;
@@ -119,6 +135,12 @@ SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level)
     }
     estimate_.assign(paths, 0);
     pointer_.assign(paths, 0);
+    if (tune == SearchTune::kPerceptual) {
+        frames_.emplace(rate);
+        memory_.assign(paths, WeightingMemory{});
+        next_.memory.assign(paths, WeightingMemory{});
+        feedback_.assign(paths, 0);
+    }
 
     next_.estimate.assign(paths, 0);
     next_.pointer.assign(paths, 0);
@@ -147,33 +169,53 @@ void SearchEncoder::encode(std::span<const int16_t> samples, std::vector<uint8_t
                                        static_cast<uint32_t>(samples.size()), out.data() + at);
         out.resize(at + static_cast<std::size_t>(n));
     } else if (variant_ == kVariant4Bit) {
-        encodeSearch<kVariant4Bit>(samples, out);
+        encodeSearch<kVariant4Bit>(samples, out, false);
     } else {
-        encodeSearch<kVariant2Bit>(samples, out);
+        encodeSearch<kVariant2Bit>(samples, out, false);
     }
 }
 
 void SearchEncoder::finish(std::vector<uint8_t>& out) {
     if (level_.beam == 0) return;  // the reference drops its pending codes
     if (variant_ == kVariant4Bit) {
+        encodeSearch<kVariant4Bit>({}, out, true);
         finishSearch<kVariant4Bit>(out);
     } else {
+        encodeSearch<kVariant2Bit>({}, out, true);
         finishSearch<kVariant2Bit>(out);
     }
 }
 
+// Plain: every sample at once. Weighted: the samples of each frame whose filter is known;
+// at the end, the rest.
 template <uint8_t Variant>
-void SearchEncoder::encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out) {
+void SearchEncoder::encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out,
+                                 bool end) {
     using C = Codes<Variant>;
-    for (const int16_t sample : samples) {
-        step<Variant>(sample);
-        if (pending_ >= level_.delay + C::kPerByte) commit<Variant>(out);
+    if (!frames_) {
+        for (const int16_t sample : samples) {
+            step<Variant, false>(sample);
+            if (pending_ >= level_.delay + C::kPerByte) commit<Variant>(out);
+        }
+        return;
+    }
+    frames_->push(samples);
+    WeightingFilter filter;
+    std::span<const int16_t> frame;
+    const int order = frames_->order();
+    while (frames_->next(end, &filter, &frame)) {
+        for (int p = 0; p < order; ++p) turned_[static_cast<std::size_t>(p)].turn(filter, p);
+        for (const int16_t sample : frame) {
+            step<Variant, true>(sample);
+            position_ = position_ + 1 == order ? 0 : position_ + 1;
+            if (pending_ >= level_.delay + C::kPerByte) commit<Variant>(out);
+        }
     }
 }
 
 // Extends every path by one sample and keeps the best. Branch-free where the data
 // decides, since which candidates win is as unpredictable as the signal.
-template <uint8_t Variant>
+template <uint8_t Variant, bool Weighted>
 void SearchEncoder::step(int32_t sample) {
     using C = Codes<Variant>;
     const Moves<Variant>& moves = kMoves<Variant>;
@@ -201,6 +243,15 @@ void SearchEncoder::step(int32_t sample) {
         const int32_t estimate = estimates[i];
         const uint8_t pointer = pointers[i];
         const uint64_t cost = costs[i];
+        // What the candidates' playback is measured against: the sample, or with weighting
+        // the sample and the path's filter feedback, ew = e + feedback.
+        int64_t target = sample;
+        if constexpr (Weighted) {
+            const int32_t feedback =
+                roundFeedback(turned_[static_cast<std::size_t>(position_)].feedback(memory_[i]));
+            feedback_[i] = feedback;
+            target += feedback;
+        }
         StreamState<Variant> reference{estimate, &kStepStates<Variant>[pointer]};
         const int chosen = C::rankOf(encodeSample<Variant>(reference, sample));
         const int lo = std::clamp(chosen - window, 0, C::kCodes - span);
@@ -212,7 +263,7 @@ void SearchEncoder::step(int32_t sample) {
             const int32_t move = moves.move[pointer][magnitude];
             const int32_t next =
                 std::clamp(estimate + (rank < C::kMagnitudes ? -move : move), -32768, 32767);
-            const int64_t error = sample - next;
+            const int64_t error = target - next;
             const uint64_t total = cost + static_cast<uint64_t>(error * error);
             candEstimate[n] = next;
             candPointer[n] = moves.next[pointer][magnitude];
@@ -281,38 +332,43 @@ void SearchEncoder::step(int32_t sample) {
         uint64_t* const select = select_.data();
         for (std::size_t u = 0; u < alive; ++u) select[u] = candKey[unique[u]];
         if (alive <= kCountingLimit) {
-            for (std::size_t u = 0; u < alive; ++u) {
-                std::size_t below = 0;
-                for (std::size_t v = 0; v < alive; ++v) below += select[v] < select[u];
-                threshold = below == beam - 1 ? select[u] : threshold;
-            }
+            threshold = countedThreshold(select, alive, beam);
         } else {
             std::nth_element(select, select + beam - 1, select + alive);
             threshold = select[beam - 1];
         }
     }
     std::size_t kept = 0;
-    // Written whether kept or not, so that no branch hangs on the threshold.
-    const auto take = [&](std::size_t k, bool keep) {
-        const uint16_t parent = candParent[k];
-        next_.estimate[kept] = candEstimate[k];
-        next_.pointer[kept] = candPointer[k];
-        next_.cost[kept] = candKey[k] >> 16;
-        next_.atByte[kept] = atByte_[parent];
-        next_.history[kept] = history_[parent] << C::kWidth | candCode[k];
-        kept += keep;
-    };
-    for (std::size_t u = 0; u < alive; ++u) take(unique[u], candKey[unique[u]] <= threshold);
+    for (std::size_t u = 0; u < alive; ++u) {
+        const uint32_t k = unique[u];
+        unique[kept] = k;
+        kept += candKey[k] <= threshold;
+    }
     reference_ = -1;
     if (referenceChild != SIZE_MAX) {
         reference_ = static_cast<int>(kept);
-        take(referenceChild, true);
+        unique[kept++] = static_cast<uint32_t>(referenceChild);
+    }
+    for (std::size_t u = 0; u < kept; ++u) {
+        const uint32_t k = unique[u];
+        const uint16_t parent = candParent[k];
+        next_.estimate[u] = candEstimate[k];
+        next_.pointer[u] = candPointer[k];
+        next_.cost[u] = candKey[k] >> 16;
+        next_.atByte[u] = atByte_[parent];
+        next_.history[u] = history_[parent] << C::kWidth | candCode[k];
+        if constexpr (Weighted) {
+            const int32_t error = sample - candEstimate[k];
+            next_.memory[u] = memory_[parent].with(position_, static_cast<float>(error),
+                                                   static_cast<float>(error + feedback_[parent]));
+        }
     }
     estimate_.swap(next_.estimate);
     pointer_.swap(next_.pointer);
     cost_.swap(next_.cost);
     atByte_.swap(next_.atByte);
     history_.swap(next_.history);
+    if constexpr (Weighted) memory_.swap(next_.memory);
     survivors_ = kept;
     ++pending_;
     if (++phase_ == C::kPerByte) {
@@ -357,6 +413,7 @@ void SearchEncoder::commit(std::vector<uint8_t>& out) {
         cost_[kept] = cost_[i];
         atByte_[kept] = atByte_[i];
         history_[kept] = history_[i];
+        if (!memory_.empty()) memory_[kept] = memory_[i];
         ++kept;
     }
     survivors_ = kept;

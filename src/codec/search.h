@@ -14,16 +14,23 @@
 // agrees with what has been committed, so the search leaves it only for a path that was
 // better at that point. Level 0 is the reference quantiser itself, byte for byte.
 //
+// The error is plain (tune kSnr) or perceptually weighted (kPerceptual, see weighting.h):
+// then each path also carries the weighting filter's memory, and the codes are chosen for
+// the least weighted error, frame by frame once the window around the frame has arrived.
+//
 // One object per stream; no shared state, so streams may be encoded in parallel. The
-// output depends only on the samples and the level, not on how they are split into calls.
+// output depends only on the samples, the level and the tune, not on how the samples are
+// split into calls, nor on the CPU.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "codec/adpcm.h"
+#include "codec/weighting.h"
 
 // How hard one level searches.
 struct SearchLevel {
@@ -36,15 +43,22 @@ struct SearchLevel {
 inline constexpr int kSearchLevels = 10;
 inline constexpr int kDefaultSearchLevel = 5;
 
+// What the search minimises: the perceptually weighted error, or the plain squared error.
+enum class SearchTune : uint8_t { kPerceptual, kSnr };
+inline constexpr SearchTune kDefaultSearchTune = SearchTune::kPerceptual;
+
 // The levels' parameters for a code width.
 const SearchLevel& searchLevel(uint8_t variant, int level);
 
 class SearchEncoder {
 public:
-    // variant: kVariant4Bit or kVariant2Bit; level: 0 ... kSearchLevels - 1.
-    SearchEncoder(uint8_t variant, int level);
+    // variant: kVariant4Bit or kVariant2Bit; level: 0 ... kSearchLevels - 1; rate: the
+    // samples' rate, which the weighting follows (unused by kSnr).
+    SearchEncoder(uint8_t variant, int level, SearchTune tune = SearchTune::kSnr,
+                  uint32_t rate = 16000);
     // The same with explicit parameters, for measuring others than the levels'.
-    SearchEncoder(uint8_t variant, const SearchLevel& level);
+    SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTune tune = SearchTune::kSnr,
+                  uint32_t rate = 16000);
 
     // Encodes the samples and appends every byte that has been decided.
     void encode(std::span<const int16_t> samples, std::vector<uint8_t>& out);
@@ -53,9 +67,9 @@ public:
     // not fill a byte are not written. The encoder must not be used afterwards.
     void finish(std::vector<uint8_t>& out);
 
-    // After finish, at levels above 0: the squared error, summed over the samples whose
-    // codes were written, of what the decoder plays against them, as the search
-    // predicted it.
+    // After finish, at levels above 0: the squared error (weighted, for kPerceptual),
+    // summed over the samples whose codes were written, of what the decoder plays against
+    // them, as the search predicted it.
     uint64_t squaredError() const { return settled_; }
 
     // After finish: whether the reference quantiser's own path was still among the
@@ -65,8 +79,8 @@ public:
 
 private:
     template <uint8_t Variant>
-    void encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out);
-    template <uint8_t Variant>
+    void encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out, bool end);
+    template <uint8_t Variant, bool Weighted>
     void step(int32_t sample);
     template <uint8_t Variant>
     void commit(std::vector<uint8_t>& out);
@@ -77,15 +91,21 @@ private:
     SearchLevel level_;
     EncoderStream greedy_{};  // level 0
 
+    // Weighting (kPerceptual): the source's frames, and this sample's taps.
+    std::optional<WeightingFrames> frames_;
+    std::array<WeightingTaps, kMaxWeightingOrder> turned_;  // the frame's, at each position
+    int position_ = 0;                                      // of the memories' ring
+
     // Surviving paths.
     std::size_t survivors_ = 1;
     int reference_ = 0;  // the survivor that is the reference quantiser's path, or -1
     std::vector<int32_t> estimate_;
     std::vector<uint8_t> pointer_;
-    std::vector<uint64_t> cost_;     // squared error so far, less what all paths share
-    std::vector<uint64_t> atByte_;   // cost at the last whole byte
-    std::vector<uint64_t> history_;  // codes not yet committed, latest in the lowest bits
-    int pending_ = 0;                // how many
+    std::vector<uint64_t> cost_;           // squared error so far, less what all paths share
+    std::vector<uint64_t> atByte_;         // cost at the last whole byte
+    std::vector<uint64_t> history_;        // codes not yet committed, latest in the lowest bits
+    std::vector<WeightingMemory> memory_;  // the weighting filter's, when weighted
+    int pending_ = 0;                      // how many
     uint64_t settled_ = 0;
     bool keptReference_ = true;  // cost taken out of every path, the chosen one's included
     int phase_ = 0;              // samples since the last whole byte
@@ -95,11 +115,13 @@ private:
     std::vector<uint8_t> candPointer_;
     std::vector<uint64_t> candKey_;  // cost << 16 | candidate number: a strict order
     std::vector<uint16_t> candParent_;
+    std::vector<int32_t> feedback_;  // each path's weighting feedback at this sample
     std::vector<uint8_t> candCode_;
     struct Paths {
         std::vector<int32_t> estimate;
         std::vector<uint8_t> pointer;
         std::vector<uint64_t> cost, atByte, history;
+        std::vector<WeightingMemory> memory;
     } next_;                         // the survivors being built
     std::vector<uint32_t> unique_;   // the candidates left after merging
     std::vector<uint32_t> evicted_;  // those set aside by another state's

@@ -184,6 +184,11 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
         }
     }
     settings.replace = c.force;
+    // Level 0 is the vendor's quantiser, whatever the tune.
+    const std::string tuneName =
+        settings.level == 0 ? "level 0"
+                            : "level " + std::to_string(settings.level) +
+                                  (settings.tune == SearchTune::kSnr ? " snr" : " perceptual");
     Progress progress;
     const auto results = runBatch(
         c, &progress,
@@ -198,11 +203,12 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
         },
         [&](const FileResult& r) {
             std::fprintf(messages(),
-                         "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, SNR %s, segSNR %s, %llu "
-                         "clipped\n",
+                         "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
+                         "wSNR %s, %llu clipped\n",
                          r.input.c_str(), displayName(r.output).c_str(), r.rate, r.bits,
-                         r.seconds(), static_cast<unsigned long long>(r.bytes),
+                         r.seconds(), static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
                          decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
+                         decibels(r.weightedSnrDb).c_str(),
                          static_cast<unsigned long long>(r.clipped));
             if (r.gainDb || r.limited || r.trimStartMs) {
                 std::fprintf(messages(), "  %s\n", levellingSummary(r).c_str());
@@ -218,6 +224,9 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
             Json o = conversionJson(r, settings.bits);
             o["snr_db"] = rounded(r.snrDb, 2);
             o["segsnr_db"] = rounded(r.segSnrDb, 2);
+            o["wsnr_db"] = rounded(r.weightedSnrDb, 2);
+            o["level"] = settings.level;
+            o["tune"] = settings.tune == SearchTune::kSnr ? "snr" : "perceptual";
             o["clipped"] = r.clipped;
             o["nonfinite"] = r.nonFinite;
             o["loudness_in"] = rounded(r.loudnessIn, 2);

@@ -254,9 +254,10 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     AdpWriter writer;
     status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate, variant, length);
 
-    SearchEncoder encoder(variant, settings.level);
+    SearchEncoder encoder(variant, settings.level, settings.tune, r.rate);
     DecoderStream decoder{};
     QualityMeter meter(r.rate);
+    WeightedMeter weightedMeter(r.rate);
     const bool levelled = settings.levelling.loudnessLufs || settings.levelling.speechLevelDb;
     std::optional<LevelMeter> playedLevel;
     if (levelled) playedLevel.emplace(r.rate, true, false);
@@ -276,6 +277,7 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         }
         if (settings.measure) {
             meter.add(queue.front(n), played);
+            weightedMeter.add(queue.front(n), played);
             queue.pop(n);
         }
         if (levelled) {
@@ -344,6 +346,10 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     if (!audio.truncation().empty()) r.warnings.push_back(audio.truncation());
     if (meter.samples() > 0 && std::isfinite(meter.snrDb())) r.snrDb = meter.snrDb();
     if (meter.samples() > 0) r.segSnrDb = meter.segSnrDb();
+    weightedMeter.finish();
+    if (meter.samples() > 0 && std::isfinite(weightedMeter.snrDb())) {
+        r.weightedSnrDb = weightedMeter.snrDb();
+    }
     return r;
 }
 

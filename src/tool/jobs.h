@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "audio/audioInput.h"
+#include "codec/search.h"
 #include "outputFile.h"
 
 // Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
@@ -35,8 +36,9 @@ struct COutput {
 };
 
 struct EncodeSettings {
-    int bits = 4;       // 4 or 2
-    int level = 5;      // search level
+    int bits = 4;  // 4 or 2
+    int level = kDefaultSearchLevel;
+    SearchTune tune = kDefaultSearchTune;
     uint32_t rate = 0;  // 0: the default rule
     AudioOptions audio;
     bool measure = true;   // the SNR of what the device will play, for the summary
@@ -64,6 +66,7 @@ struct FileResult {
     uint64_t samples = 0;                   // samples the device plays
     uint64_t bytes = 0;                     // payload bytes
     std::optional<double> snrDb, segSnrDb;  // what the device plays against the source
+    std::optional<double> weightedSnrDb;    // the same, perceptually weighted
     uint64_t clipped = 0;
     uint64_t nonFinite = 0;  // NaN or infinite source samples, played as silence
     std::optional<double> loudnessIn, loudnessOut, gainDb;  // LUFS, and dB, when levelled

@@ -63,6 +63,10 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                     "Search level 0-9; 0 is the reference quantiser (default " +
                         std::to_string(kDefaultSearchLevel) + ")")
         ->check(CLI::Range(0, kSearchLevels - 1));
+    app->add_option("--tune", tune,
+                    "What the search minimises: perceptual (the error as heard, default) or "
+                    "snr (plain squared error)")
+        ->check(CLI::IsMember({"perceptual", "snr"}));
     app->add_option("--channel", settings.audio.channel,
                     "Take channel N (1 = first) instead of the mix")
         ->check(CLI::Range(1, 1 << 16));
@@ -110,6 +114,7 @@ void EncodeOptions::finish(const CLI::App& app) {
     if (app.count("--peak") > 0) l.peakDbfs = peak;
     if (app.count("--trim") > 0) l.trimDb = std::stod(trim);
     l.trimMarginMs = margin;
+    settings.tune = tune == "snr" ? SearchTune::kSnr : SearchTune::kPerceptual;
     if (format == "c") settings.c = c;
     const bool placed = !c.section.empty() || c.align > 0;
     if (placed && format != "c") {

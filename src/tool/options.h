@@ -16,7 +16,7 @@ struct UsageError {
 // Every option that shapes an encoding, wired to one EncodeSettings.
 struct EncodeOptions {
     EncodeSettings settings;
-    std::string normalize, trim, format = "adp";
+    std::string normalize, trim, format = "adp", tune = "perceptual";
     double loudness = 0, speechLevel = 0, peak = -1, margin = 40;
     COutput c;
 
