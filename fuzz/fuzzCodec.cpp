@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto input = std::span(samples).first(
             tune == SearchTune::kSnr ? samples.size()
                                      : samples.size() - samples.size() % count[variant]);
-        const std::size_t cut = std::min(first, input.size());
+        const std::size_t cut = std::min<std::size_t>(first, input.size());
         SearchEncoder one(variant, level, tune, 8000), two(variant, level, tune, 8000),
             zero(variant, 0);
         one.encode(input, whole);
