@@ -93,18 +93,17 @@ constexpr std::size_t kCountingLimit = 64;
 constexpr uint32_t kApart = uint32_t{127} << 17;
 
 // The beam-th smallest of n distinct keys: the one with beam - 1 below it. Counting is
-// branch-free, and cheaper than a selection for a few dozen keys; with AVX2 four keys are
-// compared at once. Every version gives the same answer.
+// cheaper than a selection for a few dozen keys; with AVX2 four keys are compared at once.
+// Every version gives the same answer.
 __attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(const uint64_t* keys,
                                                                             std::size_t n,
                                                                             std::size_t beam) {
-    uint64_t threshold = UINT64_MAX;
     for (std::size_t u = 0; u < n; ++u) {
         std::size_t below = 0;
         for (std::size_t v = 0; v < n; ++v) below += keys[v] < keys[u];
-        threshold = below == beam - 1 ? keys[u] : threshold;
+        if (below == beam - 1) return keys[u];  // one such key; found halfway on average
     }
-    return threshold;
+    return UINT64_MAX;
 }
 
 }  // namespace
@@ -325,8 +324,6 @@ void SearchEncoder::step(int32_t sample) {
     alive = others;
 
     // The best `beam` of them, in the order they were found, and the reference's path.
-    // Keys are distinct, so the beam-th smallest is the one with beam - 1 below it;
-    // counting is branch-free, and cheaper than a selection for a few dozen keys.
     uint64_t threshold = UINT64_MAX;
     if (alive > beam) {
         uint64_t* const select = select_.data();
@@ -357,10 +354,22 @@ void SearchEncoder::step(int32_t sample) {
         next_.cost[u] = candKey[k] >> 16;
         next_.atByte[u] = atByte_[parent];
         next_.history[u] = history_[parent] << C::kWidth | candCode[k];
-        if constexpr (Weighted) {
-            const int32_t error = sample - candEstimate[k];
-            next_.memory[u] = memory_[parent].with(position_, static_cast<float>(error),
-                                                   static_cast<float>(error + feedback_[parent]));
+    }
+    if constexpr (Weighted) {
+        // One group of lanes changes; choosing it here keeps the rest a plain copy.
+        switch (position_ >> 2) {
+            case 0:
+                remember<0>(sample, kept);
+                break;
+            case 1:
+                remember<1>(sample, kept);
+                break;
+            case 2:
+                remember<2>(sample, kept);
+                break;
+            default:
+                remember<3>(sample, kept);
+                break;
         }
     }
     estimate_.swap(next_.estimate);
@@ -374,6 +383,20 @@ void SearchEncoder::step(int32_t sample) {
     if (++phase_ == C::kPerByte) {
         phase_ = 0;
         for (std::size_t i = 0; i < survivors_; ++i) atByte_[i] = cost_[i];
+    }
+}
+
+// Each survivor's weighting memory: its parent's, with this sample's error and weighted
+// error at the ring's position, in lane group Group.
+template <int Group>
+void SearchEncoder::remember(int32_t sample, std::size_t kept) {
+    const int slot = position_ & 3;
+    for (std::size_t u = 0; u < kept; ++u) {
+        const uint32_t k = unique_[u];
+        const uint16_t parent = candParent_[k];
+        const int32_t error = sample - candEstimate_[k];
+        next_.memory[u] = memory_[parent].with<Group>(
+            slot, static_cast<float>(error), static_cast<float>(error + feedback_[parent]));
     }
 }
 
@@ -408,6 +431,10 @@ void SearchEncoder::commit(std::vector<uint8_t>& out) {
     for (std::size_t i = 0; i < survivors_; ++i) {
         if (static_cast<uint8_t>(history_[i] >> shift) != byte) continue;
         if (static_cast<int>(i) == reference_) newReference = static_cast<int>(kept);
+        if (kept == i) {  // usually every path agrees: nothing moves
+            ++kept;
+            continue;
+        }
         estimate_[kept] = estimate_[i];
         pointer_[kept] = pointer_[i];
         cost_[kept] = cost_[i];

@@ -82,6 +82,8 @@ private:
     void encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out, bool end);
     template <uint8_t Variant, bool Weighted>
     void step(int32_t sample);
+    template <int Group>
+    void remember(int32_t sample, std::size_t kept);
     template <uint8_t Variant>
     void commit(std::vector<uint8_t>& out);
     template <uint8_t Variant>

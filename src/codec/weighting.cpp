@@ -67,24 +67,29 @@ WeightingFrames::WeightingFrames(uint32_t rate)
 }
 
 void WeightingFrames::push(std::span<const int16_t> samples) {
+    // Done samples go here, once per push rather than once per frame.
+    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start_));
+    start_ = 0;
     buffer_.insert(buffer_.end(), samples.begin(), samples.end());
 }
 
 bool WeightingFrames::next(bool end, WeightingFilter* filter, std::span<const int16_t>* samples) {
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(handedOut_));
+    start_ += handedOut_;
     handedOut_ = 0;
     const std::size_t length = window_.size();
-    const std::size_t waiting = buffer_.size() - margin_;
-    if (waiting == 0 || (!end && buffer_.size() < length)) return false;
+    const std::size_t held = buffer_.size() - start_;
+    const std::size_t waiting = held - margin_;
+    if (waiting == 0 || (!end && held < length)) return false;
 
     // The window, short of samples only at the end, where silence follows.
-    const int16_t* x = buffer_.data();
-    if (buffer_.size() < length) {
+    const int16_t* x = buffer_.data() + start_;
+    if (held < length) {
         padded_.assign(length, 0);
-        std::copy(buffer_.begin(), buffer_.end(), padded_.begin());
+        std::copy(x, x + held, padded_.begin());
         x = padded_.data();
     }
-    std::vector<double> w(length);
+    std::vector<double>& w = windowed_;
+    w.resize(length);
     for (std::size_t i = 0; i < length; ++i) w[i] = window_[i] * x[i];
     std::array<double, kMaxWeightingOrder + 1> r{};
     for (int k = 0; k <= order_; ++k) {
@@ -121,7 +126,7 @@ bool WeightingFrames::next(bool end, WeightingFilter* filter, std::span<const in
         filter->poles[at - 1] = static_cast<float>(a[at] * g2);
     }
     handedOut_ = std::min(frame_, waiting);
-    *samples = std::span<const int16_t>(buffer_).subspan(margin_, handedOut_);
+    *samples = std::span<const int16_t>(buffer_).subspan(start_ + margin_, handedOut_);
     return true;
 }
 

@@ -9,7 +9,9 @@
 // functions, no contraction), so that the same samples give the same codes on every CPU.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -34,22 +36,34 @@ using WeightingMask = int32_t __attribute__((vector_size(16)));
 struct WeightingMemory {
     std::array<WeightingLanes, 8> lanes{};
 
-    // This memory with the error and weighted error of the sample at ring slot `at`.
+    // This memory with the error and weighted error of the sample at ring slot
+    // 4 * Group + at.
+    template <int Group>
     WeightingMemory with(int at, float error, float weighted) const {
-        const WeightingMask slot = {0, 1, 2, 3};
-        WeightingMemory m;
-        for (std::size_t c = 0; c < 4; ++c) {
-            const WeightingMask here = slot == (at - 4 * static_cast<int>(c));
-            const auto blend = [&](WeightingLanes old, float value) {
-                const WeightingLanes fresh = WeightingLanes{} + value;
-                return reinterpret_cast<WeightingLanes>(
-                    (reinterpret_cast<WeightingMask>(old) & ~here) |
-                    (reinterpret_cast<WeightingMask>(fresh) & here));
-            };
-            m.lanes[c] = blend(lanes[c], error);
-            m.lanes[4 + c] = blend(lanes[4 + c], weighted);
-        }
+        const WeightingMask here = WeightingMask{0, 1, 2, 3} == at;
+        const auto blend = [&](WeightingLanes old, float value) {
+            const WeightingLanes fresh = WeightingLanes{} + value;
+            return reinterpret_cast<WeightingLanes>(
+                (reinterpret_cast<WeightingMask>(old) & ~here) |
+                (reinterpret_cast<WeightingMask>(fresh) & here));
+        };
+        WeightingMemory m = *this;
+        m.lanes[Group] = blend(lanes[Group], error);
+        m.lanes[4 + Group] = blend(lanes[4 + Group], weighted);
         return m;
+    }
+    // The same at ring slot `at`.
+    WeightingMemory with(int at, float error, float weighted) const {
+        switch (at >> 2) {
+            case 0:
+                return with<0>(at & 3, error, weighted);
+            case 1:
+                return with<1>(at & 3, error, weighted);
+            case 2:
+                return with<2>(at & 3, error, weighted);
+            default:
+                return with<3>(at & 3, error, weighted);
+        }
     }
 };
 
@@ -71,10 +85,11 @@ struct WeightingTaps {
 
 // The feedback as a whole sample offset, bounded so that squared errors stay far below
 // the search's cost cap.
+// Rounded half away from zero without a branch: the sign is as random as the signal.
 inline int32_t roundFeedback(float feedback) {
     constexpr float kBound = 1 << 20;
-    const float f = feedback > kBound ? kBound : (feedback < -kBound ? -kBound : feedback);
-    return static_cast<int32_t>(f + (f < 0 ? -0.5f : 0.5f));
+    const float f = std::min(std::max(feedback, -kBound), kBound);
+    return static_cast<int32_t>(f + std::copysign(0.5f, f));
 }
 
 // The source cut into frames, each with its filter once the window around it has arrived.
@@ -96,9 +111,12 @@ private:
     std::size_t frame_, margin_;
     std::vector<double> window_;                              // Hamming, frame + 2 margins
     std::array<double, kMaxWeightingOrder + 1> lagWindow_{};  // 60 Hz Gaussian
-    std::vector<int16_t> buffer_;  // the margin before the current frame, then the rest
-    std::size_t handedOut_ = 0;    // samples of the last frame returned
+    std::vector<int16_t>
+        buffer_;                 // from start_: the margin before the current frame, then the rest
+    std::size_t start_ = 0;      // samples already done, dropped at the next push
+    std::size_t handedOut_ = 0;  // samples of the last frame returned
     std::vector<int16_t> padded_;
+    std::vector<double> windowed_;
 };
 
 // The weighted error of a playback against its source, computed as the search predicts it,
