@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "adpFile.h"
 #include "audio/level.h"
+#include "codec/adpcm.h"
 #include "support/testSupport.h"
 #include "tool/batch.h"
 #include "wave/waveFile.h"
@@ -437,6 +439,56 @@ const Row kRows[] = {
      "cat s.flac | TMPDIR=/nowhere $K encode - -o e.adp 2>err && exit 1;"
      "grep -q 'cannot hold the input: No such file or directory' err"},
 };
+
+// The listening report in a real browser, as a person uses it: the page's decoder against
+// the project's on random device files, a sort by a click, a prompt opened with its views
+// and players, and no script errors. encode --report holds the device files it wrote.
+TEST_F(ModernTool, ListeningReportInABrowser) {
+    if (!haveProgram("chromium"))
+        GTEST_SKIP() << "browser checks not run: chromium is not installed";
+    // What the project's decoder plays of a payload, as a hash.
+    const auto decoded = [](const std::string& name, const Bytes& payload, bool fourBit) {
+        Samples played(payload.size() * (fourBit ? 2 : 4));
+        DecoderStream decoder{};
+        decodeStream(&decoder, fourBit ? kVariant4Bit : kVariant2Bit, payload.data(),
+                     static_cast<uint32_t>(payload.size()), played.data());
+        uint32_t h = 2166136261u;
+        for (const int16_t v : played) h = (h ^ static_cast<uint16_t>(v)) * 16777619u;
+        return "decoded " + name + " " + std::to_string(h) + "\n";
+    };
+    std::mt19937 rng(7);
+    std::string want;
+    for (int i = 0; i < 6; ++i) {
+        Bytes payload(1 + rng() % 3000);
+        for (auto& b : payload) b = static_cast<uint8_t>(rng());
+        const std::string name = "random" + std::to_string(i);
+        writeFile(dir.file(name + ".adp"), adpFile(kAcceptedRates[rng() % 8], i % 2 == 0, payload));
+        want += decoded(name, payload, i % 2 == 0);
+    }
+    want +=
+        "worst first prompt\nsorted prompt\nsorted random5\nopened prompt canvases 4 seconds 4.99 "
+        "4.99";
+    ASSERT_EQ(sh("$K encode --quiet prompt.wav && $K report --quiet r.html *.adp && "
+                 "$K encode --quiet -b 2 -d set --report set.html prompt.wav && "
+                 "grep -qF \"$(base64 -w0 set/prompt.adp)\" set.html && "
+                 "{ sed -n '1,/<head>/p' r.html; echo '<script>'; cat '" KESTRUNE_REPORT_CHECK "';"
+                 "  echo '</script>'; sed '1,/<head>/d' r.html; } >checked.html"),
+              0);
+    const Bytes prompt = readFile(dir.file("prompt.adp"));
+    want = decoded("prompt", Bytes(prompt.begin() + 16, prompt.end()), true) + want;
+    // The page is read once its scripts are done; a slow start may leave them unfinished.
+    std::string seen;
+    for (int attempt = 0; attempt < 5 && seen.empty(); ++attempt) {
+        sh("HOME=\"$PWD\" chromium --headless --no-sandbox --disable-gpu "
+           "--user-data-dir=\"$PWD/b\" "
+           "--virtual-time-budget=30000 --dump-dom \"file://$PWD/checked.html\" >dom 2>/dev/null");
+        const Bytes bytes = readFile(dir.file("dom"));
+        const std::string dom(bytes.begin(), bytes.end());
+        const std::size_t at = dom.find("<pre id=\"seen\">");
+        if (at != std::string::npos) seen = dom.substr(at + 15, dom.find("</pre>", at) - at - 15);
+    }
+    EXPECT_EQ(seen, want);
+}
 
 class ModernToolRows : public ModernTool, public ::testing::WithParamInterface<Row> {};
 

@@ -10,6 +10,7 @@
 #include "outputFile.h"
 #include "tool/batch.h"
 #include "tool/cSource.h"
+#include "tool/listening.h"
 #include "tool/options.h"
 #include "tool/paths.h"
 #include "tool/report.h"
@@ -163,8 +164,13 @@ std::string levellingSummary(const FileResult& r) {
 
 }  // namespace
 
-int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
+int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
+              const std::string& report) {
     checkCommon(app, c);
+    if (app.count("--report") > 0 && (report.empty() || report == "-")) {
+        throw UsageError{"--report needs a file name"};
+    }
+    settings.listen = !report.empty();
     checkStandardInput(c.inputs);
     std::vector<std::string> outputs =
         planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
@@ -239,6 +245,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings) {
         }
         printJson(objects);
     }
+    if (!report.empty() && !writeListeningReport(report, c.force, results, tuneName)) return 1;
     return exitStatus(results);
 }
 

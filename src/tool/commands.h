@@ -26,9 +26,14 @@ struct PackArgs {
     unsigned align = 4;
 };
 
-int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings);
+// With a report path, a listening report of the batch is written there too.
+int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
+              const std::string& report = "");
 int runDecode(const CLI::App& app, const Common& c);
 int runInfo(const std::vector<std::string>& files, bool json);
+// A listening report of device files, each with the source beside it or given in the
+// list (lines of DEVICE<tab>SOURCE).
+int runReport(const Common& c, const std::string& report, const std::string& sourceList);
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings);
 
 // Runs a batch and reports as the results come: failures always, warnings and summaries

@@ -17,6 +17,7 @@
 #include "messages.h"
 #include "outputFile.h"
 #include "tool/cSource.h"
+#include "tool/listening.h"
 #include "tool/paths.h"
 
 namespace {
@@ -266,11 +267,13 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     SourceQueue queue;
     std::vector<int16_t> block(kBlockSamples), played;
     std::vector<uint8_t> bytes;
+    std::vector<int16_t> heardSource, heardPlayed;  // for a listening report
+    std::vector<uint8_t> device;
     // Writes the decided bytes and measures what the device will play of them.
     const auto emit = [&] {
         if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
         const std::size_t n = bytes.size() * count[variant];
-        if (settings.measure || levelled) {
+        if (settings.measure || levelled || settings.listen) {
             played.resize(n);
             decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
                          played.data());
@@ -286,6 +289,10 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
             for (std::size_t i = 0; i < n; ++i) playedFloat[i] = played[i] / 32768.0f;
             playedLevel->add(playedFloat);
         }
+        if (settings.listen) {
+            device.insert(device.end(), bytes.begin(), bytes.end());
+            heardPlayed.insert(heardPlayed.end(), played.begin(), played.end());
+        }
         r.samples += n;
         if (progress != nullptr) progress->audioMicroseconds += microseconds(n, r.rate);
         bytes.clear();
@@ -299,6 +306,7 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
         if (n == 0) break;
         const auto samples = std::span(block).first(static_cast<std::size_t>(n));
         if (settings.measure) queue.push(samples);
+        if (settings.listen) heardSource.insert(heardSource.end(), samples.begin(), samples.end());
         encoder.encode(samples, bytes);
         emit();
         if (writer.written > kMaxPayload) {
@@ -349,6 +357,14 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
     weightedMeter.finish();
     if (meter.samples() > 0 && std::isfinite(weightedMeter.snrDb())) {
         r.weightedSnrDb = weightedMeter.snrDb();
+    }
+    if (settings.listen) {
+        std::vector<uint8_t> file(kAdpHeaderSize);
+        makeAdpHeader(static_cast<int32_t>(device.size()), static_cast<uint16_t>(r.rate), variant,
+                      file.data());
+        file.insert(file.end(), device.begin(), device.end());
+        r.listening = std::make_shared<const Listening>(
+            listenTo(std::move(file), heardSource, heardPlayed, r.rate));
     }
     return r;
 }

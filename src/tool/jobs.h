@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,7 @@ struct EncodeSettings {
     bool replace = false;  // an existing output may be replaced
     Levelling levelling;
     std::optional<COutput> c;  // write C source named by the symbol given to encodeFile
+    bool listen = false;       // keep what a listening report shows (FileResult::listening)
 };
 
 // Work done so far, for the progress line.
@@ -55,6 +57,8 @@ struct Progress {
     std::atomic<uint32_t> filesMeasured{0};  // started, with their length in knownMicroseconds
     std::atomic<uint32_t> filesDone{0};
 };
+
+struct Listening;
 
 struct FileResult {
     std::string input, output;
@@ -72,8 +76,9 @@ struct FileResult {
     std::optional<double> loudnessIn, loudnessOut, gainDb;  // LUFS, and dB, when levelled
     std::optional<uint64_t> limited;                        // samples the limiter changed
     std::optional<double> trimStartMs, trimEndMs;           // when trimmed
-    std::vector<std::string> warnings;  // what the output may lack, one line each
-    OutputFile uncommitted;             // written in full, to be made to appear by commitFile
+    std::vector<std::string> warnings;           // what the output may lack, one line each
+    std::shared_ptr<const Listening> listening;  // for the listening report, when asked
+    OutputFile uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
 };
 

@@ -5,6 +5,7 @@
 //   kestrune-adpcm decode [options] INPUT...
 //   kestrune-adpcm info [--json] FILE...
 //   kestrune-adpcm pack -o IMAGE [options] INPUT...
+//   kestrune-adpcm report REPORT.html [options] FILE...
 //
 // Errors go to standard error as "kestrune-adpcm: PATH: reason"; standard output carries
 // only data (-o -) or what --json asks for. Exit status 0 when every file succeeded, 1
@@ -31,6 +32,21 @@ int main(int argc, char** argv) {
         app.add_subcommand("encode", "Recordings of any common format to device files");
     addCommon(encode, &encodeCommon, "Recordings to convert (- for standard input)");
     encodeOptions.add(encode, true);
+    std::string encodeReport;
+    encode->add_option("--report", encodeReport, "Also write a listening report (HTML) there");
+
+    Common reportCommon;
+    std::string reportPath, reportSources;
+    CLI::App* report =
+        app.add_subcommand("report", "A listening report (HTML) of device files and sources");
+    report->add_option("REPORT", reportPath, "The report to write (.html)")->required();
+    report->add_option("FILE", reportCommon.inputs, "Device files")->required();
+    report->add_option("--sources", reportSources,
+                       "Lines of DEVICE<tab>SOURCE (default: the audio file beside each)");
+    report->add_option("-j,--jobs", reportCommon.jobs, "Files read at once (default: the cores)")
+        ->check(CLI::Range(1u, 1024u));
+    report->add_flag("-f,--force", reportCommon.force, "Replace the report if it exists");
+    report->add_flag("--quiet", reportCommon.quiet, "No summary lines, warnings or progress");
 
     Common decodeCommon;
     CLI::App* decode = app.add_subcommand("decode", "Device files to mono 16-bit WAV");
@@ -63,13 +79,16 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         std::vector<std::string> args =
-            normalizedArguments(argc, argv, {"encode", "decode", "info", "pack"});
+            normalizedArguments(argc, argv, {"encode", "decode", "info", "pack", "report"});
         app.parse(args);
         if (encode->parsed()) {
             encodeOptions.finish(*encode);
             EncodeSettings& settings = encodeOptions.settings;
-            settings.measure = !encodeCommon.quiet || encodeCommon.json;  // shown only then
-            status = runEncode(*encode, encodeCommon, settings);
+            // Measured only where shown.
+            settings.measure = !encodeCommon.quiet || encodeCommon.json || !encodeReport.empty();
+            status = runEncode(*encode, encodeCommon, settings, encodeReport);
+        } else if (report->parsed()) {
+            status = runReport(reportCommon, reportPath, reportSources);
         } else if (pack->parsed()) {
             packOptions.finish(*pack);
             status = runPack(*pack, packCommon, packArgs, packOptions.settings);

@@ -59,25 +59,6 @@ std::vector<uint8_t> deviceFileAt(const std::string& path) {
     return bytes;
 }
 
-// Writes bytes to a new output through the safe output; false, with a line, on failure.
-bool writeWhole(const std::string& path, const std::string& bytes, bool replace) {
-    OutputFile out;
-    int status = outputOpen(&out, path.c_str(), nullptr, replace);
-    if (status == kStatusFinished &&
-        std::fwrite(bytes.data(), 1, bytes.size(), out.fp) != bytes.size()) {
-        const std::string why = std::strerror(errno);
-        outputDiscard(&out);
-        out.problem = why;
-        status = kStatusWrite;
-    }
-    if (status == kStatusFinished) status = outputCommit(&out);
-    if (status == kStatusFinished) return true;
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(),
-                 status == kStatusOutputExists ? "exists (use -f to replace it)"
-                                               : ("cannot write: " + out.problem).c_str());
-    return false;
-}
-
 }  // namespace
 
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings) {

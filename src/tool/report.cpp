@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "messages.h"
+#include "outputFile.h"
+
 namespace {
 
 FILE* toolMessages = nullptr;
@@ -110,4 +113,22 @@ int exitStatus(const std::vector<FileResult>& results) {
         if (!r.ok) return 1;
     }
     return 0;
+}
+
+bool writeWhole(const std::string& path, const std::string& bytes, bool replace) {
+    OutputFile out;
+    int status = outputOpen(&out, path.c_str(), nullptr, replace);
+    if (status == kStatusFinished &&
+        std::fwrite(bytes.data(), 1, bytes.size(), out.fp) != bytes.size()) {
+        const std::string why = std::strerror(errno);
+        outputDiscard(&out);
+        out.problem = why;
+        status = kStatusWrite;
+    }
+    if (status == kStatusFinished) status = outputCommit(&out);
+    if (status == kStatusFinished) return true;
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(),
+                 status == kStatusOutputExists ? "exists (use -f to replace it)"
+                                               : ("cannot write: " + out.problem).c_str());
+    return false;
 }

@@ -45,3 +45,6 @@ void writeStandardOutput(const std::string& text);
 int finishStandardOutput(int status);
 
 int exitStatus(const std::vector<FileResult>& results);
+
+// Writes bytes to a new file through the safe output; false, with a line, on failure.
+bool writeWhole(const std::string& path, const std::string& bytes, bool replace);
