@@ -58,21 +58,24 @@ struct Codes {
     }
 };
 
-// For each pointer and magnitude: how far the estimate moves, and the next pointer.
+// For each pointer and code, in the codes' rank order: how far the estimate moves (signed),
+// and the next pointer.
 template <uint8_t Variant>
 struct Moves {
-    std::array<std::array<int32_t, Codes<Variant>::kMagnitudes>, kStepRows> move;
-    std::array<std::array<uint8_t, Codes<Variant>::kMagnitudes>, kStepRows> next;
+    std::array<std::array<int32_t, Codes<Variant>::kCodes>, kStepRows> move;
+    std::array<std::array<uint8_t, Codes<Variant>::kCodes>, kStepRows> next;
 };
 
 template <uint8_t Variant>
 constexpr Moves<Variant> makeMoves() {
+    using C = Codes<Variant>;
     Moves<Variant> t{};
     for (std::size_t p = 0; p < kStepRows; ++p) {
-        for (int m = 0; m < Codes<Variant>::kMagnitudes; ++m) {
-            const auto magnitude = static_cast<uint8_t>(m);
-            t.move[p][m] = reconstructionOffset(Variant, deltrom[p][Variant], magnitude);
-            t.next[p][m] =
+        for (int rank = 0; rank < C::kCodes; ++rank) {
+            const auto magnitude = static_cast<uint8_t>(C::magnitudeAt(rank));
+            const int32_t move = reconstructionOffset(Variant, deltrom[p][Variant], magnitude);
+            t.move[p][rank] = rank < C::kMagnitudes ? -move : move;
+            t.next[p][rank] =
                 static_cast<uint8_t>(nextPointer(Variant, static_cast<int16_t>(p), magnitude));
         }
     }
@@ -258,14 +261,11 @@ void SearchEncoder::step(int32_t sample) {
             referenceChild = n + static_cast<std::size_t>(chosen - lo);
         }
         for (int rank = lo; rank < lo + span; ++rank, ++n) {
-            const int magnitude = C::magnitudeAt(rank);
-            const int32_t move = moves.move[pointer][magnitude];
-            const int32_t next =
-                std::clamp(estimate + (rank < C::kMagnitudes ? -move : move), -32768, 32767);
+            const int32_t next = std::clamp(estimate + moves.move[pointer][rank], -32768, 32767);
             const int64_t error = target - next;
             const uint64_t total = cost + static_cast<uint64_t>(error * error);
             candEstimate[n] = next;
-            candPointer[n] = moves.next[pointer][magnitude];
+            candPointer[n] = moves.next[pointer][rank];
             candKey[n] = std::min(total, kCostCap) << 16 | n;
             candParent[n] = static_cast<uint16_t>(i);
             candCode[n] = C::codeAt(rank);
