@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "codec/adpcm.h"
-#include "codec/reference.h"
+#include "support/reference.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/adpcm.h"
-#include "codec/reference.h"
+#include "support/reference.h"
 #include "codec/search.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "codec/adpcm.h"
-#include "codec/reference.h"
+#include "support/reference.h"
 #include "support/testSupport.h"
 
 namespace {

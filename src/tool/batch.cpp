@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "messages.h"
 #include "outputFile.h"
 
 namespace {
@@ -184,4 +187,44 @@ std::function<std::string()> progressRenderer(const Progress& progress, std::siz
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return progressText(f);
     };
+}
+
+FolderSyncs::~FolderSyncs() {
+    for (const int folder : folders_) {
+        fsync(folder);
+        close(folder);
+    }
+}
+
+void FolderSyncs::add(int folder) {
+    if (folder < 0) return;
+    struct stat st, other;
+    for (const int known : folders_) {
+        if (fstat(folder, &st) == 0 && fstat(known, &other) == 0 && st.st_dev == other.st_dev &&
+            st.st_ino == other.st_ino) {
+            close(folder);
+            return;
+        }
+    }
+    // Outputs beside inputs in many folders: the oldest is synced now, a few stay open.
+    if (folders_.size() == kMaxOpen) {
+        fsync(folders_.front());
+        close(folders_.front());
+        folders_.erase(folders_.begin());
+    }
+    folders_.push_back(folder);
+}
+
+int commitFile(FileResult* r) {
+    if (r->uncommitted.fp == nullptr) return -1;
+    int folder = -1;
+    const int status = outputCommit(&r->uncommitted, &folder);
+    if (status != kStatusFinished) {
+        const std::string input = r->input, output = r->output, why = r->uncommitted.problem;
+        *r = FileResult{};
+        r->input = input;
+        r->output = output;
+        outputFailed(r, status, why);
+    }
+    return folder;
 }

@@ -30,6 +30,23 @@ std::vector<FileResult> runAll(std::size_t files, const BatchSize& size,
                                const std::function<void(const FileResult&)>& report,
                                const std::function<std::string()>& progressLine, FILE* terminal);
 
+// Folders whose new names are yet to be synced: each once, when a batch ends.
+class FolderSyncs {
+public:
+    FolderSyncs() = default;
+    FolderSyncs(const FolderSyncs&) = delete;
+    FolderSyncs& operator=(const FolderSyncs&) = delete;
+    ~FolderSyncs();
+    void add(int folder);                        // takes the descriptor over; -1 is nothing
+    static constexpr std::size_t kMaxOpen = 64;  // more are synced and closed at once
+
+private:
+    std::vector<int> folders_;
+};
+
+// Syncs and renames the output into place; a failure turns the result into one. Returns
+// the output's folder, whose sync is left to the caller (FolderSyncs), or -1.
+int commitFile(FileResult* result);
 // What the progress line is made of.
 struct ProgressFigures {
     std::size_t files = 0, started = 0, measured = 0, done = 0;

@@ -89,21 +89,11 @@ FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
                       const std::string& symbol = "");
 FileResult decodeFile(const std::string& input, const std::string& output, bool replace,
                       Progress* progress);
-// Folders whose new names are yet to be synced: each once, when a batch ends.
-class FolderSyncs {
-public:
-    FolderSyncs() = default;
-    FolderSyncs(const FolderSyncs&) = delete;
-    FolderSyncs& operator=(const FolderSyncs&) = delete;
-    ~FolderSyncs();
-    void add(int folder);                        // takes the descriptor over; -1 is nothing
-    static constexpr std::size_t kMaxOpen = 64;  // more are synced and closed at once
-
-private:
-    std::vector<int> folders_;
-};
-
-// Syncs and renames the output into place; a failure turns the result into one. Returns
-// the output's folder, whose sync is left to the caller (FolderSyncs), or -1.
-int commitFile(FileResult* result);
 FileResult inspectFile(const std::string& path);
+
+// What the jobs share: the output for a path ("-" is standard output), a failed output
+// turned into the result's error (`why`: the output's own reason, or empty for errno's),
+// and a duration in microseconds.
+int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace);
+void outputFailed(FileResult* r, int status, std::string why);
+uint64_t microseconds(uint64_t samples, uint32_t rate);

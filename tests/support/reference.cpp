@@ -1,4 +1,4 @@
-#include "codec/reference.h"
+#include "support/reference.h"
 
 int32_t referenceEncode(ReferenceEncoder* state, uint8_t variant, const int16_t* samples,
                         uint32_t sampleCount, uint8_t* out) {

@@ -1,0 +1,311 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "adpFile.h"
+#include "codec/adpcm.h"
+#include "codec/quality.h"
+#include "codec/search.h"
+#include "messages.h"
+#include "outputFile.h"
+#include "tool/cSource.h"
+#include "tool/jobs.h"
+#include "tool/listening.h"
+#include "tool/paths.h"
+
+namespace {
+
+constexpr std::size_t kBlockSamples = 8192;
+constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
+
+// The input's identity, so that an output that is the input is refused.
+bool identify(const std::string& input, struct stat* st) {
+    return input == "-" ? fstat(STDIN_FILENO, st) == 0 : stat(input.c_str(), st) == 0;
+}
+
+// The samples given to the encoder that the decoder has not played back yet: the search
+// decides each code some samples late.
+class SourceQueue {
+public:
+    void push(std::span<const int16_t> s) { queue_.insert(queue_.end(), s.begin(), s.end()); }
+    std::span<const int16_t> front(std::size_t n) const {
+        return std::span(queue_).subspan(head_, n);
+    }
+    void pop(std::size_t n) {
+        head_ += n;
+        if (head_ > kBlockSamples) {
+            queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
+            head_ = 0;
+        }
+    }
+
+private:
+    std::vector<int16_t> queue_;
+    std::size_t head_ = 0;
+};
+
+// Measures the recording at the device rate and shapes it as the levelling asks: a gain to
+// the loudness or speech level wanted, a limiter under the peak ceiling, the ends trimmed.
+bool levelRecording(const Levelling& l, int bits, AudioInput* audio, FileResult* r) {
+    const uint32_t rate = audio->outputRate();
+    LevelMeter meter(rate, true, l.speechLevelDb.has_value());
+    if (!audio->analyse(&meter)) {
+        r->error = audio->error();
+        return false;
+    }
+    Shaping shaping;
+    r->loudnessIn = meter.loudnessLufs();
+    std::optional<double> ceilingDb = l.peakDbfs;
+    if (l.loudnessLufs || l.speechLevelDb) {
+        const std::optional<double> now = l.loudnessLufs ? r->loudnessIn : meter.speechLevelDb();
+        if (now) {
+            r->gainDb = (l.loudnessLufs ? *l.loudnessLufs : *l.speechLevelDb) - *now;
+            shaping.gain = static_cast<float>(std::pow(10.0, *r->gainDb / 20));
+        } else {
+            r->warnings.push_back(l.loudnessLufs ? "too short or quiet to measure its loudness; "
+                                                   "its level is left as it is"
+                                                 : "no speech found; its level is left as it is");
+        }
+        // The decoder overshoots what it is given near the rails: on the corpus at -16 LUFS
+        // by up to 0.9 dB at 4 bits and 3 dB at 2 bits, hence the 2-bit ceiling's headroom.
+        if (!ceilingDb) ceilingDb = bits == 2 ? kPeak2Bit : kPeak4Bit;
+    }
+    if (ceilingDb) shaping.ceiling = static_cast<float>(std::pow(10.0, *ceilingDb / 20));
+    if (l.trimDb) {
+        const auto margin = static_cast<uint64_t>(l.trimMarginMs * rate / 1000);
+        const auto bounds = meter.soundBounds(*l.trimDb, margin);
+        // A silent recording stays a short silence rather than nothing.
+        const auto [begin, end] =
+            bounds.value_or(std::pair{0, std::min(meter.samples(), 2 * margin)});
+        if (!bounds)
+            r->warnings.push_back("silent; trimmed to its first " +
+                                  std::to_string(end * 1000 / rate) + " ms");
+        shaping.skip = begin;
+        shaping.keep = end - begin;
+        r->trimStartMs = static_cast<double>(begin) * 1000 / rate;
+        r->trimEndMs = static_cast<double>(meter.samples() - end) * 1000 / rate;
+    }
+    audio->shape(shaping);
+    return true;
+}
+
+// The device file held in memory, for a C source to be made of it.
+struct MemoryFile {
+    char* data = nullptr;
+    std::size_t size = 0;
+    FILE* fp = open_memstream(&data, &size);
+    MemoryFile() = default;
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    ~MemoryFile() {
+        if (fp != nullptr) std::fclose(fp);
+        std::free(data);
+    }
+};
+
+// Writes the held device file as C source onto the output.
+int writeCSource(MemoryFile* held, FILE* to, const COutput& c, const std::string& symbol,
+                 const FileResult& r) {
+    if (std::fflush(held->fp) != 0) return kStatusMemory;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(held->data);
+    const std::string comment = "Made by kestrune-adpcm from " + nameOf(r.input) + ": " +
+                                std::to_string(r.rate) + " Hz, " + std::to_string(r.bits) +
+                                "-bit, " + std::to_string(held->size) + " bytes.";
+    const std::string text = cArrayHeader(symbol, {bytes, held->size}, comment, c.section, c.align);
+    return std::fwrite(text.data(), 1, text.size(), to) == text.size() ? kStatusFinished
+                                                                       : kStatusWrite;
+}
+
+}  // namespace
+
+FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
+                      const std::string& output, Progress* progress, const std::string& symbol) {
+    FileResult r;
+    r.input = input;
+    r.output = output;
+    r.bits = settings.bits;
+    const uint8_t variant = settings.bits == 2 ? kVariant2Bit : kVariant4Bit;
+    AudioInput audio;
+    struct stat source;
+    if (!identify(input, &source)) {
+        r.error = std::string("cannot open: ") + std::strerror(errno);
+        return r;
+    }
+    if (S_ISDIR(source.st_mode)) {
+        r.error = "is a folder";
+        return r;
+    }
+    if (!audio.open(input)) {
+        r.error = audio.error();
+        return r;
+    }
+    r.rate = settings.rate != 0 ? settings.rate : defaultDeviceRate(audio.sourceRate());
+    const bool lengthKnown = audio.frames() > 0 && audio.frames() != SF_COUNT_MAX;
+    if (progress != nullptr && lengthKnown) {
+        progress->knownMicroseconds +=
+            microseconds(static_cast<uint64_t>(audio.frames()), audio.sourceRate());
+        ++progress->filesMeasured;
+    }
+    // The length field holds 32 bits of bytes; a recording too long for it is refused
+    // before any work when its header tells (a margin for resampling's rounding).
+    const double expectedBytes =
+        static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / count[variant];
+    if (lengthKnown && expectedBytes > kMaxPayload * 1.001) {
+        r.error = "too long for a device file (its length field holds at most 4294967295 bytes)";
+        return r;
+    }
+    if (!audio.start(settings.audio, r.rate) ||
+        (settings.levelling.any() &&
+         !levelRecording(settings.levelling, settings.bits, &audio, &r))) {
+        if (r.error.empty()) r.error = audio.error();
+        return r;
+    }
+
+    OutputFile out;
+    int status = openOutput(&out, output, &source, settings.replace);
+    if (status != kStatusFinished) {
+        outputFailed(&r, status, out.problem);
+        return r;
+    }
+    // An output that cannot go back for its header gets its length first, from a pass
+    // that counts the samples, so that the codes stream out instead of being held.
+    int64_t length = -1;
+    MemoryFile held;
+    FILE* const to = settings.c ? held.fp : out.fp;
+    if (to == nullptr) {
+        outputDiscard(&out);
+        r.error = "out of memory";
+        return r;
+    }
+    if (!out.canSeek && !settings.c) {
+        if (const std::optional<uint64_t> n = audio.countSamples()) {
+            length = static_cast<int64_t>(*n / count[variant]);
+        }
+        if (length > static_cast<int64_t>(kMaxPayload)) {
+            outputDiscard(&out);
+            r.error =
+                "too long for a device file (its length field holds at most 4294967295 bytes)";
+            return r;
+        }
+    }
+    AdpWriter writer;
+    status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate, variant, length);
+
+    SearchEncoder encoder(variant, settings.level, settings.tune, r.rate);
+    DecoderStream decoder{};
+    QualityMeter meter(r.rate);
+    WeightedMeter weightedMeter(r.rate);
+    const bool levelled = settings.levelling.loudnessLufs || settings.levelling.speechLevelDb;
+    std::optional<LevelMeter> playedLevel;
+    if (levelled) playedLevel.emplace(r.rate, true, false);
+    std::vector<float> playedFloat;
+    uint64_t railed = 0;  // samples the device plays at full scale
+    SourceQueue queue;
+    std::vector<int16_t> block(kBlockSamples), played;
+    std::vector<uint8_t> bytes;
+    std::vector<int16_t> heardSource, heardPlayed;  // for a listening report
+    std::vector<uint8_t> device;
+    // Writes the decided bytes and measures what the device will play of them.
+    const auto emit = [&] {
+        if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
+        const std::size_t n = bytes.size() * count[variant];
+        if (settings.measure || levelled || settings.listen) {
+            played.resize(n);
+            decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
+                         played.data());
+        }
+        if (settings.measure) {
+            meter.add(queue.front(n), played);
+            weightedMeter.add(queue.front(n), played);
+            queue.pop(n);
+        }
+        if (levelled) {
+            for (std::size_t i = 0; i < n; ++i) railed += played[i] == 32767 || played[i] == -32768;
+            playedFloat.resize(n);
+            for (std::size_t i = 0; i < n; ++i) playedFloat[i] = played[i] / 32768.0f;
+            playedLevel->add(playedFloat);
+        }
+        if (settings.listen) {
+            device.insert(device.end(), bytes.begin(), bytes.end());
+            heardPlayed.insert(heardPlayed.end(), played.begin(), played.end());
+        }
+        r.samples += n;
+        if (progress != nullptr) progress->audioMicroseconds += microseconds(n, r.rate);
+        bytes.clear();
+    };
+    while (status == kStatusFinished) {
+        const std::ptrdiff_t n = audio.read(block);
+        if (n < 0) {
+            r.error = audio.error();
+            break;
+        }
+        if (n == 0) break;
+        const auto samples = std::span(block).first(static_cast<std::size_t>(n));
+        if (settings.measure) queue.push(samples);
+        if (settings.listen) heardSource.insert(heardSource.end(), samples.begin(), samples.end());
+        encoder.encode(samples, bytes);
+        emit();
+        if (writer.written > kMaxPayload) {
+            r.error =
+                "too long for a device file (its length field holds at most 4294967295 bytes)";
+            break;
+        }
+    }
+    if (r.error.empty() && status == kStatusFinished) {
+        encoder.finish(bytes);
+        emit();
+        if (length >= 0 && writer.written != static_cast<uint64_t>(length)) {
+            r.error = "the input changed while it was read";
+        } else if (status == kStatusFinished) {
+            status = adpWriterFinish(&writer);
+            if (settings.c && status == kStatusFinished) {
+                status = writeCSource(&held, out.fp, *settings.c, symbol, r);
+            }
+        }
+    }
+    adpWriterRelease(&writer);
+    const int writeError = errno;
+    if (!r.error.empty() || status != kStatusFinished) {
+        outputDiscard(&out);
+        errno = writeError;
+        if (r.error.empty()) outputFailed(&r, status, "");
+        return r;
+    }
+    r.ok = true;
+    r.uncommitted = out;
+    r.bytes = r.samples / count[variant];
+    r.clipped = audio.clipped();
+    r.nonFinite = audio.nonFinite();
+    if (audio.limiting()) r.limited = audio.limited();
+    if (playedLevel) r.loudnessOut = playedLevel->loudnessLufs();
+    if (railed > 0) {
+        r.warnings.push_back("the device plays " + std::to_string(railed) +
+                             " samples at full scale; a lower --peak leaves the decoder room");
+    }
+    if (r.clipped > 0) r.warnings.push_back(std::to_string(r.clipped) + " samples clipped");
+    if (r.nonFinite > 0) {
+        r.warnings.push_back(std::to_string(r.nonFinite) +
+                             " samples not finite (NaN or infinite), played as silence");
+    }
+    if (!audio.truncation().empty()) r.warnings.push_back(audio.truncation());
+    if (meter.samples() > 0 && std::isfinite(meter.snrDb())) r.snrDb = meter.snrDb();
+    if (meter.samples() > 0) r.segSnrDb = meter.segSnrDb();
+    weightedMeter.finish();
+    if (meter.samples() > 0 && std::isfinite(weightedMeter.snrDb())) {
+        r.weightedSnrDb = weightedMeter.snrDb();
+    }
+    if (settings.listen) {
+        std::vector<uint8_t> file(kAdpHeaderSize);
+        makeAdpHeader(static_cast<int32_t>(device.size()), static_cast<uint16_t>(r.rate), variant,
+                      file.data());
+        file.insert(file.end(), device.begin(), device.end());
+        r.listening = std::make_shared<const Listening>(
+            listenTo(std::move(file), heardSource, heardPlayed, r.rate));
+    }
+    return r;
+}
