@@ -1,0 +1,253 @@
+// The search's work per sample: every path extended by the codes near the sample, merged,
+// and the best kept (see search.h).
+#include <algorithm>
+#include <bit>
+
+#include "codec/search.h"
+#include "codec/searchCodes.h"
+#include "codec/stepStates.h"
+
+using search_detail::Codes;
+
+namespace {
+
+// For each pointer and code, in the codes' rank order: how far the estimate moves (signed),
+// and the next pointer.
+template <uint8_t Variant>
+struct Moves {
+    std::array<std::array<int32_t, Codes<Variant>::kCodes>, kStepRows> move;
+    std::array<std::array<uint8_t, Codes<Variant>::kCodes>, kStepRows> next;
+};
+
+template <uint8_t Variant>
+constexpr Moves<Variant> makeMoves() {
+    using C = Codes<Variant>;
+    Moves<Variant> t{};
+    for (std::size_t p = 0; p < kStepRows; ++p) {
+        for (int rank = 0; rank < C::kCodes; ++rank) {
+            const auto magnitude = static_cast<uint8_t>(C::magnitudeAt(rank));
+            const int32_t move = reconstructionOffset(Variant, deltrom[p][Variant], magnitude);
+            t.move[p][rank] = rank < C::kMagnitudes ? -move : move;
+            t.next[p][rank] =
+                static_cast<uint8_t>(nextPointer(Variant, static_cast<int16_t>(p), magnitude));
+        }
+    }
+    return t;
+}
+
+template <uint8_t Variant>
+inline constexpr Moves<Variant> kMoves = makeMoves<Variant>();
+
+// Costs live beside a 16-bit candidate number in one 64-bit sort key; a path this far
+// behind the best is lost anyway.
+constexpr uint64_t kCostCap = (uint64_t{1} << 47) - 1;
+
+// Up to this many candidates, the beam's threshold is found by counting.
+constexpr std::size_t kCountingLimit = 64;
+
+// A merge key no candidate's state has (pointers stop at 90).
+constexpr uint32_t kApart = uint32_t{127} << 17;
+
+// The beam-th smallest of n distinct keys: the one with beam - 1 below it. Counting is
+// cheaper than a selection for a few dozen keys; with AVX2 four keys are compared at once.
+// Every version gives the same answer.
+__attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(const uint64_t* keys,
+                                                                            std::size_t n,
+                                                                            std::size_t beam) {
+    for (std::size_t u = 0; u < n; ++u) {
+        std::size_t below = 0;
+        for (std::size_t v = 0; v < n; ++v) below += keys[v] < keys[u];
+        if (below == beam - 1) return keys[u];  // one such key; found halfway on average
+    }
+    return UINT64_MAX;
+}
+
+}  // namespace
+
+template <uint8_t Variant, bool Weighted>
+void SearchEncoder::step(int32_t sample) {
+    using C = Codes<Variant>;
+    const Moves<Variant>& moves = kMoves<Variant>;
+    const int window = level_.window;
+    const int span = std::min(2 * window + 1, C::kCodes);  // codes tried per path
+    const std::size_t beam = level_.beam;
+
+    // Raw pointers, so that stores of bytes need not reload the vectors' buffers.
+    const int32_t* const estimates = estimate_.data();
+    const uint8_t* const pointers = pointer_.data();
+    const uint64_t* const costs = cost_.data();
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint16_t* const candParent = candParent_.data();
+    uint8_t* const candCode = candCode_.data();
+    uint32_t* const unique = unique_.data();
+    Slot* const table = table_.data();
+    const int tableShift = tableShift_;
+
+    // Candidates: each path extended by the codes around the reference quantiser's choice.
+    std::size_t n = 0;
+    std::size_t referenceChild = SIZE_MAX;
+    for (std::size_t i = 0; i < survivors_; ++i) {
+        const int32_t estimate = estimates[i];
+        const uint8_t pointer = pointers[i];
+        const uint64_t cost = costs[i];
+        // What the candidates' playback is measured against: the sample, or with weighting
+        // the sample and the path's filter feedback, ew = e + feedback.
+        int64_t target = sample;
+        if constexpr (Weighted) {
+            const int32_t feedback =
+                roundFeedback(turned_[static_cast<std::size_t>(position_)].feedback(memory_[i]));
+            feedback_[i] = feedback;
+            target += feedback;
+        }
+        StreamState<Variant> reference{estimate, &kStepStates<Variant>[pointer]};
+        const int chosen = C::rankOf(encodeSample<Variant>(reference, sample));
+        const int lo = std::clamp(chosen - window, 0, C::kCodes - span);
+        if (static_cast<int>(i) == reference_) {
+            referenceChild = n + static_cast<std::size_t>(chosen - lo);
+        }
+        for (int rank = lo; rank < lo + span; ++rank, ++n) {
+            const int32_t next = std::clamp(estimate + moves.move[pointer][rank], -32768, 32767);
+            const int64_t error = target - next;
+            const uint64_t total = cost + static_cast<uint64_t>(error * error);
+            candEstimate[n] = next;
+            candPointer[n] = moves.next[pointer][rank];
+            candKey[n] = std::min(total, kCostCap) << 16 | n;
+            candParent[n] = static_cast<uint16_t>(i);
+            candCode[n] = C::codeAt(rank);
+        }
+    }
+
+    // Merge candidates that reach nearly the same state into the better one: a table
+    // entry holds the best candidate of its state so far. The reference's own path has
+    // a state of its own. When two states meet in one entry (rarely, with the table four
+    // times the candidates), the later one takes it and the earlier one is set aside.
+    if (++stamp_ == 0) {
+        std::fill(table_.begin(), table_.end(), Slot{0, 0});
+        stamp_ = 1;
+    }
+    const uint64_t stamp = uint64_t{stamp_} << 32;
+    std::size_t alive = 0;
+    std::size_t lost = 0;
+    uint32_t* const evicted = evicted_.data();
+    // Siblings often share a state, so they are visited a path apart: an entry is not
+    // read while its last write is still in flight.
+    for (int sibling = 0; sibling < span; ++sibling) {
+        for (std::size_t k = static_cast<std::size_t>(sibling); k < n;
+             k += static_cast<std::size_t>(span)) {
+            const uint8_t pointer = candPointer[k];
+            const uint32_t bucket =
+                static_cast<uint32_t>(candEstimate[k] + 32768) >> bucketShift_[pointer];
+            const uint32_t key = k == referenceChild ? kApart : (uint32_t{pointer} << 17) | bucket;
+            const uint32_t at = (key * 0x9E3779B1u) >> tableShift;
+            Slot& slot = table[at];
+            const bool fresh = (slot.tag & ~uint64_t{0xFFFFFFFF}) != stamp;
+            const bool same = slot.tag == (stamp | key);
+            const uint32_t held = slot.candidate;  // some candidate's number, even when stale
+            // Bitwise, so that no branch hangs on which of the two is better.
+            const uint32_t keepHeld =
+                static_cast<uint32_t>(same) & static_cast<uint32_t>(candKey[held] < candKey[k]);
+            unique[alive] = at;
+            alive += fresh;
+            evicted[lost] = held;
+            lost += !fresh & !same;
+            slot.tag = stamp | key;
+            slot.candidate =
+                static_cast<uint32_t>(k) ^ ((held ^ static_cast<uint32_t>(k)) & (0u - keepHeld));
+        }
+    }
+    // From entries to their candidates; the reference's path is kept whatever it costs.
+    std::size_t others = 0;
+    for (std::size_t u = 0; u < alive; ++u) {
+        const uint32_t k = table[unique[u]].candidate;
+        unique[others] = k;
+        others += k != referenceChild;
+    }
+    for (std::size_t u = 0; u < lost; ++u) {
+        unique[others] = evicted[u];
+        others += evicted[u] != referenceChild;
+    }
+    alive = others;
+
+    // The best `beam` of them, in the order they were found, and the reference's path.
+    uint64_t threshold = UINT64_MAX;
+    if (alive > beam) {
+        uint64_t* const select = select_.data();
+        for (std::size_t u = 0; u < alive; ++u) select[u] = candKey[unique[u]];
+        if (alive <= kCountingLimit) {
+            threshold = countedThreshold(select, alive, beam);
+        } else {
+            std::nth_element(select, select + beam - 1, select + alive);
+            threshold = select[beam - 1];
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t u = 0; u < alive; ++u) {
+        const uint32_t k = unique[u];
+        unique[kept] = k;
+        kept += candKey[k] <= threshold;
+    }
+    reference_ = -1;
+    if (referenceChild != SIZE_MAX) {
+        reference_ = static_cast<int>(kept);
+        unique[kept++] = static_cast<uint32_t>(referenceChild);
+    }
+    for (std::size_t u = 0; u < kept; ++u) {
+        const uint32_t k = unique[u];
+        const uint16_t parent = candParent[k];
+        next_.estimate[u] = candEstimate[k];
+        next_.pointer[u] = candPointer[k];
+        next_.cost[u] = candKey[k] >> 16;
+        next_.atByte[u] = atByte_[parent];
+        next_.history[u] = history_[parent] << C::kWidth | candCode[k];
+    }
+    if constexpr (Weighted) {
+        // One group of lanes changes; choosing it here keeps the rest a plain copy.
+        switch (position_ >> 2) {
+            case 0:
+                remember<0>(sample, kept);
+                break;
+            case 1:
+                remember<1>(sample, kept);
+                break;
+            case 2:
+                remember<2>(sample, kept);
+                break;
+            default:
+                remember<3>(sample, kept);
+                break;
+        }
+    }
+    estimate_.swap(next_.estimate);
+    pointer_.swap(next_.pointer);
+    cost_.swap(next_.cost);
+    atByte_.swap(next_.atByte);
+    history_.swap(next_.history);
+    if constexpr (Weighted) memory_.swap(next_.memory);
+    survivors_ = kept;
+    ++pending_;
+    if (++phase_ == C::kPerByte) {
+        phase_ = 0;
+        for (std::size_t i = 0; i < survivors_; ++i) atByte_[i] = cost_[i];
+    }
+}
+
+// Each survivor's weighting memory: its parent's, with this sample's error and weighted
+// error at the ring's position, in lane group Group.
+template <int Group>
+void SearchEncoder::remember(int32_t sample, std::size_t kept) {
+    const int slot = position_ & 3;
+    for (std::size_t u = 0; u < kept; ++u) {
+        const uint32_t k = unique_[u];
+        const uint16_t parent = candParent_[k];
+        const int32_t error = sample - candEstimate_[k];
+        next_.memory[u] = memory_[parent].with<Group>(
+            slot, static_cast<float>(error), static_cast<float>(error + feedback_[parent]));
+    }
+}
+
+template void SearchEncoder::step<kVariant4Bit, false>(int32_t);
+template void SearchEncoder::step<kVariant4Bit, true>(int32_t);
+template void SearchEncoder::step<kVariant2Bit, false>(int32_t);
+template void SearchEncoder::step<kVariant2Bit, true>(int32_t);
