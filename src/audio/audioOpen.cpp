@@ -1,0 +1,142 @@
+// Opening a recording: a file, standard input or anything else that is not a regular file
+// (spooled to a temporary file first), or bytes in memory, all read through libsndfile.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "audio/audioInput.h"
+
+namespace {
+
+// Recordings up to this size are read whole: a prompt in one call instead of hundreds.
+constexpr off_t kWholeFile = off_t{4} << 20;
+
+sf_count_t memoryLength(void* user) {
+    return static_cast<sf_count_t>(static_cast<MemoryReader*>(user)->bytes.size());
+}
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
+    auto* m = static_cast<MemoryReader*>(user);
+    const auto size = static_cast<sf_count_t>(m->bytes.size());
+    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->at : size;
+    if (offset < -base || offset > size - base) return -1;
+    m->at = base + offset;
+    return m->at;
+}
+
+sf_count_t memoryRead(void* dst, sf_count_t count, void* user) {
+    auto* m = static_cast<MemoryReader*>(user);
+    const sf_count_t n =
+        std::clamp<sf_count_t>(count, 0, static_cast<sf_count_t>(m->bytes.size()) - m->at);
+    if (n > 0) std::memcpy(dst, m->bytes.data() + m->at, static_cast<std::size_t>(n));
+    m->at += n;
+    return n;
+}
+
+sf_count_t memoryWrite(const void*, sf_count_t, void*) {
+    return 0;
+}
+
+sf_count_t memoryTell(void* user) {
+    return static_cast<MemoryReader*>(user)->at;
+}
+
+}  // namespace
+
+bool AudioInput::opened(SNDFILE* file) {
+    file_ = file;
+    if (file_ == nullptr) {
+        error_ = std::string("not audio that can be read: ") + sf_strerror(nullptr);
+        return false;
+    }
+    if (info_.channels < 1 || info_.samplerate < 1) {
+        error_ = "not audio that can be read: no channels or no sample rate";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// An unnamed file in $TMPDIR (default /tmp), gone when closed; -1 with errno on failure.
+int unnamedTemporary() {
+    const char* dir = std::getenv("TMPDIR");
+    const std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+    std::string name = folder + "/.kestrune-XXXXXX";  // a file system without O_TMPFILE
+    fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+    return fd;
+}
+
+// Copies everything from `from` to `to`; errno is set when it returns false.
+bool copyAll(int from, int to) {
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        for (ssize_t at = 0; at < n;) {
+            const ssize_t w = ::write(to, buffer.data() + at, static_cast<std::size_t>(n - at));
+            if (w < 0 && errno != EINTR) return false;
+            at += std::max<ssize_t>(w, 0);
+        }
+    }
+}
+
+}  // namespace
+
+bool AudioInput::open(const std::string& path) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        error_ = std::string("cannot open: ") + std::strerror(errno);
+        if (fd >= 0 && !standardInput) close(fd);
+        return false;
+    }
+    if (S_ISREG(st.st_mode) && st.st_size <= kWholeFile) {
+        // A short recording is read whole, in one call, and parsed from memory.
+        whole_.resize(static_cast<std::size_t>(st.st_size));
+        const ssize_t got = pread(fd, whole_.data(), whole_.size(), 0);
+        const int error = errno;
+        if (!standardInput) close(fd);
+        if (got < 0) {
+            error_ = std::string("cannot read: ") + std::strerror(error);
+            return false;
+        }
+        whole_.resize(static_cast<std::size_t>(got));  // it may have shrunk meanwhile
+        return openMemory(whole_);
+    }
+    if (S_ISREG(st.st_mode)) return opened(sf_open_fd(fd, SFM_READ, &info_, !standardInput));
+    // Anything else is read once, into a file that can be read again.
+    const int spool = unnamedTemporary();
+    if (spool < 0 || !copyAll(fd, spool)) {
+        error_ = std::string(spool < 0 ? "cannot hold the input: " : "cannot read: ") +
+                 std::strerror(errno);
+        if (spool >= 0) close(spool);
+        if (!standardInput) close(fd);
+        return false;
+    }
+    if (!standardInput) close(fd);
+    spool_ = fdopen(spool, "rb");
+    if (spool_ == nullptr || lseek(spool, 0, SEEK_SET) != 0) {
+        error_ = std::string("cannot hold the input: ") + std::strerror(errno);
+        if (spool_ == nullptr) close(spool);
+        return false;
+    }
+    return opened(sf_open_fd(spool, SFM_READ, &info_, SF_FALSE));
+}
+
+bool AudioInput::openMemory(std::span<const uint8_t> bytes) {
+    memory_ = MemoryReader{bytes, 0};
+    static SF_VIRTUAL_IO io = {memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    return opened(sf_open_virtual(&io, SFM_READ, &info_, &memory_));
+}
