@@ -11,6 +11,9 @@
 
 namespace kestrune {
 
+// The public default is the tools' default, stated once for each side of the API.
+static_assert(kestrune::kDefaultLevel == kDefaultSearchLevel);
+
 namespace {
 
 constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;

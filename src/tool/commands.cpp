@@ -96,10 +96,6 @@ struct MadeFolders {
     }
 };
 
-std::string displayName(const std::string& output) {
-    return output == "-" ? "standard output" : output;
-}
-
 }  // namespace
 
 void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
@@ -200,7 +196,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         c, &progress,
         [&](std::size_t i) {
             if (clash[i].empty()) {
-                return encodeFile(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
+                return encodeJob(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
             }
             FileResult r;
             r.input = c.inputs[i];
@@ -211,8 +207,8 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             std::fprintf(messages(),
                          "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
                          "wSNR %s, %llu clipped\n",
-                         r.input.c_str(), displayName(r.output).c_str(), r.rate, r.bits,
-                         r.seconds(), static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
+                         r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
+                         static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
                          decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
                          decibels(r.weightedSnrDb).c_str(),
                          static_cast<unsigned long long>(r.clipped));
@@ -260,7 +256,7 @@ int runDecode(const CLI::App& app, const Common& c) {
     const auto results = runBatch(
         c, &progress,
         [&](std::size_t i) {
-            if (clash[i].empty()) return decodeFile(c.inputs[i], outputs[i], c.force, &progress);
+            if (clash[i].empty()) return decodeJob(c.inputs[i], outputs[i], c.force, &progress);
             FileResult r;
             r.input = c.inputs[i];
             r.error = clash[i];
@@ -268,8 +264,8 @@ int runDecode(const CLI::App& app, const Common& c) {
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
-                         r.input.c_str(), displayName(r.output).c_str(), r.rate, r.bits,
-                         r.seconds(), static_cast<unsigned long long>(r.samples));
+                         r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
+                         static_cast<unsigned long long>(r.samples));
         });
     if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
         folders.undo();
@@ -285,7 +281,7 @@ int runDecode(const CLI::App& app, const Common& c) {
 int runInfo(const std::vector<std::string>& files, bool json) {
     checkStandardInput(files);
     std::vector<FileResult> results;
-    for (const std::string& f : files) results.push_back(inspectFile(f));
+    for (const std::string& f : files) results.push_back(inspectJob(f));
     if (json) {
         std::vector<Json> objects;
         for (const FileResult& r : results) {

@@ -24,8 +24,8 @@ constexpr std::size_t kBlockSamples = 8192;
 constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
 
 // The input's identity, so that an output that is the input is refused.
-bool identify(const std::string& input, struct stat* st) {
-    return input == "-" ? fstat(STDIN_FILENO, st) == 0 : stat(input.c_str(), st) == 0;
+int identify(const std::string& input, struct stat* st) {
+    return input == "-" ? fstat(STDIN_FILENO, st) : stat(input.c_str(), st);
 }
 
 // The samples given to the encoder that the decoder has not played back yet: the search
@@ -123,23 +123,17 @@ int writeCSource(MemoryFile* held, FILE* to, const COutput& c, const std::string
 
 }  // namespace
 
-FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
-                      const std::string& output, Progress* progress, const std::string& symbol) {
+FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
+                     const std::string& output, Progress* progress, const std::string& symbol) {
     FileResult r;
     r.input = input;
     r.output = output;
     r.bits = settings.bits;
     const uint8_t variant = settings.bits == 2 ? kVariant2Bit : kVariant4Bit;
     AudioInput audio;
-    struct stat source;
-    if (!identify(input, &source)) {
-        r.error = std::string("cannot open: ") + std::strerror(errno);
-        return r;
-    }
-    if (S_ISDIR(source.st_mode)) {
-        r.error = "is a folder";
-        return r;
-    }
+    struct stat source {};
+    r.error = inputProblem(identify(input, &source), source);
+    if (!r.error.empty()) return r;
     if (!audio.open(input)) {
         r.error = audio.error();
         return r;

@@ -13,6 +13,7 @@
 #include "codec/adpcm.h"
 #include "messages.h"
 #include "outputFile.h"
+#include "tool/paths.h"
 
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace) {
     return path == "-" ? outputOpenDescriptor(out, STDOUT_FILENO, input)
@@ -21,7 +22,7 @@ int openOutput(OutputFile* out, const std::string& path, const struct stat* inpu
 
 void outputFailed(FileResult* r, int status, std::string why) {
     if (why.empty()) why = std::strerror(errno);
-    const std::string name = r->output == "-" ? "standard output" : r->output;
+    const std::string name = outputName(r->output);
     if (status == kStatusOutputExists) {
         r->errorPath = r->output;
         r->error = "exists (use -f to replace it)";
@@ -34,6 +35,11 @@ void outputFailed(FileResult* r, int status, std::string why) {
     } else {
         r->error = "cannot write " + name + ": " + why;
     }
+}
+
+std::string inputProblem(int statResult, const struct stat& st) {
+    if (statResult != 0) return std::string("cannot open: ") + std::strerror(errno);
+    return S_ISDIR(st.st_mode) ? "is a folder" : "";
 }
 
 uint64_t microseconds(uint64_t samples, uint32_t rate) {
@@ -49,11 +55,7 @@ struct DeviceFile {
     std::string error;
     explicit DeviceFile(const std::string& path) {
         fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-        if (fp == nullptr || fstat(fileno(fp), &st) != 0) {
-            error = std::string("cannot open: ") + std::strerror(errno);
-        } else if (S_ISDIR(st.st_mode)) {
-            error = "is a folder";
-        }
+        error = inputProblem(fp != nullptr ? fstat(fileno(fp), &st) : -1, st);
     }
     ~DeviceFile() {
         if (fp != nullptr && fp != stdin) std::fclose(fp);
@@ -73,8 +75,8 @@ void succeeded(FileResult* r, const AdpInfo& info) {
 
 }  // namespace
 
-FileResult decodeFile(const std::string& input, const std::string& output, bool replace,
-                      Progress* progress) {
+FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
+                     Progress* progress) {
     FileResult r;
     r.input = input;
     r.output = output;
@@ -114,7 +116,7 @@ FileResult decodeFile(const std::string& input, const std::string& output, bool 
     return r;
 }
 
-FileResult inspectFile(const std::string& path) {
+FileResult inspectJob(const std::string& path) {
     FileResult r;
     r.input = path;
     DeviceFile from(path);

@@ -45,7 +45,7 @@ struct EncodeSettings {
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
     Levelling levelling;
-    std::optional<COutput> c;  // write C source named by the symbol given to encodeFile
+    std::optional<COutput> c;  // write C source named by the symbol given to encodeJob
     bool listen = false;       // keep what a listening report shows (FileResult::listening)
 };
 
@@ -84,12 +84,11 @@ struct FileResult {
 
 // "-" is standard input or output. A converted file's output is left for commitFile,
 // so that one file's sync to disk can overlap the next file's conversion.
-FileResult encodeFile(const EncodeSettings& settings, const std::string& input,
-                      const std::string& output, Progress* progress,
-                      const std::string& symbol = "");
-FileResult decodeFile(const std::string& input, const std::string& output, bool replace,
-                      Progress* progress);
-FileResult inspectFile(const std::string& path);
+FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
+                     const std::string& output, Progress* progress, const std::string& symbol = "");
+FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
+                     Progress* progress);
+FileResult inspectJob(const std::string& path);
 
 // What the jobs share: the output for a path ("-" is standard output), a failed output
 // turned into the result's error (`why`: the output's own reason, or empty for errno's),
@@ -97,3 +96,6 @@ FileResult inspectFile(const std::string& path);
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace);
 void outputFailed(FileResult* r, int status, std::string why);
 uint64_t microseconds(uint64_t samples, uint32_t rate);
+// Why an input cannot be read, from its stat (`statResult` as stat returned, errno set by
+// it): it cannot be opened, or is a folder; empty when neither.
+std::string inputProblem(int statResult, const struct stat& st);

@@ -57,7 +57,7 @@ std::string sourceBeside(const std::string& device) {
 }
 
 FileResult listenToFile(const std::string& device, const std::string& source) {
-    FileResult r = inspectFile(device);
+    FileResult r = inspectJob(device);
     if (!r.ok) return r;
     std::ifstream in(device, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});

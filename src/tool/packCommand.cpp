@@ -102,8 +102,8 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     const auto results = runBatch(
         c, &progress,
         [&](std::size_t k) {
-            return encodeFile(settings, c.inputs[k], scratch + "/" + std::to_string(k) + ".adp",
-                              &progress);
+            return encodeJob(settings, c.inputs[k], scratch + "/" + std::to_string(k) + ".adp",
+                             &progress);
         },
         [](const FileResult&) {});
     for (std::size_t k = 0; k < toEncode.size(); ++k) {

@@ -8,6 +8,11 @@ inline std::string nameOf(const std::string& path) {
     return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
 }
 
+// An output as messages name it: "standard output" for "-".
+inline std::string outputName(const std::string& path) {
+    return path == "-" ? "standard output" : path;
+}
+
 // The file name without its extension ("stdin" for "-"): the name of what is made of it.
 inline std::string stemOf(const std::string& path) {
     const std::string name = path == "-" ? "stdin" : nameOf(path);
