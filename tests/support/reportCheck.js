@@ -1,14 +1,12 @@
 // Drives a listening report as a person would (sorts by a click, opens a prompt, loads its
-// players) and writes what it saw into the page, for the test to read from its DOM.
-const seen = [];
-window.addEventListener('error', e => seen.push('error ' + e.message));
-const consoleError = console.error;
-console.error = (...a) => { seen.push('error ' + a.join(' ')); consoleError(...a); };
-const until = async (test, ms = 10000) => {
-  for (let t = 0; t < ms && !test(); t += 50) await new Promise(r => setTimeout(r, 50));
-  return test();
+// players) and hands back what it saw. Run by browser.py once the page has loaded; the
+// page's own errors are those the error catcher (the first lines of its head) recorded.
+const done = arguments[arguments.length - 1];
+const seen = window.seenErrors;
+const until = async test => {
+  while (!test()) await new Promise(r => setTimeout(r, 50));
 };
-window.addEventListener('load', async () => {
+(async () => {
   try {
     const k = window.kestrune;
     k.prompts.forEach((p, i) => {
@@ -26,14 +24,11 @@ window.addEventListener('load', async () => {
     row.click();
     await until(() => document.querySelectorAll('audio').length === 2);
     const audio = [...document.querySelectorAll('audio')];
-    await Promise.all(audio.map(a => a.readyState >= 1 || new Promise(r => a.addEventListener('loadedmetadata', r))));
+    await until(() => audio.every(a => a.readyState >= 1));
     seen.push(`opened ${row.firstChild.textContent} canvases ${document.querySelectorAll('canvas').length} ` +
               `seconds ${audio.map(a => a.duration.toFixed(2)).join(' ')}`);
   } catch (e) {
     seen.push('error ' + e);
   }
-  const pre = document.createElement('pre');
-  pre.id = 'seen';
-  pre.textContent = seen.join('\n');
-  document.body.appendChild(pre);
-});
+  done(seen.join('\n'));
+})();
