@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "codec/adpcm.h"
-#include "support/reference.h"
 #include "codec/search.h"
+#include "support/reference.h"
 
 namespace {
 
