@@ -53,7 +53,7 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
     auto* codes = static_cast<uint8_t*>(ioHooks.allocate(kBlockSamples / count[variant] + 1));
     int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
 
-    tarquel_enc(kModeReset, kVariant4Bit, nullptr, 0, nullptr);
+    EncoderStream stream{};  // this conversion's own, so that conversions may run at once
     uint64_t left = payloadBytes & ~uint64_t{1};  // an odd last byte is not a sample
     while (status == kStatusFinished && left > 0) {
         const std::size_t want =
@@ -66,7 +66,7 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t v
         left = got < want ? 0 : left - got;
         const auto n = static_cast<uint32_t>(got / sizeof(int16_t));
         swapLittleEndian(samples, n);
-        const int32_t bytes = tarquel_enc(kModeCode, variant, samples, n, codes);
+        const int32_t bytes = encodeStream(&stream, variant, samples, n, codes);
         status = adpWriterAdd(writer, codes, static_cast<std::size_t>(bytes));
     }
     ioHooks.release(samples);
