@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "adpFile.h"
@@ -64,15 +65,6 @@ struct DeviceFile {
     DeviceFile& operator=(const DeviceFile&) = delete;
 };
 
-// A whole device file: what its header says.
-void succeeded(FileResult* r, const AdpInfo& info) {
-    r->ok = true;
-    r->rate = info.rate;
-    r->bits = length[info.variant];
-    r->bytes = info.payloadLength;
-    r->samples = uint64_t{info.payloadLength} * count[info.variant];
-}
-
 }  // namespace
 
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
@@ -111,7 +103,7 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
         return r;
     }
     r.uncommitted = out;
-    succeeded(&r, info);
+    describeDevice(&r, info);
     if (progress != nullptr) progress->audioMicroseconds += microseconds(r.samples, r.rate);
     return r;
 }
@@ -146,8 +138,30 @@ FileResult inspectJob(const std::string& path) {
             r.error = "payload shorter than its length field (" + std::to_string(present) + " of " +
                       std::to_string(info.payloadLength) + " bytes)";
         } else {
-            succeeded(&r, info);
+            describeDevice(&r, info);
         }
     }
     return r;
+}
+
+// A whole device file: what its header says.
+void describeDevice(FileResult* r, const AdpInfo& info) {
+    r->ok = true;
+    r->rate = info.rate;
+    r->bits = length[info.variant];
+    r->bytes = info.payloadLength;
+    r->samples = uint64_t{info.payloadLength} * count[info.variant];
+}
+
+// The device file at path, whole, when it is one; empty when it is not.
+std::vector<uint8_t> deviceFileAt(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    AdpInfo info{};
+    if (bytes.size() < kAdpHeaderSize || adpHeaderProblem(bytes.data(), &info) != nullptr ||
+        bytes.size() - kAdpHeaderSize < info.payloadLength) {
+        return {};
+    }
+    bytes.resize(kAdpHeaderSize + info.payloadLength);
+    return bytes;
 }

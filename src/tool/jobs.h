@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "adpFile.h"
 #include "audio/audioInput.h"
 #include "codec/search.h"
 #include "outputFile.h"
@@ -89,6 +90,10 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
                      Progress* progress);
 FileResult inspectJob(const std::string& path);
+// The device file at path, whole (header and payload), when it is one; empty when not.
+std::vector<uint8_t> deviceFileAt(const std::string& path);
+// Fills in what a whole device file's header says, and marks the result a success.
+void describeDevice(FileResult* r, const AdpInfo& info);
 
 // What the jobs share: the output for a path ("-" is standard output), a failed output
 // turned into the result's error (`why`: the output's own reason, or empty for errno's),

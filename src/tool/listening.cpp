@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
 #include "adpFile.h"
 #include "audio/audioInput.h"
@@ -57,11 +56,13 @@ std::string sourceBeside(const std::string& device) {
 }
 
 FileResult listenToFile(const std::string& device, const std::string& source) {
-    FileResult r = inspectJob(device);
-    if (!r.ok) return r;
-    std::ifstream in(device, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    bytes.resize(kAdpHeaderSize + r.bytes);
+    std::vector<uint8_t> bytes = deviceFileAt(device);
+    if (bytes.empty()) return inspectJob(device);  // which says why it is not one
+    FileResult r;
+    r.input = device;
+    AdpInfo info{};
+    adpHeaderProblem(bytes.data(), &info);
+    describeDevice(&r, info);
     const uint8_t variant = r.bits == 2 ? kVariant2Bit : kVariant4Bit;
     std::vector<int16_t> played(r.samples);
     DecoderStream decoder{};

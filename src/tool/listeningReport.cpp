@@ -112,6 +112,9 @@ bool writeListeningReport(const std::string& path, bool replace,
 
 int runReport(const Common& c, const std::string& report, const std::string& sourceList) {
     if (report.empty() || report == "-") throw UsageError{"the report needs a file name"};
+    if (std::count(c.inputs.begin(), c.inputs.end(), "-") > 0) {
+        throw UsageError{"the report reads device files, not standard input"};
+    }
     // The list: lines of "DEVICE<tab>SOURCE"; other device files look beside themselves.
     std::map<std::string, std::string> named;
     if (!sourceList.empty()) {

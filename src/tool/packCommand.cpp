@@ -46,19 +46,6 @@ std::vector<PackedPrompt> packOrder(const Common& c, const PackArgs& p) {
     return prompts;
 }
 
-// The device file at path, whole, when it is one; empty when it is not.
-std::vector<uint8_t> deviceFileAt(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-    AdpInfo info{};
-    if (bytes.size() < kAdpHeaderSize || adpHeaderProblem(bytes.data(), &info) != nullptr ||
-        bytes.size() - kAdpHeaderSize < info.payloadLength) {
-        return {};
-    }
-    bytes.resize(kAdpHeaderSize + info.payloadLength);
-    return bytes;
-}
-
 }  // namespace
 
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings) {
