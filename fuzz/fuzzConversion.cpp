@@ -5,8 +5,9 @@
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
+#include "device/conversions.h"
 #include "fuzzSupport.h"
-#include "messages.h"
+#include "io/status.h"
 
 namespace {
 

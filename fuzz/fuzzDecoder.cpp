@@ -4,8 +4,9 @@
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
+#include "device/conversions.h"
 #include "fuzzSupport.h"
-#include "messages.h"
+#include "io/status.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> outputs[2];

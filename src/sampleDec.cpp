@@ -6,8 +6,9 @@
 #include <cstdio>
 
 #include "adpFile.h"
-#include "convertFiles.h"
-#include "messages.h"
+#include "device/conversions.h"
+#include "legacy/convertFiles.h"
+#include "legacy/messages.h"
 
 namespace {
 

@@ -11,8 +11,9 @@
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
-#include "convertFiles.h"
-#include "messages.h"
+#include "device/conversions.h"
+#include "legacy/convertFiles.h"
+#include "legacy/messages.h"
 
 namespace {
 

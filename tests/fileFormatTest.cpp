@@ -5,10 +5,12 @@
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
-#include "ioHooks.h"
-#include "messages.h"
+#include "device/conversions.h"
+#include "io/ioHooks.h"
+#include "io/status.h"
 #include "support/testSupport.h"
 #include "wave/waveFile.h"
+#include "wave/waveWriter.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <mutex>
 #include <thread>
 
-#include "messages.h"
-#include "outputFile.h"
+#include "io/outputFile.h"
+#include "io/status.h"
 
 namespace {
 

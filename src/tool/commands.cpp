@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <map>
 
-#include "outputFile.h"
+#include "io/outputFile.h"
 #include "tool/batch.h"
 #include "tool/cSource.h"
 #include "tool/listening.h"

@@ -12,8 +12,9 @@
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
-#include "messages.h"
-#include "outputFile.h"
+#include "device/conversions.h"
+#include "io/outputFile.h"
+#include "io/status.h"
 #include "tool/paths.h"
 
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace) {

@@ -13,7 +13,7 @@
 #include "adpFile.h"
 #include "audio/audioInput.h"
 #include "codec/search.h"
-#include "outputFile.h"
+#include "io/outputFile.h"
 
 // Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
 // level may not pass, and the silence at the ends cut.

@@ -10,8 +10,8 @@
 #include <map>
 
 #include "adpFile.h"
-#include "messages.h"
-#include "outputFile.h"
+#include "io/outputFile.h"
+#include "io/status.h"
 #include "tool/cSource.h"
 #include "tool/commands.h"
 #include "tool/options.h"

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "messages.h"
-#include "outputFile.h"
+#include "io/outputFile.h"
+#include "io/status.h"
 
 namespace {
 

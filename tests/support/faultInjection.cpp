@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "ioHooks.h"
+#include "io/ioHooks.h"
 
 namespace {
 

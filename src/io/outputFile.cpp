@@ -1,4 +1,4 @@
-#include "outputFile.h"
+#include "io/outputFile.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -11,9 +11,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "ioHooks.h"
-#include "messages.h"
-#include "outputCleanup.h"
+#include "io/ioHooks.h"
+#include "io/outputCleanup.h"
+#include "io/status.h"
 
 namespace {
 

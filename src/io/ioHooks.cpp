@@ -1,4 +1,4 @@
-#include "ioHooks.h"
+#include "io/ioHooks.h"
 
 #include <cstdlib>
 

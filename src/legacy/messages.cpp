@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "legacy/messages.h"
 
 #include <array>
 

@@ -1,18 +1,7 @@
-// Run outcomes of the tools and the fixed texts they print. Only main prints them.
+// The legacy tools' fixed texts and exit status. Only main prints them.
 #pragma once
 
-// Status integers: 0 for success, negative for failure.
-inline constexpr int kStatusFinished = 0;
-inline constexpr int kStatusUsage = -1;
-inline constexpr int kStatusInputOpen = -2;
-inline constexpr int kStatusOutputOpen = -3;
-inline constexpr int kStatusFormat = -4;
-inline constexpr int kStatusRate = -5;
-inline constexpr int kStatusMemory = -6;
-inline constexpr int kStatusRead = -7;
-inline constexpr int kStatusWrite = -8;
-// The output exists and was not to be replaced (kestrune-adpcm without -f).
-inline constexpr int kStatusOutputExists = -9;
+#include "io/status.h"
 
 // First usage line, shared by both tools; each tool follows it with its own lines.
 inline constexpr const char* kUsageHeader = "PARAMETER ERROR!!!\n";

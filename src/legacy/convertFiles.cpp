@@ -1,9 +1,9 @@
-#include "convertFiles.h"
+#include "legacy/convertFiles.h"
 
 #include <sys/stat.h>
 
-#include "messages.h"
-#include "outputFile.h"
+#include "io/outputFile.h"
+#include "legacy/messages.h"
 
 namespace {
 FILE* from_fp = nullptr;

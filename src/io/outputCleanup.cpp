@@ -1,4 +1,4 @@
-#include "outputCleanup.h"
+#include "io/outputCleanup.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "outputFile.h"
+#include "io/outputFile.h"
 
 namespace {
 

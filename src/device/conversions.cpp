@@ -1,0 +1,162 @@
+#include "device/conversions.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+#include "codec/adpcm.h"
+#include "device/adpWriter.h"
+#include "io/ioHooks.h"
+#include "io/status.h"
+#include "wave/waveFile.h"
+#include "wave/waveWriter.h"
+
+namespace {
+
+// Samples per block: the payload streams through the encoder in blocks of this size.
+constexpr uint32_t kBlockSamples = 1u << 15;
+
+int checkFormat(int16_t readerStatus, const WaveFormat& f) {
+    if (readerStatus != kWaveOk || f.formatTag != 1 || f.channels != 1) return kStatusFormat;
+    if (!rateAccepted(f.sampleRate)) return kStatusRate;
+    if (f.bitsPerSample != 16) return kStatusFormat;
+    return kStatusFinished;
+}
+
+// Samples are little-endian in WAVE files; swapping is its own inverse.
+void swapLittleEndian(int16_t* samples, uint32_t n) {
+    if constexpr (std::endian::native == std::endian::big) {
+        for (uint32_t i = 0; i < n; ++i) {
+            const auto u = static_cast<uint16_t>(samples[i]);
+            samples[i] = static_cast<int16_t>((u >> 8) | (u << 8));
+        }
+    }
+}
+
+// Reads up to payloadBytes of samples and encodes them into the sink. When the length
+// is known, a short read means the input changed under us; otherwise the end of the
+// stream ends the payload.
+int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t variant,
+                  AdpWriter* writer) {
+    auto* samples = static_cast<int16_t*>(ioHooks.allocate(kBlockSamples * sizeof(int16_t)));
+    auto* codes = static_cast<uint8_t*>(ioHooks.allocate(kBlockSamples / count[variant] + 1));
+    int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
+
+    EncoderStream stream{};  // this conversion's own, so that conversions may run at once
+    uint64_t left = payloadBytes & ~uint64_t{1};  // an odd last byte is not a sample
+    while (status == kStatusFinished && left > 0) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(left, kBlockSamples * sizeof(int16_t)));
+        const std::size_t got = ioHooks.read(samples, 1, want, from);
+        if (got < want && (lengthKnown || std::ferror(from))) {
+            status = kStatusRead;
+            break;
+        }
+        left = got < want ? 0 : left - got;
+        const auto n = static_cast<uint32_t>(got / sizeof(int16_t));
+        swapLittleEndian(samples, n);
+        const int32_t bytes = encodeStream(&stream, variant, samples, n, codes);
+        status = adpWriterAdd(writer, codes, static_cast<std::size_t>(bytes));
+    }
+    ioHooks.release(samples);
+    ioHooks.release(codes);
+    return status;
+}
+
+constexpr const char* kShortPayload = "payload shorter than its length field";
+constexpr uint32_t kBlockBytes = 1u << 14;
+
+int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength) {
+    auto* codes = static_cast<uint8_t*>(ioHooks.allocate(kBlockBytes));
+    auto* samples =
+        static_cast<int16_t*>(ioHooks.allocate(kBlockBytes * count[variant] * sizeof(int16_t)));
+    int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
+
+    DecoderStream stream{};
+    uint32_t left = payloadLength;
+    while (status == kStatusFinished && left > 0) {
+        const uint32_t want = std::min(left, kBlockBytes);
+        const std::size_t got = ioHooks.read(codes, 1, want, from);
+        if (got < want) {
+            status = std::ferror(from) ? kStatusRead : kStatusFormat;  // payload cut short
+            break;
+        }
+        left -= want;
+        const auto n = static_cast<uint32_t>(decodeStream(&stream, variant, codes, want, samples));
+        swapLittleEndian(samples, n);
+        status = writeAll(to, reinterpret_cast<const uint8_t*>(samples), n * sizeof(int16_t));
+    }
+    ioHooks.release(codes);
+    ioHooks.release(samples);
+    return status;
+}
+
+}  // namespace
+
+int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
+    WaveFormat format{};
+    uint32_t declared = 0;
+    const int16_t readerStatus = waveFileOpen(&format, from, &declared);
+    int status = checkFormat(readerStatus, format);
+    if (status != kStatusFinished) return status;
+
+    // The payload is the data chunk, cut short where the input ends first.
+    const int64_t left = streamBytesLeft(from);
+    const bool lengthKnown = left >= 0;
+    const uint64_t payloadBytes =
+        lengthKnown ? std::min<uint64_t>(declared, static_cast<uint64_t>(left)) : declared;
+
+    AdpWriter writer;
+    const int64_t length =
+        lengthKnown ? static_cast<int64_t>(payloadBytes / sizeof(int16_t) / count[variant]) : -1;
+    status = adpWriterStart(&writer, to, toCanSeek, format.sampleRate, variant, length);
+    if (status == kStatusFinished) {
+        status = encodePayload(from, payloadBytes, lengthKnown, variant, &writer);
+    }
+    if (status == kStatusFinished) status = adpWriterFinish(&writer);
+    adpWriterRelease(&writer);
+    return status;
+}
+
+int readAdpHeaderFrom(FILE* from, AdpInfo* info, const char** problem, bool rf64) {
+    std::array<uint8_t, kAdpHeaderSize> header;
+    if (ioHooks.read(header.data(), 1, header.size(), from) != header.size()) {
+        if (std::ferror(from)) return kStatusRead;
+        *problem = "too short for a device file's 16-byte header";
+        return kStatusFormat;
+    }
+    *problem = adpHeaderProblem(header.data(), info);
+    if (*problem != nullptr) return kStatusFormat;
+    const uint64_t samples = uint64_t{info->payloadLength} * count[info->variant];
+    if (!rf64 && samples * sizeof(int16_t) > 0xFFFFFFFFu - 36) {
+        *problem = "payload too long for a WAVE file";  // its sizes are 32-bit
+        return kStatusFormat;
+    }
+    const int64_t left = streamBytesLeft(from);
+    if (left >= 0 && static_cast<uint64_t>(left) < info->payloadLength) {
+        *problem = kShortPayload;
+        return kStatusFormat;
+    }
+    return kStatusFinished;
+}
+
+int decodeAdpPayload(FILE* from, FILE* to, const AdpInfo& info, const char** problem) {
+    const auto variant = static_cast<uint8_t>(info.variant);
+    const uint64_t dataBytes = uint64_t{info.payloadLength} * count[variant] * sizeof(int16_t);
+    std::array<uint8_t, kMaxWaveHeaderSize> wave;
+    const std::size_t headerSize = makeWaveHeader(info.rate, dataBytes, wave.data());
+    const int status = writeAll(to, wave.data(), headerSize);
+    if (status != kStatusFinished) return status;
+    const int decoded = decodePayload(from, to, variant, info.payloadLength);
+    if (decoded == kStatusFormat) *problem = kShortPayload;
+    return decoded;
+}
+
+int convertAdpToWave(FILE* from, FILE* to, AdpInfo* info, const char** problem) {
+    AdpInfo local{};
+    if (info == nullptr) info = &local;
+    const char* unused = nullptr;
+    if (problem == nullptr) problem = &unused;
+    const int status = readAdpHeaderFrom(from, info, problem, false);
+    return status == kStatusFinished ? decodeAdpPayload(from, to, *info, problem) : status;
+}
