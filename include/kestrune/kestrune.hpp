@@ -125,11 +125,58 @@ Result<Header> readHeader(std::span<const uint8_t> file);
 // The samples the device plays for a whole device file.
 Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file);
 
-// How close what the decoder plays is to the source: SNR over the whole stream and
-// segmental SNR over 20 ms frames, in dB.
+// Decodes a payload in blocks, as the device plays it, with memory that does not grow
+// with its length.
+class Decoder {
+public:
+    static Result<Decoder> create(int bits);  // 4 or 2
+    Decoder(Decoder&&) noexcept;
+    Decoder& operator=(Decoder&&) noexcept;
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    ~Decoder();
+
+    // Samples that one byte of codes plays: 2 at 4 bits, 4 at 2 bits.
+    std::size_t samplesPerByte() const { return bits_ == 4 ? 2 : 4; }
+    // Decodes the whole bytes of `codes` whose samples fit in `samples`, in order; returns
+    // how many samples it wrote.
+    std::size_t decode(std::span<const uint8_t> codes, std::span<int16_t> samples);
+
+private:
+    struct State;
+    Decoder(int bits, std::unique_ptr<State> state);
+    int bits_;
+    std::unique_ptr<State> state_;
+};
+
+// How close what the decoder plays is to the source, in dB: SNR over the whole stream,
+// segmental SNR over 20 ms frames, and SNR of the error as heard (perceptually weighted,
+// as the search's perceptual tune weighs it). +inf for an exact copy; 0 for no signal.
 struct Quality {
-    double snrDb = 0, segmentalSnrDb = 0;
+    double snrDb = 0, segmentalSnrDb = 0, weightedSnrDb = 0;
 };
 Quality measure(std::span<const int16_t> source, std::span<const int16_t> played, uint32_t rate);
+
+// The same measure taken in blocks, as source and playback come.
+class Meter {
+public:
+    explicit Meter(uint32_t rate);  // the samples' rate, which the weighting follows
+    Meter(Meter&&) noexcept;
+    Meter& operator=(Meter&&) noexcept;
+    Meter(const Meter&) = delete;
+    Meter& operator=(const Meter&) = delete;
+    ~Meter();
+
+    // Adds samples of the source and, in step with them, what the decoder plays.
+    void add(std::span<const int16_t> source, std::span<const int16_t> played);
+    uint64_t samples() const;
+    // Ends the measure (the weighting waits for the window after the last samples) and
+    // tells it; nothing may be added afterwards.
+    Quality finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 }  // namespace kestrune

@@ -8,6 +8,7 @@
 #include "codec/adpcm.h"
 #include "codec/quality.h"
 #include "codec/search.h"
+#include "codec/weighting.h"
 
 namespace kestrune {
 
@@ -159,17 +160,69 @@ Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file) {
     if (!header) return header.error();
     if (file.size() - kHeaderSize < header->payloadBytes) return Error::truncated;
     std::vector<int16_t> samples(header->samples());
-    DecoderStream decoder{};
-    decodeStream(&decoder, variantOf(header->bits), file.data() + kHeaderSize, header->payloadBytes,
-                 samples.data());
+    Result<Decoder> decoder = Decoder::create(header->bits);
+    if (!decoder) return decoder.error();
+    decoder->decode(file.subspan(kHeaderSize, header->payloadBytes), samples);
     return samples;
 }
 
+struct Decoder::State {
+    DecoderStream stream{};
+};
+
+Decoder::Decoder(int bits, std::unique_ptr<State> state) : bits_(bits), state_(std::move(state)) {}
+Decoder::Decoder(Decoder&&) noexcept = default;
+Decoder& Decoder::operator=(Decoder&&) noexcept = default;
+Decoder::~Decoder() = default;
+
+Result<Decoder> Decoder::create(int bits) {
+    if (bits != 4 && bits != 2) return Error::invalid_bits;
+    return Decoder(bits, std::make_unique<State>());
+}
+
+std::size_t Decoder::decode(std::span<const uint8_t> codes, std::span<int16_t> samples) {
+    const std::size_t bytes = std::min(codes.size(), samples.size() / samplesPerByte());
+    std::size_t done = 0;
+    // decodeStream counts in 32 bits; a larger span goes in parts.
+    for (std::size_t at = 0; at < bytes;) {
+        const auto n = static_cast<uint32_t>(std::min<std::size_t>(bytes - at, 1u << 30));
+        done += static_cast<std::size_t>(decodeStream(&state_->stream, variantOf(bits_),
+                                                      codes.data() + at, n, samples.data() + done));
+        at += n;
+    }
+    return done;
+}
+
+struct Meter::State {
+    QualityMeter plain;
+    WeightedMeter weighted;
+};
+
+Meter::Meter(uint32_t rate)
+    : state_(std::make_unique<State>(State{QualityMeter(rate), WeightedMeter(rate)})) {}
+Meter::Meter(Meter&&) noexcept = default;
+Meter& Meter::operator=(Meter&&) noexcept = default;
+Meter::~Meter() = default;
+
+void Meter::add(std::span<const int16_t> source, std::span<const int16_t> played) {
+    state_->plain.add(source, played);
+    state_->weighted.add(source, played);
+}
+
+uint64_t Meter::samples() const {
+    return state_->plain.samples();
+}
+
+Quality Meter::finish() {
+    state_->weighted.finish();
+    return {state_->plain.snrDb(), state_->plain.segSnrDb(), state_->weighted.snrDb()};
+}
+
 Quality measure(std::span<const int16_t> source, std::span<const int16_t> played, uint32_t rate) {
-    QualityMeter meter(rate);
+    Meter meter(rate);
     const std::size_t n = std::min(source.size(), played.size());
     meter.add(source.first(n), played.first(n));
-    return {meter.snrDb(), meter.segSnrDb()};
+    return meter.finish();
 }
 
 }  // namespace kestrune

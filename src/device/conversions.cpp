@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "codec/adpcm.h"
 #include "device/adpWriter.h"
 #include "io/ioHooks.h"
 #include "io/status.h"
+#include "kestrune/kestrune.hpp"
 #include "wave/waveFile.h"
 #include "wave/waveWriter.h"
 
@@ -24,43 +28,48 @@ int checkFormat(int16_t readerStatus, const WaveFormat& f) {
 }
 
 // Samples are little-endian in WAVE files; swapping is its own inverse.
-void swapLittleEndian(int16_t* samples, uint32_t n) {
+void swapLittleEndian(int16_t* samples, std::size_t n) {
     if constexpr (std::endian::native == std::endian::big) {
-        for (uint32_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0; i < n; ++i) {
             const auto u = static_cast<uint16_t>(samples[i]);
             samples[i] = static_cast<int16_t>((u >> 8) | (u << 8));
         }
     }
 }
 
-// Reads up to payloadBytes of samples and encodes them into the sink. When the length
-// is known, a short read means the input changed under us; otherwise the end of the
-// stream ends the payload.
-int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint8_t variant,
-                  AdpWriter* writer) {
+// Reads up to payloadBytes of samples and encodes them with the vendor's quantiser (the
+// encoder's level 0) into the writer. When the length is known, a short read means the
+// input changed under us; otherwise the end of the stream ends the payload.
+int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint32_t rate,
+                  uint8_t variant, AdpWriter* writer) try {
     auto* samples = static_cast<int16_t*>(ioHooks.allocate(kBlockSamples * sizeof(int16_t)));
-    auto* codes = static_cast<uint8_t*>(ioHooks.allocate(kBlockSamples / count[variant] + 1));
-    int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
+    if (samples == nullptr) return kStatusMemory;
+    const std::unique_ptr<int16_t, decltype(ioHooks.release)> owned(samples, ioHooks.release);
+    kestrune::Result<kestrune::Encoder> encoder =
+        kestrune::Encoder::create({rate, length[variant], 0, kestrune::Tune::snr});
+    if (!encoder) return kStatusFormat;
+    std::vector<uint8_t> codes;
+    codes.reserve(kBlockSamples / count[variant] + 1);
 
-    EncoderStream stream{};  // this conversion's own, so that conversions may run at once
+    int status = kStatusFinished;
     uint64_t left = payloadBytes & ~uint64_t{1};  // an odd last byte is not a sample
     while (status == kStatusFinished && left > 0) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<uint64_t>(left, kBlockSamples * sizeof(int16_t)));
         const std::size_t got = ioHooks.read(samples, 1, want, from);
-        if (got < want && (lengthKnown || std::ferror(from))) {
-            status = kStatusRead;
-            break;
-        }
+        if (got < want && (lengthKnown || std::ferror(from))) return kStatusRead;
         left = got < want ? 0 : left - got;
-        const auto n = static_cast<uint32_t>(got / sizeof(int16_t));
+        const std::size_t n = got / sizeof(int16_t);
         swapLittleEndian(samples, n);
-        const int32_t bytes = encodeStream(&stream, variant, samples, n, codes);
-        status = adpWriterAdd(writer, codes, static_cast<std::size_t>(bytes));
+        codes.clear();
+        encoder->encode({samples, n}, codes);
+        status = adpWriterAdd(writer, codes.data(), codes.size());
     }
-    ioHooks.release(samples);
-    ioHooks.release(codes);
-    return status;
+    codes.clear();
+    encoder->finish(codes);  // the codes that do not fill a byte are not written
+    return status == kStatusFinished ? adpWriterAdd(writer, codes.data(), codes.size()) : status;
+} catch (const std::bad_alloc&) {
+    return kStatusMemory;
 }
 
 constexpr const char* kShortPayload = "payload shorter than its length field";
@@ -72,7 +81,8 @@ int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength)
         static_cast<int16_t*>(ioHooks.allocate(kBlockBytes * count[variant] * sizeof(int16_t)));
     int status = (samples == nullptr || codes == nullptr) ? kStatusMemory : kStatusFinished;
 
-    DecoderStream stream{};
+    kestrune::Result<kestrune::Decoder> decoder = kestrune::Decoder::create(length[variant]);
+    if (!decoder) status = kStatusFormat;
     uint32_t left = payloadLength;
     while (status == kStatusFinished && left > 0) {
         const uint32_t want = std::min(left, kBlockBytes);
@@ -82,7 +92,8 @@ int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength)
             break;
         }
         left -= want;
-        const auto n = static_cast<uint32_t>(decodeStream(&stream, variant, codes, want, samples));
+        const std::size_t n =
+            decoder->decode({codes, want}, {samples, std::size_t{want} * count[variant]});
         swapLittleEndian(samples, n);
         status = writeAll(to, reinterpret_cast<const uint8_t*>(samples), n * sizeof(int16_t));
     }
@@ -111,7 +122,8 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
         lengthKnown ? static_cast<int64_t>(payloadBytes / sizeof(int16_t) / count[variant]) : -1;
     status = adpWriterStart(&writer, to, toCanSeek, format.sampleRate, variant, length);
     if (status == kStatusFinished) {
-        status = encodePayload(from, payloadBytes, lengthKnown, variant, &writer);
+        status =
+            encodePayload(from, payloadBytes, lengthKnown, format.sampleRate, variant, &writer);
     }
     if (status == kStatusFinished) status = adpWriterFinish(&writer);
     adpWriterRelease(&writer);
