@@ -190,7 +190,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
     const std::string tuneName =
         settings.level == 0 ? "level 0"
                             : "level " + std::to_string(settings.level) +
-                                  (settings.tune == SearchTune::kSnr ? " snr" : " perceptual");
+                                  (settings.tune == kestrune::Tune::snr ? " snr" : " perceptual");
     Progress progress;
     const auto results = runBatch(
         c, &progress,
@@ -228,7 +228,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             o["segsnr_db"] = rounded(r.segSnrDb, 2);
             o["wsnr_db"] = rounded(r.weightedSnrDb, 2);
             o["level"] = settings.level;
-            o["tune"] = settings.tune == SearchTune::kSnr ? "snr" : "perceptual";
+            o["tune"] = settings.tune == kestrune::Tune::snr ? "snr" : "perceptual";
             o["clipped"] = r.clipped;
             o["nonfinite"] = r.nonFinite;
             o["loudness_in"] = rounded(r.loudnessIn, 2);

@@ -9,11 +9,10 @@
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
-#include "codec/quality.h"
-#include "codec/search.h"
 #include "device/adpWriter.h"
 #include "io/outputFile.h"
 #include "io/status.h"
+#include "kestrune/kestrune.hpp"
 #include "tool/cSource.h"
 #include "tool/jobs.h"
 #include "tool/listening.h"
@@ -130,7 +129,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     r.input = input;
     r.output = output;
     r.bits = settings.bits;
-    const uint8_t variant = settings.bits == 2 ? kVariant2Bit : kVariant4Bit;
+    const uint64_t perByte = settings.bits == 2 ? 4 : 2;  // samples in a byte of codes
     AudioInput audio;
     struct stat source {};
     r.error = inputProblem(identify(input, &source), source);
@@ -149,7 +148,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     // The length field holds 32 bits of bytes; a recording too long for it is refused
     // before any work when its header tells (a margin for resampling's rounding).
     const double expectedBytes =
-        static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / count[variant];
+        static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / perByte;
     if (lengthKnown && expectedBytes > kMaxPayload * 1.001) {
         r.error = "too long for a device file (its length field holds at most 4294967295 bytes)";
         return r;
@@ -179,7 +178,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     }
     if (!out.canSeek && !settings.c) {
         if (const std::optional<uint64_t> n = audio.countSamples()) {
-            length = static_cast<int64_t>(*n / count[variant]);
+            length = static_cast<int64_t>(*n / perByte);
         }
         if (length > static_cast<int64_t>(kMaxPayload)) {
             outputDiscard(&out);
@@ -189,12 +188,18 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         }
     }
     AdpWriter writer;
-    status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate, variant, length);
+    status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate,
+                            settings.bits == 2 ? kVariant2Bit : kVariant4Bit, length);
 
-    SearchEncoder encoder(variant, settings.level, settings.tune, r.rate);
-    DecoderStream decoder{};
-    QualityMeter meter(r.rate);
-    WeightedMeter weightedMeter(r.rate);
+    kestrune::Result<kestrune::Encoder> encoder =
+        kestrune::Encoder::create({r.rate, settings.bits, settings.level, settings.tune});
+    kestrune::Result<kestrune::Decoder> decoder = kestrune::Decoder::create(settings.bits);
+    if (!encoder || !decoder) {
+        outputDiscard(&out);
+        r.error = kestrune::message(encoder ? decoder.error() : encoder.error());
+        return r;
+    }
+    kestrune::Meter meter(r.rate);
     const bool levelled = settings.levelling.loudnessLufs || settings.levelling.speechLevelDb;
     std::optional<LevelMeter> playedLevel;
     if (levelled) playedLevel.emplace(r.rate, true, false);
@@ -208,15 +213,13 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     // Writes the decided bytes and measures what the device will play of them.
     const auto emit = [&] {
         if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
-        const std::size_t n = bytes.size() * count[variant];
+        const std::size_t n = bytes.size() * decoder->samplesPerByte();
         if (settings.measure || levelled || settings.listen) {
             played.resize(n);
-            decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
-                         played.data());
+            decoder->decode(bytes, played);
         }
         if (settings.measure) {
             meter.add(queue.front(n), played);
-            weightedMeter.add(queue.front(n), played);
             queue.pop(n);
         }
         if (levelled) {
@@ -243,7 +246,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         const auto samples = std::span(block).first(static_cast<std::size_t>(n));
         if (settings.measure) queue.push(samples);
         if (settings.listen) heardSource.insert(heardSource.end(), samples.begin(), samples.end());
-        encoder.encode(samples, bytes);
+        encoder->encode(samples, bytes);
         emit();
         if (writer.written > kMaxPayload) {
             r.error =
@@ -252,7 +255,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         }
     }
     if (r.error.empty() && status == kStatusFinished) {
-        encoder.finish(bytes);
+        encoder->finish(bytes);
         emit();
         if (length >= 0 && writer.written != static_cast<uint64_t>(length)) {
             r.error = "the input changed while it was read";
@@ -273,7 +276,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     }
     r.ok = true;
     r.uncommitted = out;
-    r.bytes = r.samples / count[variant];
+    r.bytes = r.samples / perByte;
     r.clipped = audio.clipped();
     r.nonFinite = audio.nonFinite();
     if (audio.limiting()) r.limited = audio.limited();
@@ -288,16 +291,15 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                              " samples not finite (NaN or infinite), played as silence");
     }
     if (!audio.truncation().empty()) r.warnings.push_back(audio.truncation());
-    if (meter.samples() > 0 && std::isfinite(meter.snrDb())) r.snrDb = meter.snrDb();
-    if (meter.samples() > 0) r.segSnrDb = meter.segSnrDb();
-    weightedMeter.finish();
-    if (meter.samples() > 0 && std::isfinite(weightedMeter.snrDb())) {
-        r.weightedSnrDb = weightedMeter.snrDb();
-    }
+    const uint64_t measured = meter.samples();
+    const kestrune::Quality quality = meter.finish();
+    if (measured > 0 && std::isfinite(quality.snrDb)) r.snrDb = quality.snrDb;
+    if (measured > 0) r.segSnrDb = quality.segmentalSnrDb;
+    if (measured > 0 && std::isfinite(quality.weightedSnrDb))
+        r.weightedSnrDb = quality.weightedSnrDb;
     if (settings.listen) {
-        std::vector<uint8_t> file(kAdpHeaderSize);
-        makeAdpHeader(static_cast<int32_t>(device.size()), static_cast<uint16_t>(r.rate), variant,
-                      file.data());
+        const auto header = encoder->header(static_cast<uint32_t>(device.size()));
+        std::vector<uint8_t> file(header.begin(), header.end());
         file.insert(file.end(), device.begin(), device.end());
         r.listening = std::make_shared<const Listening>(
             listenTo(std::move(file), heardSource, heardPlayed, r.rate));

@@ -12,8 +12,8 @@
 
 #include "adpFile.h"
 #include "audio/audioInput.h"
-#include "codec/search.h"
 #include "io/outputFile.h"
+#include "kestrune/kestrune.hpp"
 
 // Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
 // level may not pass, and the silence at the ends cut.
@@ -39,8 +39,8 @@ struct COutput {
 
 struct EncodeSettings {
     int bits = 4;  // 4 or 2
-    int level = kDefaultSearchLevel;
-    SearchTune tune = kDefaultSearchTune;
+    int level = kestrune::kDefaultLevel;
+    kestrune::Tune tune = kestrune::Tune::perceptual;
     uint32_t rate = 0;  // 0: the default rule
     AudioOptions audio;
     bool measure = true;   // the SNR of what the device will play, for the summary

@@ -7,9 +7,7 @@
 #include "audio/audioInput.h"
 #include "audio/flacMemory.h"
 #include "audio/level.h"
-#include "codec/adpcm.h"
-#include "codec/quality.h"
-#include "codec/weighting.h"
+#include "kestrune/kestrune.hpp"
 #include "tool/jobs.h"
 
 namespace {
@@ -57,17 +55,14 @@ std::string sourceBeside(const std::string& device) {
 
 FileResult listenToFile(const std::string& device, const std::string& source) {
     std::vector<uint8_t> bytes = deviceFileAt(device);
-    if (bytes.empty()) return inspectJob(device);  // which says why it is not one
+    kestrune::Result<std::vector<int16_t>> decoded = kestrune::decodeFile(bytes);
+    if (!decoded) return inspectJob(device);  // which says why it is not one
     FileResult r;
     r.input = device;
     AdpInfo info{};
     adpHeaderProblem(bytes.data(), &info);
     describeDevice(&r, info);
-    const uint8_t variant = r.bits == 2 ? kVariant2Bit : kVariant4Bit;
-    std::vector<int16_t> played(r.samples);
-    DecoderStream decoder{};
-    decodeStream(&decoder, variant, bytes.data() + kAdpHeaderSize, static_cast<uint32_t>(r.bytes),
-                 played.data());
+    const std::vector<int16_t> played = std::move(*decoded);
 
     std::vector<int16_t> samples;
     if (source.empty()) {
@@ -85,15 +80,10 @@ FileResult listenToFile(const std::string& device, const std::string& source) {
         }
     }
     if (!samples.empty()) {
-        const std::size_t n = std::min(samples.size(), played.size());
-        QualityMeter meter(r.rate);
-        WeightedMeter weighted(r.rate);
-        meter.add(std::span(samples).first(n), std::span(played).first(n));
-        weighted.add(std::span(samples).first(n), std::span(played).first(n));
-        weighted.finish();
-        if (std::isfinite(meter.snrDb())) r.snrDb = meter.snrDb();
-        r.segSnrDb = meter.segSnrDb();
-        if (std::isfinite(weighted.snrDb())) r.weightedSnrDb = weighted.snrDb();
+        const kestrune::Quality q = kestrune::measure(samples, played, r.rate);
+        if (std::isfinite(q.snrDb)) r.snrDb = q.snrDb;
+        r.segSnrDb = q.segmentalSnrDb;
+        if (std::isfinite(q.weightedSnrDb)) r.weightedSnrDb = q.weightedSnrDb;
         const double apart =
             (static_cast<double>(samples.size()) - static_cast<double>(played.size())) * 1000 /
             r.rate;

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "adpFile.h"
-#include "codec/search.h"
+#include "kestrune/kestrune.hpp"
 #include "tool/cSource.h"
 
 namespace {
@@ -54,15 +54,15 @@ CLI::Option* addOptional(CLI::App* app, const char* name, std::string* value, co
 }  // namespace
 
 void EncodeOptions::add(CLI::App* app, bool formats) {
-    settings.level = kDefaultSearchLevel;
+    settings.level = kestrune::kDefaultLevel;
     app->add_option("-r,--rate", settings.rate, "Device rate in Hz (default: see README)")
         ->check(deviceRate());
     app->add_option("-b,--bits", settings.bits, "Code width: 4 or 2 (default 4)")
         ->check(CLI::IsMember({4, 2}));
     app->add_option("-q,--quality", settings.level,
                     "Search level 0-9; 0 is the reference quantiser (default " +
-                        std::to_string(kDefaultSearchLevel) + ")")
-        ->check(CLI::Range(0, kSearchLevels - 1));
+                        std::to_string(kestrune::kDefaultLevel) + ")")
+        ->check(CLI::Range(0, kestrune::kLevels - 1));
     app->add_option("--tune", tune,
                     "What the search minimises: perceptual (the error as heard, default) or "
                     "snr (plain squared error)")
@@ -114,7 +114,7 @@ void EncodeOptions::finish(const CLI::App& app) {
     if (app.count("--peak") > 0) l.peakDbfs = peak;
     if (app.count("--trim") > 0) l.trimDb = std::stod(trim);
     l.trimMarginMs = margin;
-    settings.tune = tune == "snr" ? SearchTune::kSnr : SearchTune::kPerceptual;
+    settings.tune = tune == "snr" ? kestrune::Tune::snr : kestrune::Tune::perceptual;
     if (format == "c") settings.c = c;
     const bool placed = !c.section.empty() || c.align > 0;
     if (placed && format != "c") {
