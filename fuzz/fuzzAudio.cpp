@@ -8,13 +8,14 @@
 #include "adpFile.h"
 #include "audio/audioInput.h"
 #include "codec/search.h"
+#include "io/status.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const uint8_t choice = data[0];
     AudioInput audio;
-    if (!audio.openMemory(std::span(data + 1, size - 1))) {
-        if (audio.error().empty()) std::abort();
+    if (audio.openMemory(std::span(data + 1, size - 1)) != kStatusFinished) {
+        if (audio.problem().empty()) std::abort();
         return 0;
     }
     AudioOptions options;
@@ -23,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (choice & 8) options.gainDb = 12;
     const uint32_t rate = (choice & 16) ? kAcceptedRates[(choice >> 5) % kAcceptedRates.size()]
                                         : defaultDeviceRate(audio.sourceRate());
-    if (!audio.start(options, rate)) {
-        if (audio.error().empty()) std::abort();
+    if (audio.start(options, rate) != kStatusFinished) {
+        if (audio.problem().empty()) std::abort();
         return 0;
     }
     const uint8_t variant = (choice & 128) ? kVariant2Bit : kVariant4Bit;
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int blocks = 0; blocks < 16; ++blocks) {
         const std::ptrdiff_t n = audio.read(block);
         if (n < 0) {
-            if (audio.error().empty()) std::abort();
+            if (audio.problem().empty()) std::abort();
             return 0;
         }
         if (n == 0) break;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/adpcm.h"
+#include "io/status.h"
 
 int readAdpHeader(const uint8_t* h, uint16_t* rate, uint32_t* payloadLength) {
     static constexpr uint8_t kFourBit[4] = {0x80, 0x01, 0x01, 0x04};
@@ -43,13 +44,19 @@ int makeAdpHeader(int32_t payloadLength, uint16_t rate, uint8_t variant, uint8_t
     return 0;
 }
 
-const char* adpHeaderProblem(const uint8_t* header, AdpInfo* info) {
+int checkAdpHeader(const uint8_t* header, AdpInfo* info, const char** problem) {
     uint16_t rate = 0;
     uint32_t payloadLength = 0;
     const int variant = readAdpHeader(header, &rate, &payloadLength);
     *info = AdpInfo{variant, rate, payloadLength};
-    if (std::memcmp(header, "Audi", 4) != 0) return "not a device file (no \"Audi\" mark)";
-    if (variant < 0) return "not a device file (unknown code description in bytes 4-7)";
-    if (rate == 0) return "not a device file (sample rate 0)";
-    return nullptr;
+    const char* why = nullptr;
+    if (std::memcmp(header, "Audi", 4) != 0) {
+        why = "not a device file (no \"Audi\" mark)";
+    } else if (variant < 0) {
+        why = "not a device file (unknown code description in bytes 4-7)";
+    } else if (rate == 0) {
+        why = "not a device file (sample rate 0)";
+    }
+    if (problem != nullptr) *problem = why;
+    return why == nullptr ? kStatusFinished : kStatusFormat;
 }

@@ -28,6 +28,6 @@ struct AdpInfo {
     uint32_t payloadLength;  // bytes
 };
 
-// Reads the 16-byte header into *info; returns why it is not a device file's header
-// that can be decoded, or nullptr when it is.
-const char* adpHeaderProblem(const uint8_t* header, AdpInfo* info);
+// Reads the 16-byte header into *info. Returns kStatusFinished when it is a device file's
+// header that can be decoded; otherwise kStatusFormat, with *problem (when given) saying why.
+int checkAdpHeader(const uint8_t* header, AdpInfo* info, const char** problem = nullptr);

@@ -9,6 +9,7 @@
 #include "codec/quality.h"
 #include "codec/search.h"
 #include "codec/weighting.h"
+#include "io/status.h"
 
 namespace kestrune {
 
@@ -151,7 +152,7 @@ Error encodeStream(const EncoderOptions& options, uint64_t samples,
 Result<Header> readHeader(std::span<const uint8_t> file) {
     if (file.size() < kHeaderSize) return Error::not_device_file;
     AdpInfo info{};
-    if (adpHeaderProblem(file.data(), &info) != nullptr) return Error::not_device_file;
+    if (checkAdpHeader(file.data(), &info) != kStatusFinished) return Error::not_device_file;
     return Header{info.rate, info.variant == kVariant4Bit ? 4 : 2, info.payloadLength};
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "adpFile.h"
+#include "io/status.h"
 
 namespace {
 
@@ -59,17 +60,14 @@ AudioInput::~AudioInput() {
 }
 
 // The largest magnitude of the mixed or chosen channel, read through once.
-bool AudioInput::peak(float* value) {
+int AudioInput::peak(float* value) {
     *value = 0;
     while (refill() > 0) {
         for (const float v : mono_) *value = std::max(*value, std::fabs(v));
     }
-    if (!error_.empty()) return false;
-    if (!rewind()) {
-        error_ = "cannot read the audio twice to find its peak";
-        return false;
-    }
-    return true;
+    if (status_ != kStatusFinished) return status_;
+    if (!rewind()) return fail(kStatusRead, "cannot read the audio twice to find its peak");
+    return kStatusFinished;
 }
 
 // Starts reading from the beginning again, as if just opened.
@@ -94,7 +92,7 @@ std::optional<uint64_t> AudioInput::countSamples() {
     uint64_t n = 0;
     std::vector<int16_t> scratch(4096);
     for (std::ptrdiff_t got; (got = read(scratch)) > 0;) n += static_cast<uint64_t>(got);
-    if (!error_.empty() || !rewind()) return std::nullopt;
+    if (status_ != kStatusFinished || !rewind()) return std::nullopt;
     return n;
 }
 
@@ -142,11 +140,10 @@ void AudioInput::noteEnd(const char* failure) {
     }
 }
 
-bool AudioInput::start(const AudioOptions& options, uint32_t rate) {
+int AudioInput::start(const AudioOptions& options, uint32_t rate) {
     if (options.channel < 0 || options.channel > info_.channels) {
-        error_ = "has no channel " + std::to_string(options.channel) + " (it has " +
-                 std::to_string(info_.channels) + ")";
-        return false;
+        return fail(kStatusFormat, "has no channel " + std::to_string(options.channel) +
+                                       " (it has " + std::to_string(info_.channels) + ")");
     }
     channel_ = options.channel;
     outputRate_ = rate;
@@ -154,7 +151,7 @@ bool AudioInput::start(const AudioOptions& options, uint32_t rate) {
     scale_ = 1;  // the peak is measured unscaled
     if (options.normalizeDbfs) {
         float top = 0;
-        if (!peak(&top)) return false;
+        if (peak(&top) != kStatusFinished) return status_;
         if (top > 0) scale_ = static_cast<float>(std::pow(10.0, *options.normalizeDbfs / 20) / top);
     } else {
         scale_ = static_cast<float>(std::pow(10.0, options.gainDb / 20));
@@ -172,11 +169,10 @@ bool AudioInput::start(const AudioOptions& options, uint32_t rate) {
         resampler_ = soxr_create(sourceRate(), rate, 1, &failure, &io, &quality, &runtime);
         outRate_ = rate;
         if (resampler_ == nullptr || failure != nullptr) {
-            error_ = std::string("cannot resample: ") + soxr_strerror(failure);
-            return false;
+            return fail(kStatusMemory, std::string("cannot resample: ") + soxr_strerror(failure));
         }
     }
-    return true;
+    return kStatusFinished;
 }
 
 // Reads a block of frames into mono_, mixed or one channel taken and scaled.
@@ -191,7 +187,7 @@ std::size_t AudioInput::refill() {
         const bool failed = sf_error(file_) != SF_ERR_NO_ERROR;
         // Nothing at all is a failure; some audio and then none is a recording cut short.
         if (failed && framesRead_ == 0) {
-            error_ = std::string("cannot read the audio: ") + sf_strerror(file_);
+            fail(kStatusRead, std::string("cannot read the audio: ") + sf_strerror(file_));
             return 0;
         }
         noteEnd(failed ? sf_strerror(file_) : nullptr);
@@ -231,7 +227,7 @@ bool AudioInput::resample(std::span<const float> in) {
                          ready_.data() + base, room, &made);
         ready_.resize(base + made);
         if (failure != nullptr) {
-            error_ = std::string("cannot resample: ") + failure;
+            fail(kStatusMemory, std::string("cannot resample: ") + failure);
             return false;
         }
         at += used;
@@ -245,7 +241,7 @@ bool AudioInput::produce() {
     readyAt_ = 0;
     while (ready_.empty() && !flushed_) {
         refill();
-        if (!error_.empty()) return false;
+        if (status_ != kStatusFinished) return false;
         if (resampler_ == nullptr) {
             ready_.swap(mono_);
             flushed_ = ended_ && ready_.empty();
@@ -260,19 +256,16 @@ bool AudioInput::produce() {
     return !ready_.empty();
 }
 
-bool AudioInput::analyse(LevelMeter* meter) {
+int AudioInput::analyse(LevelMeter* meter) {
     std::vector<float> scaled;
     while (produce()) {
         scaled.resize(ready_.size());
         for (std::size_t i = 0; i < ready_.size(); ++i) scaled[i] = ready_[i] * scale_;
         meter->add(scaled);
     }
-    if (!error_.empty()) return false;
-    if (!rewind()) {
-        error_ = "cannot read the audio twice to measure it";
-        return false;
-    }
-    return true;
+    if (status_ != kStatusFinished) return status_;
+    if (!rewind()) return fail(kStatusRead, "cannot read the audio twice to measure it");
+    return kStatusFinished;
 }
 
 void AudioInput::shape(const Shaping& shaping) {
@@ -323,5 +316,11 @@ std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
             put(ready_[readyAt_++] * scale_ * 32768.0f);
         }
     }
-    return error_.empty() ? static_cast<std::ptrdiff_t>(n) : -1;
+    return status_ == kStatusFinished ? static_cast<std::ptrdiff_t>(n) : -1;
+}
+
+int AudioInput::fail(int status, std::string problem) {
+    status_ = status;
+    problem_ = std::move(problem);
+    return status;
 }

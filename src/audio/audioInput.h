@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/level.h"
+#include "io/status.h"
 
 // The device rate a source at this rate is converted to by default: its own when the
 // device plays it, else the highest device rate below it, else the lowest.
@@ -57,11 +58,12 @@ public:
 
     // Opens a file, or standard input for "-". Standard input and anything else that is
     // not a regular file (a pipe, a terminal, a device) is copied to a temporary file in
-    // $TMPDIR (default /tmp) first, since most formats must be read more than once. False,
-    // with error(), when it is not audio libsndfile reads.
-    bool open(const std::string& path);
+    // $TMPDIR (default /tmp) first, since most formats must be read more than once.
+    // Returns kStatusFinished, or the failure's status with problem() saying why (not
+    // audio libsndfile reads: kStatusFormat).
+    int open(const std::string& path);
     // Opens audio held in memory; the bytes must outlive the input.
-    bool openMemory(std::span<const uint8_t> bytes);
+    int openMemory(std::span<const uint8_t> bytes);
 
     uint32_t sourceRate() const { return static_cast<uint32_t>(info_.samplerate); }
     // The device rate given to start().
@@ -69,12 +71,12 @@ public:
     // Frames (samples per channel) the source says it holds; some formats only estimate.
     int64_t frames() const { return info_.frames; }
 
-    // Prepares the conversion to `rate`; false, with error(), when the options do not fit
-    // the source (a channel it does not have) or the audio cannot be read.
-    bool start(const AudioOptions& options, uint32_t rate);
+    // Prepares the conversion to `rate`; a failure's status, with problem(), when the
+    // options do not fit the source (a channel it does not have) or the audio cannot be read.
+    int start(const AudioOptions& options, uint32_t rate);
 
     // Fills `out` with the next samples; returns how many (fewer only at the end, 0 once
-    // it is over), or -1 with error() when the audio cannot be read.
+    // it is over), or -1 with status() and problem() when the audio cannot be read.
     std::ptrdiff_t read(std::span<int16_t> out);
 
     // After start: reads the whole conversion through, counting the samples it gives, and
@@ -82,7 +84,7 @@ public:
     std::optional<uint64_t> countSamples();
 
     // After start: the same pass, measuring the signal at the device rate.
-    bool analyse(LevelMeter* meter);
+    int analyse(LevelMeter* meter);
     // Shapes what read() gives from now on.
     void shape(const Shaping& shaping);
     bool limiting() const { return limiter_ != nullptr; }
@@ -92,14 +94,17 @@ public:
     uint64_t nonFinite() const { return nonFinite_; }
     // Once read to the end: how the recording fell short of its length, or empty.
     const std::string& truncation() const { return truncation_; }
-    const std::string& error() const { return error_; }
+    // How reading has gone: kStatusFinished, or the first failure's status and why.
+    int status() const { return status_; }
+    const std::string& problem() const { return problem_; }
 
 private:
-    bool opened(SNDFILE* file);
+    int opened(SNDFILE* file);
+    int fail(int status, std::string problem);
     std::size_t refill();
     bool resample(std::span<const float> in);
     bool produce();
-    bool peak(float* value);
+    int peak(float* value);
     bool rewind();
     void noteEnd(const char* failure);
     bool nextShaped(float* v);
@@ -128,5 +133,6 @@ private:
     uint64_t clipped_ = 0, nonFinite_ = 0;
     int64_t framesRead_ = 0;
     std::string truncation_;
-    std::string error_;
+    int status_ = kStatusFinished;
+    std::string problem_;
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "audio/audioInput.h"
+#include "io/status.h"
 
 namespace {
 
@@ -48,17 +49,16 @@ sf_count_t memoryTell(void* user) {
 
 }  // namespace
 
-bool AudioInput::opened(SNDFILE* file) {
+int AudioInput::opened(SNDFILE* file) {
     file_ = file;
     if (file_ == nullptr) {
-        error_ = std::string("not audio that can be read: ") + sf_strerror(nullptr);
-        return false;
+        return fail(kStatusFormat,
+                    std::string("not audio that can be read: ") + sf_strerror(nullptr));
     }
     if (info_.channels < 1 || info_.samplerate < 1) {
-        error_ = "not audio that can be read: no channels or no sample rate";
-        return false;
+        return fail(kStatusFormat, "not audio that can be read: no channels or no sample rate");
     }
-    return true;
+    return kStatusFinished;
 }
 
 namespace {
@@ -93,14 +93,14 @@ bool copyAll(int from, int to) {
 
 }  // namespace
 
-bool AudioInput::open(const std::string& path) {
+int AudioInput::open(const std::string& path) {
     const bool standardInput = path == "-";
     const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0) {
-        error_ = std::string("cannot open: ") + std::strerror(errno);
+        const int error = errno;
         if (fd >= 0 && !standardInput) close(fd);
-        return false;
+        return fail(kStatusInputOpen, std::string("cannot open: ") + std::strerror(error));
     }
     if (S_ISREG(st.st_mode) && st.st_size <= kWholeFile) {
         // A short recording is read whole, in one call, and parsed from memory.
@@ -108,10 +108,7 @@ bool AudioInput::open(const std::string& path) {
         const ssize_t got = pread(fd, whole_.data(), whole_.size(), 0);
         const int error = errno;
         if (!standardInput) close(fd);
-        if (got < 0) {
-            error_ = std::string("cannot read: ") + std::strerror(error);
-            return false;
-        }
+        if (got < 0) return fail(kStatusRead, std::string("cannot read: ") + std::strerror(error));
         whole_.resize(static_cast<std::size_t>(got));  // it may have shrunk meanwhile
         return openMemory(whole_);
     }
@@ -119,23 +116,24 @@ bool AudioInput::open(const std::string& path) {
     // Anything else is read once, into a file that can be read again.
     const int spool = unnamedTemporary();
     if (spool < 0 || !copyAll(fd, spool)) {
-        error_ = std::string(spool < 0 ? "cannot hold the input: " : "cannot read: ") +
-                 std::strerror(errno);
+        const int error = errno;
         if (spool >= 0) close(spool);
         if (!standardInput) close(fd);
-        return false;
+        return fail(spool < 0 ? kStatusWrite : kStatusRead,
+                    std::string(spool < 0 ? "cannot hold the input: " : "cannot read: ") +
+                        std::strerror(error));
     }
     if (!standardInput) close(fd);
     spool_ = fdopen(spool, "rb");
     if (spool_ == nullptr || lseek(spool, 0, SEEK_SET) != 0) {
-        error_ = std::string("cannot hold the input: ") + std::strerror(errno);
+        const int error = errno;
         if (spool_ == nullptr) close(spool);
-        return false;
+        return fail(kStatusWrite, std::string("cannot hold the input: ") + std::strerror(error));
     }
     return opened(sf_open_fd(spool, SFM_READ, &info_, SF_FALSE));
 }
 
-bool AudioInput::openMemory(std::span<const uint8_t> bytes) {
+int AudioInput::openMemory(std::span<const uint8_t> bytes) {
     memory_ = MemoryReader{bytes, 0};
     static SF_VIRTUAL_IO io = {memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
     return opened(sf_open_virtual(&io, SFM_READ, &info_, &memory_));

@@ -137,8 +137,10 @@ int readAdpHeaderFrom(FILE* from, AdpInfo* info, const char** problem, bool rf64
         *problem = "too short for a device file's 16-byte header";
         return kStatusFormat;
     }
-    *problem = adpHeaderProblem(header.data(), info);
-    if (*problem != nullptr) return kStatusFormat;
+    if (const int status = checkAdpHeader(header.data(), info, problem);
+        status != kStatusFinished) {
+        return status;
+    }
     const uint64_t samples = uint64_t{info->payloadLength} * count[info->variant];
     if (!rf64 && samples * sizeof(int16_t) > 0xFFFFFFFFu - 36) {
         *problem = "payload too long for a WAVE file";  // its sizes are 32-bit

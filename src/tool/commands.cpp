@@ -129,7 +129,7 @@ std::vector<FileResult> runBatch(const Common& c, Progress* progress,
             return r;
         },
         [&](const FileResult& r) {
-            if (!r.ok) return printFailure(r);
+            if (!r.ok()) return printFailure(r);
             if (c.quiet) return;
             printWarnings(r);
             summary(r);
@@ -200,8 +200,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             }
             FileResult r;
             r.input = c.inputs[i];
-            r.error = clash[i];
-            return r;
+            return r.fail(kStatusOutputOpen, clash[i]);
         },
         [&](const FileResult& r) {
             std::fprintf(messages(),
@@ -217,7 +216,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             }
         });
     if (exitStatus(results) != 0 &&
-        std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
+        std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
         folders.undo();
     }
     if (c.json) {
@@ -259,15 +258,14 @@ int runDecode(const CLI::App& app, const Common& c) {
             if (clash[i].empty()) return decodeJob(c.inputs[i], outputs[i], c.force, &progress);
             FileResult r;
             r.input = c.inputs[i];
-            r.error = clash[i];
-            return r;
+            return r.fail(kStatusOutputOpen, clash[i]);
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
                          r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
                          static_cast<unsigned long long>(r.samples));
         });
-    if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok; })) {
+    if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
         folders.undo();
     }
     if (c.json) {
@@ -285,10 +283,10 @@ int runInfo(const std::vector<std::string>& files, bool json) {
     if (json) {
         std::vector<Json> objects;
         for (const FileResult& r : results) {
-            const auto known = [&](Json v) { return r.ok ? v : Json(nullptr); };
+            const auto known = [&](Json v) { return r.ok() ? v : Json(nullptr); };
             objects.push_back(Json{{"path", r.input},
-                                   {"ok", r.ok},
-                                   {"error", r.ok ? Json(nullptr) : Json(r.error)},
+                                   {"ok", r.ok()},
+                                   {"error", r.ok() ? Json(nullptr) : Json(r.problem)},
                                    {"bits", known(r.bits)},
                                    {"rate", known(r.rate)},
                                    {"bytes", known(r.bytes)},
@@ -300,7 +298,7 @@ int runInfo(const std::vector<std::string>& files, bool json) {
     }
     std::string lines;
     for (const FileResult& r : results) {
-        if (!r.ok) {
+        if (!r.ok()) {
             printFailure(r);
         } else if (!json) {
             char line[128];

@@ -22,6 +22,8 @@ namespace {
 
 constexpr std::size_t kBlockSamples = 8192;
 constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
+constexpr const char* kTooLong =
+    "too long for a device file (its length field holds at most 4294967295 bytes)";
 
 // The input's identity, so that an output that is the input is refused.
 int identify(const std::string& input, struct stat* st) {
@@ -54,8 +56,8 @@ private:
 bool levelRecording(const Levelling& l, int bits, AudioInput* audio, FileResult* r) {
     const uint32_t rate = audio->outputRate();
     LevelMeter meter(rate, true, l.speechLevelDb.has_value());
-    if (!audio->analyse(&meter)) {
-        r->error = audio->error();
+    if (audio->analyse(&meter) != kStatusFinished) {
+        r->fail(audio->status(), audio->problem());
         return false;
     }
     Shaping shaping;
@@ -132,12 +134,10 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     const uint64_t perByte = settings.bits == 2 ? 4 : 2;  // samples in a byte of codes
     AudioInput audio;
     struct stat source {};
-    r.error = inputProblem(identify(input, &source), source);
-    if (!r.error.empty()) return r;
-    if (!audio.open(input)) {
-        r.error = audio.error();
-        return r;
+    if (std::string why = inputProblem(identify(input, &source), source); !why.empty()) {
+        return r.fail(kStatusInputOpen, why);
     }
+    if (audio.open(input) != kStatusFinished) return r.fail(audio.status(), audio.problem());
     r.rate = settings.rate != 0 ? settings.rate : defaultDeviceRate(audio.sourceRate());
     const bool lengthKnown = audio.frames() > 0 && audio.frames() != SF_COUNT_MAX;
     if (progress != nullptr && lengthKnown) {
@@ -149,15 +149,19 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     // before any work when its header tells (a margin for resampling's rounding).
     const double expectedBytes =
         static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / perByte;
-    if (lengthKnown && expectedBytes > kMaxPayload * 1.001) {
-        r.error = "too long for a device file (its length field holds at most 4294967295 bytes)";
+    if (lengthKnown && expectedBytes > kMaxPayload * 1.001) return r.fail(kStatusFormat, kTooLong);
+    if (audio.start(settings.audio, r.rate) != kStatusFinished) {
+        return r.fail(audio.status(), audio.problem());
+    }
+    if (settings.levelling.any() &&
+        !levelRecording(settings.levelling, settings.bits, &audio, &r)) {
         return r;
     }
-    if (!audio.start(settings.audio, r.rate) ||
-        (settings.levelling.any() &&
-         !levelRecording(settings.levelling, settings.bits, &audio, &r))) {
-        if (r.error.empty()) r.error = audio.error();
-        return r;
+    kestrune::Result<kestrune::Encoder> encoder =
+        kestrune::Encoder::create({r.rate, settings.bits, settings.level, settings.tune});
+    kestrune::Result<kestrune::Decoder> decoder = kestrune::Decoder::create(settings.bits);
+    if (!encoder || !decoder) {  // the options were checked: not met
+        return r.fail(kStatusUsage, kestrune::message(encoder ? decoder.error() : encoder.error()));
     }
 
     OutputFile out;
@@ -173,8 +177,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     FILE* const to = settings.c ? held.fp : out.fp;
     if (to == nullptr) {
         outputDiscard(&out);
-        r.error = "out of memory";
-        return r;
+        return r.fail(kStatusMemory, "out of memory");
     }
     if (!out.canSeek && !settings.c) {
         if (const std::optional<uint64_t> n = audio.countSamples()) {
@@ -182,23 +185,13 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         }
         if (length > static_cast<int64_t>(kMaxPayload)) {
             outputDiscard(&out);
-            r.error =
-                "too long for a device file (its length field holds at most 4294967295 bytes)";
-            return r;
+            return r.fail(kStatusFormat, kTooLong);
         }
     }
     AdpWriter writer;
     status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate,
                             settings.bits == 2 ? kVariant2Bit : kVariant4Bit, length);
 
-    kestrune::Result<kestrune::Encoder> encoder =
-        kestrune::Encoder::create({r.rate, settings.bits, settings.level, settings.tune});
-    kestrune::Result<kestrune::Decoder> decoder = kestrune::Decoder::create(settings.bits);
-    if (!encoder || !decoder) {
-        outputDiscard(&out);
-        r.error = kestrune::message(encoder ? decoder.error() : encoder.error());
-        return r;
-    }
     kestrune::Meter meter(r.rate);
     const bool levelled = settings.levelling.loudnessLufs || settings.levelling.speechLevelDb;
     std::optional<LevelMeter> playedLevel;
@@ -239,7 +232,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     while (status == kStatusFinished) {
         const std::ptrdiff_t n = audio.read(block);
         if (n < 0) {
-            r.error = audio.error();
+            r.fail(audio.status(), audio.problem());
             break;
         }
         if (n == 0) break;
@@ -249,16 +242,15 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         encoder->encode(samples, bytes);
         emit();
         if (writer.written > kMaxPayload) {
-            r.error =
-                "too long for a device file (its length field holds at most 4294967295 bytes)";
+            r.fail(kStatusFormat, kTooLong);
             break;
         }
     }
-    if (r.error.empty() && status == kStatusFinished) {
+    if (r.ok() && status == kStatusFinished) {
         encoder->finish(bytes);
         emit();
         if (length >= 0 && writer.written != static_cast<uint64_t>(length)) {
-            r.error = "the input changed while it was read";
+            r.fail(kStatusRead, "the input changed while it was read");
         } else if (status == kStatusFinished) {
             status = adpWriterFinish(&writer);
             if (settings.c && status == kStatusFinished) {
@@ -266,15 +258,12 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
             }
         }
     }
+    if (r.ok() && status != kStatusFinished) outputFailed(&r, status, "");  // errno says why
     adpWriterRelease(&writer);
-    const int writeError = errno;
-    if (!r.error.empty() || status != kStatusFinished) {
+    if (!r.ok()) {
         outputDiscard(&out);
-        errno = writeError;
-        if (r.error.empty()) outputFailed(&r, status, "");
         return r;
     }
-    r.ok = true;
     r.uncommitted = out;
     r.bytes = r.samples / perByte;
     r.clipped = audio.clipped();

@@ -26,16 +26,16 @@ void outputFailed(FileResult* r, int status, std::string why) {
     if (why.empty()) why = std::strerror(errno);
     const std::string name = outputName(r->output);
     if (status == kStatusOutputExists) {
-        r->errorPath = r->output;
-        r->error = "exists (use -f to replace it)";
+        r->problemPath = r->output;
+        r->fail(status, "exists (use -f to replace it)");
     } else if (status == kStatusOutputOpen) {
-        r->error = "cannot create " + name + ": " + why;
+        r->fail(status, "cannot create " + name + ": " + why);
     } else if (status == kStatusMemory) {
-        r->error = "out of memory";
+        r->fail(status, "out of memory");
     } else if (status == kStatusRead) {
-        r->error = "cannot read the input";
+        r->fail(status, "cannot read the input");
     } else {
-        r->error = "cannot write " + name + ": " + why;
+        r->fail(kStatusWrite, "cannot write " + name + ": " + why);
     }
 }
 
@@ -54,10 +54,10 @@ namespace {
 struct DeviceFile {
     FILE* fp = nullptr;
     struct stat st {};
-    std::string error;
+    std::string problem;  // why it cannot be read, or empty
     explicit DeviceFile(const std::string& path) {
         fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-        error = inputProblem(fp != nullptr ? fstat(fileno(fp), &st) : -1, st);
+        problem = inputProblem(fp != nullptr ? fstat(fileno(fp), &st) : -1, st);
     }
     ~DeviceFile() {
         if (fp != nullptr && fp != stdin) std::fclose(fp);
@@ -74,16 +74,12 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
     r.input = input;
     r.output = output;
     DeviceFile from(input);
-    if (!from.error.empty()) {
-        r.error = from.error;
-        return r;
-    }
+    if (!from.problem.empty()) return r.fail(kStatusInputOpen, from.problem);
     AdpInfo info{};
     const char* problem = nullptr;
     int status = readAdpHeaderFrom(from.fp, &info, &problem, true);
     if (status != kStatusFinished) {
-        r.error = problem != nullptr ? problem : "cannot read the input";
-        return r;
+        return r.fail(status, problem != nullptr ? problem : "cannot read the input");
     }
     OutputFile out;
     status = openOutput(&out, output, &from.st, replace);
@@ -92,15 +88,13 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
         return r;
     }
     status = decodeAdpPayload(from.fp, out.fp, info, &problem);
-    const int error = errno;
     if (status != kStatusFinished) {
-        outputDiscard(&out);
-        errno = error;
         if (status == kStatusFormat && problem != nullptr) {
-            r.error = problem;
+            r.fail(status, problem);
         } else {
-            outputFailed(&r, status, "");
+            outputFailed(&r, status, "");  // before the discard, while errno says why
         }
+        outputDiscard(&out);
         return r;
     }
     r.uncommitted = out;
@@ -116,12 +110,17 @@ FileResult inspectJob(const std::string& path) {
     FILE* const fp = from.fp;
     std::array<uint8_t, kAdpHeaderSize> header;
     AdpInfo info{};
-    if (!from.error.empty()) {
-        r.error = from.error;
+    if (!from.problem.empty()) {
+        r.fail(kStatusInputOpen, from.problem);
     } else if (std::fread(header.data(), 1, header.size(), fp) != header.size()) {
-        r.error = std::ferror(fp) ? "cannot read" : "too short for a device file's 16-byte header";
-    } else if (const char* problem = adpHeaderProblem(header.data(), &info)) {
-        r.error = problem;
+        if (std::ferror(fp)) {
+            r.fail(kStatusRead, "cannot read");
+        } else {
+            r.fail(kStatusFormat, "too short for a device file's 16-byte header");
+        }
+    } else if (const char* problem;
+               checkAdpHeader(header.data(), &info, &problem) != kStatusFinished) {
+        r.fail(kStatusFormat, problem);
     } else {
         // The payload must be all there; a regular file tells its size, a pipe is read.
         uint64_t present = 0;
@@ -136,8 +135,9 @@ FileResult inspectJob(const std::string& path) {
             }
         }
         if (present < info.payloadLength) {
-            r.error = "payload shorter than its length field (" + std::to_string(present) + " of " +
-                      std::to_string(info.payloadLength) + " bytes)";
+            r.fail(kStatusFormat, "payload shorter than its length field (" +
+                                      std::to_string(present) + " of " +
+                                      std::to_string(info.payloadLength) + " bytes)");
         } else {
             describeDevice(&r, info);
         }
@@ -147,7 +147,6 @@ FileResult inspectJob(const std::string& path) {
 
 // A whole device file: what its header says.
 void describeDevice(FileResult* r, const AdpInfo& info) {
-    r->ok = true;
     r->rate = info.rate;
     r->bits = length[info.variant];
     r->bytes = info.payloadLength;
@@ -159,7 +158,7 @@ std::vector<uint8_t> deviceFileAt(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
     AdpInfo info{};
-    if (bytes.size() < kAdpHeaderSize || adpHeaderProblem(bytes.data(), &info) != nullptr ||
+    if (bytes.size() < kAdpHeaderSize || checkAdpHeader(bytes.data(), &info) != kStatusFinished ||
         bytes.size() - kAdpHeaderSize < info.payloadLength) {
         return {};
     }

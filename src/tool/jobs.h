@@ -13,6 +13,7 @@
 #include "adpFile.h"
 #include "audio/audioInput.h"
 #include "io/outputFile.h"
+#include "io/status.h"
 #include "kestrune/kestrune.hpp"
 
 // Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
@@ -63,9 +64,9 @@ struct Listening;
 
 struct FileResult {
     std::string input, output;
-    bool ok = false;
-    std::string error;
-    std::string errorPath;  // what the error is about, when not the input
+    int status = kStatusFinished;  // or the failure's
+    std::string problem;           // why it failed, for the messages
+    std::string problemPath;       // what the problem is about, when not the input
     uint32_t rate = 0;
     int bits = 0;
     uint64_t samples = 0;                   // samples the device plays
@@ -81,6 +82,13 @@ struct FileResult {
     std::shared_ptr<const Listening> listening;  // for the listening report, when asked
     OutputFile uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
+    bool ok() const { return status == kStatusFinished; }
+    // Marks the job failed; returns the result, for `return fail(...)`.
+    FileResult& fail(int failure, std::string why) {
+        status = failure;
+        problem = std::move(why);
+        return *this;
+    }
 };
 
 // "-" is standard input or output. A converted file's output is left for commitFile,
@@ -92,11 +100,11 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
 FileResult inspectJob(const std::string& path);
 // The device file at path, whole (header and payload), when it is one; empty when not.
 std::vector<uint8_t> deviceFileAt(const std::string& path);
-// Fills in what a whole device file's header says, and marks the result a success.
+// Fills in what a whole device file's header says.
 void describeDevice(FileResult* r, const AdpInfo& info);
 
 // What the jobs share: the output for a path ("-" is standard output), a failed output
-// turned into the result's error (`why`: the output's own reason, or empty for errno's),
+// turned into the result's problem (`why`: the output's own reason, or empty for errno's),
 // and a duration in microseconds.
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace);
 void outputFailed(FileResult* r, int status, std::string why);

@@ -60,7 +60,7 @@ FileResult listenToFile(const std::string& device, const std::string& source) {
     FileResult r;
     r.input = device;
     AdpInfo info{};
-    adpHeaderProblem(bytes.data(), &info);
+    checkAdpHeader(bytes.data(), &info);
     describeDevice(&r, info);
     const std::vector<int16_t> played = std::move(*decoded);
 
@@ -71,11 +71,12 @@ FileResult listenToFile(const std::string& device, const std::string& source) {
         AudioInput audio;
         std::vector<int16_t> block(8192);
         std::ptrdiff_t n = 0;
-        bool read = audio.open(source) && audio.start(AudioOptions{}, r.rate);
+        bool read = audio.open(source) == kStatusFinished &&
+                    audio.start(AudioOptions{}, r.rate) == kStatusFinished;
         while (read && (n = audio.read(block)) > 0)
             samples.insert(samples.end(), block.begin(), block.begin() + n);
         if (!read || n < 0) {
-            r.warnings.push_back("source " + source + ": " + audio.error());
+            r.warnings.push_back("source " + source + ": " + audio.problem());
             samples.clear();
         }
     }

@@ -63,7 +63,7 @@ bool writeListeningReport(const std::string& path, bool replace,
     Json prompts = Json::array();
     std::string audio;
     for (const FileResult& r : results) {
-        if (!r.ok || !r.listening) continue;
+        if (!r.ok() || !r.listening) continue;
         const Listening& l = *r.listening;
         const std::size_t i = prompts.size();
         const double trimmed = r.trimStartMs.value_or(0) + r.trimEndMs.value_or(0);

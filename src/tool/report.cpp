@@ -42,8 +42,8 @@ void silenceLibraries() {
 }
 
 void printFailure(const FileResult& r) {
-    const std::string& path = r.errorPath.empty() ? r.input : r.errorPath;
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(), r.error.c_str());
+    const std::string& path = r.problemPath.empty() ? r.input : r.problemPath;
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(), r.problem.c_str());
 }
 
 void printWarnings(const FileResult& r) {
@@ -66,11 +66,11 @@ Json rounded(std::optional<double> v, int decimals) {
 }
 
 Json conversionJson(const FileResult& r, int bits) {
-    const auto known = [&](Json v) { return r.ok ? v : Json(nullptr); };
+    const auto known = [&](Json v) { return r.ok() ? v : Json(nullptr); };
     return Json{{"input", r.input},
                 {"output", known(r.output)},
-                {"ok", r.ok},
-                {"error", r.ok ? Json(nullptr) : Json(r.error)},
+                {"ok", r.ok()},
+                {"error", r.ok() ? Json(nullptr) : Json(r.problem)},
                 {"rate", known(r.rate)},
                 {"bits", bits != 0 ? Json(bits) : Json(nullptr)},
                 {"samples", known(r.samples)},
@@ -110,7 +110,7 @@ int finishStandardOutput(int status) {
 
 int exitStatus(const std::vector<FileResult>& results) {
     for (const FileResult& r : results) {
-        if (!r.ok) return 1;
+        if (!r.ok()) return 1;
     }
     return 0;
 }
