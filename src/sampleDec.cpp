@@ -12,13 +12,12 @@
 
 namespace {
 
-int decodeFile(FILE* from, FILE* to, bool /*toCanSeek*/, uint8_t /*variant*/) {
-    return convertAdpToWave(from, to);
-}
-
 int run(int argc, char** argv, bool* toStdout) {
     if (argc != 3) return kStatusUsage;
-    return convertFiles(argv[1], argv[2], decodeFile, 0, toStdout);
+    const auto convert = [](FILE* from, const OutputFile& to) {
+        return convertAdpToWave(from, to.fp);
+    };
+    return convertFiles(argv[1], argv[2], convert, toStdout);
 }
 
 }  // namespace

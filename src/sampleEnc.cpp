@@ -41,7 +41,10 @@ int run(int argc, char** argv, bool* toStdout) {
     const Method* method = findMethod(argv[3]);
     if (method == nullptr) return kStatusUsage;
 
-    return convertFiles(argv[1], argv[2], convertWaveToAdp, method->variant, toStdout);
+    const auto convert = [method](FILE* from, const OutputFile& to) {
+        return convertWaveToAdp(from, to.fp, to.canSeek, method->variant);
+    };
+    return convertFiles(argv[1], argv[2], convert, toStdout);
 }
 
 }  // namespace

@@ -181,18 +181,6 @@ int openTemporary(OutputFile* out, const struct stat* replaced) {
 
 }  // namespace
 
-int inputOpen(const char* path, FILE** fp) {
-    *fp = std::fopen(path, "rb");
-    if (*fp == nullptr) return kStatusInputOpen;
-    struct stat st;
-    if (fstat(fileno(*fp), &st) != 0 || S_ISDIR(st.st_mode)) {
-        std::fclose(*fp);
-        *fp = nullptr;
-        return kStatusInputOpen;
-    }
-    return kStatusFinished;
-}
-
 int outputOpenDescriptor(OutputFile* out, int fd, const struct stat* input) {
     *out = OutputFile{};
     installSignalHandlers();

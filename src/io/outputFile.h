@@ -1,4 +1,4 @@
-// Opening the input, and writing the output so that it appears complete or not at all.
+// Writing the output so that it appears complete or not at all.
 //
 // A regular output (or a new one) is written to a hidden temporary file in its folder,
 // `.kestrune-XXXXXXXX`, which is flushed, synced and renamed over the target only once
@@ -25,10 +25,6 @@ inline constexpr int kMaxTemporaryOutputs = 4096;
 // progress line), which it then ends, so that the shell's prompt starts on a line of its
 // own.
 void outputMarkTerminalLine(bool open);
-
-// Opens path for binary reading. Returns kStatusFinished, or kStatusInputOpen when it
-// cannot be opened or is a directory.
-int inputOpen(const char* path, FILE** fp);
 
 struct OutputFile {
     FILE* fp = nullptr;

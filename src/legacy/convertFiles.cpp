@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "io/inputFile.h"
 #include "io/outputFile.h"
 #include "legacy/messages.h"
 
@@ -10,7 +11,7 @@ FILE* from_fp = nullptr;
 OutputFile to_fp{};
 }  // namespace
 
-int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uint8_t variant,
+int convertFiles(const char* inPath, const char* outPath, const ConvertFn& convert,
                  bool* outputIsStdout) {
     *outputIsStdout = false;
     int status = inputOpen(inPath, &from_fp);
@@ -20,7 +21,7 @@ int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uin
     status = outputOpen(&to_fp, outPath, known ? &input : nullptr);
     if (status == kStatusFinished) {
         *outputIsStdout = to_fp.isStdout;
-        status = convert(from_fp, to_fp.fp, to_fp.canSeek, variant);
+        status = convert(from_fp, to_fp);
         if (status == kStatusFinished) {
             status = outputCommit(&to_fp);
         } else {

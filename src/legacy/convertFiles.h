@@ -2,17 +2,19 @@
 // output appear only when the conversion succeeded.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
+#include <functional>
 
-// Converts from `from` onto `to`; toCanSeek tells whether `to` may seek back.
-using ConvertFn = int (*)(FILE* from, FILE* to, bool toCanSeek, uint8_t variant);
+#include "io/outputFile.h"
+
+// Converts from `from` onto the output `to` (its stream, and whether that may seek back).
+using ConvertFn = std::function<int(FILE* from, const OutputFile& to)>;
 
 // Opens inPath, then creates outPath (before the input is read, so an output that cannot
 // be created is reported first), runs convert and commits or discards the output.
 // Returns the run's status; *outputIsStdout tells whether the output went to this
 // process's standard output, where the status line must then not go.
-int convertFiles(const char* inPath, const char* outPath, ConvertFn convert, uint8_t variant,
+int convertFiles(const char* inPath, const char* outPath, const ConvertFn& convert,
                  bool* outputIsStdout);
 
 // Prints the run's outcome: the status line, or the usage lines of a usage error, on

@@ -10,6 +10,7 @@
 #include "adpFile.h"
 #include "codec/adpcm.h"
 #include "device/adpWriter.h"
+#include "io/inputFile.h"
 #include "io/outputFile.h"
 #include "io/status.h"
 #include "kestrune/kestrune.hpp"

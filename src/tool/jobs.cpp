@@ -13,6 +13,7 @@
 #include "adpFile.h"
 #include "codec/adpcm.h"
 #include "device/conversions.h"
+#include "io/inputFile.h"
 #include "io/outputFile.h"
 #include "io/status.h"
 #include "tool/paths.h"
@@ -39,41 +40,16 @@ void outputFailed(FileResult* r, int status, std::string why) {
     }
 }
 
-std::string inputProblem(int statResult, const struct stat& st) {
-    if (statResult != 0) return std::string("cannot open: ") + std::strerror(errno);
-    return S_ISDIR(st.st_mode) ? "is a folder" : "";
-}
-
 uint64_t microseconds(uint64_t samples, uint32_t rate) {
     return rate == 0 ? 0 : samples * 1000000 / rate;
 }
-
-namespace {
-
-// A device file to read: standard input for "-". Closes what it opened.
-struct DeviceFile {
-    FILE* fp = nullptr;
-    struct stat st {};
-    std::string problem;  // why it cannot be read, or empty
-    explicit DeviceFile(const std::string& path) {
-        fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-        problem = inputProblem(fp != nullptr ? fstat(fileno(fp), &st) : -1, st);
-    }
-    ~DeviceFile() {
-        if (fp != nullptr && fp != stdin) std::fclose(fp);
-    }
-    DeviceFile(const DeviceFile&) = delete;
-    DeviceFile& operator=(const DeviceFile&) = delete;
-};
-
-}  // namespace
 
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
                      Progress* progress) {
     FileResult r;
     r.input = input;
     r.output = output;
-    DeviceFile from(input);
+    InputFile from(input);
     if (!from.problem.empty()) return r.fail(kStatusInputOpen, from.problem);
     AdpInfo info{};
     const char* problem = nullptr;
@@ -106,7 +82,7 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
 FileResult inspectJob(const std::string& path) {
     FileResult r;
     r.input = path;
-    DeviceFile from(path);
+    InputFile from(path);
     FILE* const fp = from.fp;
     std::array<uint8_t, kAdpHeaderSize> header;
     AdpInfo info{};

@@ -109,6 +109,3 @@ void describeDevice(FileResult* r, const AdpInfo& info);
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace);
 void outputFailed(FileResult* r, int status, std::string why);
 uint64_t microseconds(uint64_t samples, uint32_t rate);
-// Why an input cannot be read, from its stat (`statResult` as stat returned, errno set by
-// it): it cannot be opened, or is a folder; empty when neither.
-std::string inputProblem(int statResult, const struct stat& st);

@@ -1,0 +1,27 @@
+// Opening an input: a path, or standard input for "-", refused when it cannot be opened or
+// is a folder.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+// Opens path for binary reading. Returns kStatusFinished, or kStatusInputOpen when it
+// cannot be opened or is a directory.
+int inputOpen(const char* path, FILE** fp);
+
+// Why an input cannot be read, from its stat (`statResult` as stat returned, errno set by
+// it): it cannot be opened, or is a folder; empty when neither.
+std::string inputProblem(int statResult, const struct stat& st);
+
+// An input stream, standard input for "-", with its stat; closes what it opened.
+struct InputFile {
+    FILE* fp = nullptr;
+    struct stat st {};
+    std::string problem;  // why it cannot be read, or empty
+    explicit InputFile(const std::string& path);
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+};
