@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "codec/adpcm.h"
+
 inline constexpr std::size_t kAdpHeaderSize = 16;
 
 // Sample rates the device plays, in Hz.
@@ -12,6 +14,15 @@ inline constexpr std::array<uint32_t, 8> kAcceptedRates = {4000,  5300,  6400,  
                                                            10600, 12800, 16000, 32000};
 
 bool rateAccepted(uint32_t rate);
+
+// The code width a variant stands for in the header, and back: the variant is the
+// codec's and the header's word, bits (4 or 2) everyone else's.
+constexpr int adpBits(uint8_t variant) {
+    return variant == kVariant2Bit ? 2 : 4;
+}
+constexpr uint8_t adpVariant(int bits) {
+    return bits == 2 ? kVariant2Bit : kVariant4Bit;
+}
 
 // Fills the 16-byte header: "Audi", the variant's code description, the rate (high byte
 // first) and the payload length (most significant byte first). Returns 0.
@@ -26,6 +37,8 @@ struct AdpInfo {
     int variant;  // kVariant4Bit, kVariant2Bit, or -1
     uint16_t rate;
     uint32_t payloadLength;  // bytes
+    int bits() const { return adpBits(static_cast<uint8_t>(variant)); }
+    uint64_t samples() const { return uint64_t{payloadLength} * (8 / bits()); }
 };
 
 // Reads the 16-byte header into *info. Returns kStatusFinished when it is a device file's

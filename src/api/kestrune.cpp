@@ -28,10 +28,6 @@ Error check(const EncoderOptions& o) {
     return Error::none;
 }
 
-uint8_t variantOf(int bits) {
-    return bits == 2 ? kVariant2Bit : kVariant4Bit;
-}
-
 }  // namespace
 
 const char* message(Error error) {
@@ -77,7 +73,7 @@ Encoder::~Encoder() = default;
 Result<Encoder> Encoder::create(const EncoderOptions& options) {
     if (const Error e = check(options); e != Error::none) return e;
     auto state = std::make_unique<State>(
-        State{SearchEncoder(variantOf(options.bits), options.level,
+        State{SearchEncoder(adpVariant(options.bits), options.level,
                             options.tune == Tune::snr ? SearchTune::kSnr : SearchTune::kPerceptual,
                             options.rate),
               0, false});
@@ -104,7 +100,7 @@ Error Encoder::finish(std::vector<uint8_t>& codes) {
 std::array<uint8_t, kHeaderSize> Encoder::header(uint32_t payloadBytes) const {
     std::array<uint8_t, kHeaderSize> h{};
     makeAdpHeader(static_cast<int32_t>(payloadBytes), static_cast<uint16_t>(options_.rate),
-                  variantOf(options_.bits), h.data());
+                  adpVariant(options_.bits), h.data());
     return h;
 }
 
@@ -153,7 +149,7 @@ Result<Header> readHeader(std::span<const uint8_t> file) {
     if (file.size() < kHeaderSize) return Error::not_device_file;
     AdpInfo info{};
     if (checkAdpHeader(file.data(), &info) != kStatusFinished) return Error::not_device_file;
-    return Header{info.rate, info.variant == kVariant4Bit ? 4 : 2, info.payloadLength};
+    return Header{info.rate, info.bits(), info.payloadLength};
 }
 
 Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file) {
@@ -187,7 +183,7 @@ std::size_t Decoder::decode(std::span<const uint8_t> codes, std::span<int16_t> s
     // decodeStream counts in 32 bits; a larger span goes in parts.
     for (std::size_t at = 0; at < bytes;) {
         const auto n = static_cast<uint32_t>(std::min<std::size_t>(bytes - at, 1u << 30));
-        done += static_cast<std::size_t>(decodeStream(&state_->stream, variantOf(bits_),
+        done += static_cast<std::size_t>(decodeStream(&state_->stream, adpVariant(bits_),
                                                       codes.data() + at, n, samples.data() + done));
         at += n;
     }

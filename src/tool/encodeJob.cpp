@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "adpFile.h"
-#include "codec/adpcm.h"
 #include "device/adpWriter.h"
 #include "io/inputFile.h"
 #include "io/outputFile.h"
@@ -191,7 +190,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     }
     AdpWriter writer;
     status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate,
-                            settings.bits == 2 ? kVariant2Bit : kVariant4Bit, length);
+                            adpVariant(settings.bits), length);
 
     kestrune::Meter meter(r.rate);
     const bool levelled = settings.levelling.loudnessLufs || settings.levelling.speechLevelDb;

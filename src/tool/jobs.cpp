@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "adpFile.h"
-#include "codec/adpcm.h"
 #include "device/conversions.h"
 #include "io/inputFile.h"
 #include "io/outputFile.h"
@@ -124,9 +123,9 @@ FileResult inspectJob(const std::string& path) {
 // A whole device file: what its header says.
 void describeDevice(FileResult* r, const AdpInfo& info) {
     r->rate = info.rate;
-    r->bits = length[info.variant];
+    r->bits = info.bits();
     r->bytes = info.payloadLength;
-    r->samples = uint64_t{info.payloadLength} * count[info.variant];
+    r->samples = info.samples();
 }
 
 // The device file at path, whole, when it is one; empty when it is not.
