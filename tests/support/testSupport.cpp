@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -245,4 +246,31 @@ bool haveProgram(const char* name) {
 
 int shell(const std::string& command) {
     return runTool("/bin/bash", {"-c", command}).exitCode;
+}
+
+std::vector<std::string> scriptRows(const std::string& script) {
+    std::vector<std::string> rows;
+    std::ifstream in(script);
+    const std::regex definition(R"(^([A-Za-z]\w*)\(\) \{$)");
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_match(line, m, definition)) rows.push_back(m[1]);
+    }
+    return rows;
+}
+
+std::string runRow(const std::string& script, const std::string& row, const std::string& folder,
+                   const std::string& prelude) {
+    const std::string trace = folder + "/.trace";
+    const RunResult r = runTool(
+        "/bin/bash", {"-c", "cd '" + folder + "'; " + prelude + " source '" + script +
+                                "'; exec 9>'" + trace + "'; BASH_XTRACEFD=9; set -x; " + row});
+    if (r.exitCode == 0) return "";
+    const Bytes bytes = readFile(trace);
+    const std::string text(bytes.begin(), bytes.end());
+    const auto tail = [](const std::string& t) {
+        return t.substr(t.size() > 1500 ? t.size() - 1500 : 0);
+    };
+    return "row " + row + " failed, exit " + std::to_string(r.exitCode) + "; its last commands:\n" +
+           tail(text) + "what it printed:\n" + tail(r.out + r.err);
 }

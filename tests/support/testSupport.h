@@ -67,3 +67,10 @@ RunResult runTool(const std::string& exe, const std::vector<std::string>& args,
 bool haveProgram(const char* name);
 // Runs a bash command; returns its exit status.
 int shell(const std::string& command);
+
+// The rows of a script of rows: the names of the functions it defines (`Name() {`), in
+// order.
+std::vector<std::string> scriptRows(const std::string& script);
+// Runs one row in `folder` after `prelude`; on failure, the commands it ran last.
+std::string runRow(const std::string& script, const std::string& row, const std::string& folder,
+                   const std::string& prelude);
