@@ -72,7 +72,6 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint32_t 
     return kStatusMemory;
 }
 
-constexpr const char* kShortPayload = "payload shorter than its length field";
 constexpr uint32_t kBlockBytes = 1u << 14;
 
 int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength) {
@@ -130,15 +129,18 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
     return status;
 }
 
-int readAdpHeaderFrom(FILE* from, AdpInfo* info, const char** problem, bool rf64) {
+int readCheckedAdpHeader(FILE* from, AdpInfo* info, const char** problem) {
     std::array<uint8_t, kAdpHeaderSize> header;
     if (ioHooks.read(header.data(), 1, header.size(), from) != header.size()) {
         if (std::ferror(from)) return kStatusRead;
         *problem = "too short for a device file's 16-byte header";
         return kStatusFormat;
     }
-    if (const int status = checkAdpHeader(header.data(), info, problem);
-        status != kStatusFinished) {
+    return checkAdpHeader(header.data(), info, problem);
+}
+
+int readAdpHeaderFrom(FILE* from, AdpInfo* info, const char** problem, bool rf64) {
+    if (const int status = readCheckedAdpHeader(from, info, problem); status != kStatusFinished) {
         return status;
     }
     const uint64_t samples = uint64_t{info->payloadLength} * count[info->variant];

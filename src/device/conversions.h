@@ -21,6 +21,13 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant);
 // past a WAVE file's 32-bit sizes are a format error.
 int convertAdpToWave(FILE* from, FILE* to, AdpInfo* info = nullptr, const char** problem = nullptr);
 
+// What a payload shorter than its header's length field is called.
+inline constexpr const char* kShortPayload = "payload shorter than its length field";
+
+// Reads the 16-byte header from `from` and checks it: kStatusFinished, kStatusRead, or
+// kStatusFormat with *problem saying why.
+int readCheckedAdpHeader(FILE* from, AdpInfo* info, const char** problem);
+
 // The same in two steps, so that a bad device file is told before any output is made:
 // the header read and checked (and a payload that is known to fall short), then the
 // payload decoded. With `rf64`, samples past 32-bit sizes make an RF64 file instead.

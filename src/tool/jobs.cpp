@@ -83,19 +83,13 @@ FileResult inspectJob(const std::string& path) {
     r.input = path;
     InputFile from(path);
     FILE* const fp = from.fp;
-    std::array<uint8_t, kAdpHeaderSize> header;
     AdpInfo info{};
+    const char* problem = nullptr;
+    int status = kStatusFinished;
     if (!from.problem.empty()) {
         r.fail(kStatusInputOpen, from.problem);
-    } else if (std::fread(header.data(), 1, header.size(), fp) != header.size()) {
-        if (std::ferror(fp)) {
-            r.fail(kStatusRead, "cannot read");
-        } else {
-            r.fail(kStatusFormat, "too short for a device file's 16-byte header");
-        }
-    } else if (const char* problem;
-               checkAdpHeader(header.data(), &info, &problem) != kStatusFinished) {
-        r.fail(kStatusFormat, problem);
+    } else if ((status = readCheckedAdpHeader(fp, &info, &problem)) != kStatusFinished) {
+        r.fail(status, problem != nullptr ? problem : "cannot read");
     } else {
         // The payload must be all there; a regular file tells its size, a pipe is read.
         uint64_t present = 0;
@@ -110,9 +104,8 @@ FileResult inspectJob(const std::string& path) {
             }
         }
         if (present < info.payloadLength) {
-            r.fail(kStatusFormat, "payload shorter than its length field (" +
-                                      std::to_string(present) + " of " +
-                                      std::to_string(info.payloadLength) + " bytes)");
+            r.fail(kStatusFormat, std::string(kShortPayload) + " (" + std::to_string(present) +
+                                      " of " + std::to_string(info.payloadLength) + " bytes)");
         } else {
             describeDevice(&r, info);
         }
