@@ -206,7 +206,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     // Writes the decided bytes and measures what the device will play of them.
     const auto emit = [&] {
         if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
-        const std::size_t n = bytes.size() * decoder->samplesPerByte();
+        const std::size_t n = bytes.size() * perByte;
         if (settings.measure || levelled || settings.listen) {
             played.resize(n);
             decoder->decode(bytes, played);
