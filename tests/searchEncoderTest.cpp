@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <future>
+#include <random>
 #include <regex>
 
 #include "codec/adpcm.h"
@@ -115,6 +116,28 @@ TEST(SearchLevelZero, IsTheReferenceQuantiserByteForByte) {
                 kModeCode, variant, s.data(), static_cast<uint32_t>(s.size()), reference.data())));
             EXPECT_EQ(encode(s, variant, 0, {5, 1, 4096}).bytes, reference);
         }
+    }
+}
+
+// Trying every code, pruning no path and merging only equal states makes the search
+// exhaustive: the byte it writes plays with the least error of all 256, however the codes
+// after it, which are not written, would have played.
+TEST(SearchExhaustive, WritesTheBestByteWhateverFollows) {
+    const SearchLevel everyPath{4000, 2, 16, -16};
+    std::mt19937 random(1);
+    for (int trial = 0; trial < 100; ++trial) {
+        Signal s(count[kVariant2Bit] + 1);
+        for (int16_t& v : s) v = static_cast<int16_t>(random());
+        SearchEncoder encoder(kVariant2Bit, everyPath);
+        Bytes written;
+        encoder.encode(s, written);
+        encoder.finish(written);
+        ASSERT_EQ(written.size(), 1u);
+        uint64_t best = UINT64_MAX;
+        for (int byte = 0; byte < 256; ++byte) {
+            best = std::min(best, playedError(s, kVariant2Bit, {static_cast<uint8_t>(byte)}));
+        }
+        EXPECT_EQ(playedError(s, kVariant2Bit, written), best) << "trial " << trial;
     }
 }
 
