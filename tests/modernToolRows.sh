@@ -147,7 +147,6 @@ OverwriteAndIdentity() {
     $K encode -q 0 -d o talk.wav prompt.wav 2>/dev/null && exit 1
     [ "$(cat o/talk.adp)" = old ]
     [ -s o/prompt.adp ]
-    $K encode -q 0 --quiet prompt.wav -o /dev/null
     mkdir d1 d2 x
     cp talk.adp d1/v.adp
     cp talk.adp d2/v.adp
@@ -160,6 +159,9 @@ OverwriteAndIdentity() {
     $K encode x//v.wav x/v.wav 2>>err && exit 1
     [ $(grep -c 'same output as' err) = 2 ]
     grep -q '^kestrune-adpcm: x/v.wav: same output as x//v.wav' err
+    node nul 1 3
+    $K encode -q 0 --quiet prompt.wav -o nul
+    [ -c nul ]
 }
 
 EveryFileSucceedsWhateverTheDescriptorLimit() {
@@ -178,17 +180,19 @@ EveryFileSucceedsWhateverTheDescriptorLimit() {
 
 StandardOutputWriteFailure() {
     $K encode --quiet prompt.wav
-    $K info prompt.adp >/dev/full 2>err && exit 1
-    grep -qx 'kestrune-adpcm: standard output: No space left on device' err
-    $K encode --json -q 0 prompt.wav -o j.adp >/dev/full 2>err && exit 1
-    grep -q '^kestrune-adpcm: standard output: No space left' err
-    $K encode -q 0 prompt.wav -o - >/dev/full 2>err && exit 1
-    grep -q 'cannot write standard output: No space left on device' err
     $K encode -f --quiet prompt.wav >&-
     $K info --json prompt.adp >&- 2>err && exit 1
     grep -qx 'kestrune-adpcm: standard output: Bad file descriptor' err
-    $K info --json $(yes prompt.adp | head -300) >/dev/full 2>err && exit 1
+    node full 1 7
+    $K info prompt.adp >full 2>err && exit 1
     grep -qx 'kestrune-adpcm: standard output: No space left on device' err
+    $K encode --json -q 0 prompt.wav -o j.adp >full 2>err && exit 1
+    grep -q '^kestrune-adpcm: standard output: No space left' err
+    $K encode -q 0 prompt.wav -o - >full 2>err && exit 1
+    grep -q 'cannot write standard output: No space left on device' err
+    $K info --json $(yes prompt.adp | head -300) >full 2>err && exit 1
+    grep -qx 'kestrune-adpcm: standard output: No space left on device' err
+    [ -c full ]
 }
 
 TruthfulReasons() {

@@ -290,10 +290,9 @@ TEST_F(ModernTool, ListeningReportInABrowser) {
 class ModernToolRows : public ModernTool, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(ModernToolRows, Holds) {
-    const std::string failure = runRow(KESTRUNE_TESTS "/modernToolRows.sh", GetParam(), dir.path,
-                                       "set -e; K='" KESTRUNE_ADPCM "'; E='" KESTRUNE_ENC
-                                       "'; D='" KESTRUNE_DEC "'; M='" KESTRUNE_MAKE_RECORDING "';");
-    if (!failure.empty()) ADD_FAILURE() << failure;
+    expectRow(KESTRUNE_TESTS "/modernToolRows.sh", GetParam(), dir.path,
+              "set -e; K='" KESTRUNE_ADPCM "'; E='" KESTRUNE_ENC "'; D='" KESTRUNE_DEC
+              "'; M='" KESTRUNE_MAKE_RECORDING "';");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ModernToolRows,

@@ -70,15 +70,15 @@ OtherDescriptorKeepsTheStatusLineOnStandardOutput() {
 }
 
 SameDeviceInAndOutIsRefused() {
-    [ "$($E /dev/null /dev/null 4ADP2)" = "$OPEN" ]
-    [ "$($D /dev/zero /dev/zero)" = "$OPEN" ]
-    if [ $(id -u) = 0 ]; then
-        mknod nul c 1 3
-        [ "$($E /dev/null nul 4ADP2)" = "$OPEN" ]
-    fi
     cp in.wav keep
     [ "$($E in.wav /dev/fd/3 4ADP2 3<>in.wav)" = "$OPEN" ]
     cmp keep in.wav
+    node nul 1 3
+    node zero 1 5
+    [ "$($E nul nul 4ADP2)" = "$OPEN" ]
+    [ "$($D zero zero)" = "$OPEN" ]
+    [ "$($E /dev/null nul 4ADP2)" = "$OPEN" ]
+    [ -c nul ] && [ -c zero ]
 }
 
 LongestNameWorks() {

@@ -21,9 +21,7 @@ TEST_P(OutputSafety, Holds) {
     const std::string prelude = "set -eu; E='" KESTRUNE_ENC "'; D='" KESTRUNE_DEC
                                 "'; $E in.wav ref.adp 4ADP2 >/dev/null;"
                                 "$D ref.adp ref.wav >/dev/null;";
-    const std::string failure =
-        runRow(KESTRUNE_TESTS "/outputSafetyRows.sh", GetParam(), dir.path, prelude);
-    if (!failure.empty()) ADD_FAILURE() << failure;
+    expectRow(KESTRUNE_TESTS "/outputSafetyRows.sh", GetParam(), dir.path, prelude);
     EXPECT_EQ(shell("cd '" + dir.path + "' && [ -z \"$(find . -name '.kestrune-*')\" ]"), 0)
         << "a temporary file was left";
 }

@@ -17,12 +17,18 @@ Two kinds of mutant:
     tools/mutate.py [--only SUBSTRING]... [--generic N] [--seed S] [--no-listed] [--jobs N]
 
 Prints each survivor and the killed ratios.
+
+The suite runs as root in a mutation run, so a mutant of the output path could replace a
+device of the machine's. Before and after each mutant, /dev/full, /dev/null and /dev/zero
+are checked to be the character devices they should be; one that is not is made anew, and
+the mutant that replaced it counts as killed and is named.
 """
 import argparse
 import os
 import random
 import re
 import shutil
+import stat
 import subprocess
 import sys
 import tempfile
@@ -45,6 +51,8 @@ MUTANTS = [
      "ok = fchmod(fd, replaced->st_mode & 07777) == 0;", "set-id and sticky bits kept"),
     ("src/io/outputFile.cpp", "if (ioHooks.close(out->fp) != 0 && ok) {", "if (ioHooks.close(out->fp) != 0 && false) {",
      "fclose's result ignored on commit"),
+    ("src/io/outputFile.cpp", "if (exists && !S_ISREG(st.st_mode)) {",
+     "if (exists && S_ISFIFO(st.st_mode)) {", "a device output replaced by a file"),
     # The codec.
     ("src/codec/adpcm.cpp", "if (below ? remaining > step : remaining >= step) {",
      "if (remaining >= step) {", "the same tie-break above and below the estimate"),
@@ -293,6 +301,27 @@ def generic_mutants(root):
     return found
 
 
+DEVICES = {"/dev/full": (1, 7), "/dev/null": (1, 3), "/dev/zero": (1, 5)}
+
+
+def restore_devices():
+    """Makes anew each of DEVICES that is not the character device it should be; returns
+    their paths."""
+    replaced = []
+    for path, (major, minor) in DEVICES.items():
+        try:
+            st = os.lstat(path)
+            if stat.S_ISCHR(st.st_mode) and st.st_rdev == os.makedev(major, minor):
+                continue
+            os.unlink(path)
+        except FileNotFoundError:
+            pass
+        os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(major, minor))
+        os.chmod(path, 0o666)
+        replaced.append(path)
+    return replaced
+
+
 def run(cmd, cwd, timeout=None):
     return subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                           timeout=timeout).returncode
@@ -351,10 +380,15 @@ def main():
     for kind, path, text, what, why in mutants:
         full = os.path.join(scratch, path)
         original = open(full).read()
+        for device in restore_devices():
+            print(f"{device} was not a device before this mutant; made anew", flush=True)
         open(full, "w").write(text)
         built = run(build, scratch) == 0
         dead = not built or run(test + ["--stop-on-failure"], scratch) != 0
         open(full, "w").write(original)
+        for device in restore_devices():
+            print(f"{device} was replaced by this mutant; made anew", flush=True)
+            dead = True
         if kind == "generic" and not built:
             uncompiled += 1
             print(f"no build  {what}", flush=True)
