@@ -18,6 +18,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "kestrune/export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -39,32 +41,39 @@ typedef enum {
     KESTRUNE_NULL_ARGUMENT
 } kestrune_status;
 
+/* The library's version, "MAJOR.MINOR.PATCH". */
+KESTRUNE_API const char* kestrune_version(void);
+
 /* What a status means, in a few words. */
-const char* kestrune_status_message(kestrune_status status);
+KESTRUNE_API const char* kestrune_status_message(kestrune_status status);
 
 typedef struct kestrune_encoder kestrune_encoder;
 
 /* rate: one the device plays; bits: 4 or 2; level: 0 (the vendor's quantiser) to 9.
    The search minimises the perceptually weighted error; kestrune_encoder_new_tuned with
    KESTRUNE_TUNE_SNR minimises the plain squared error instead. */
-kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level, kestrune_encoder** out);
+KESTRUNE_API kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level,
+                                                  kestrune_encoder** out);
 #define KESTRUNE_TUNE_PERCEPTUAL 0
 #define KESTRUNE_TUNE_SNR 1
-kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, int tune,
-                                           kestrune_encoder** out);
+KESTRUNE_API kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level,
+                                                        int tune, kestrune_encoder** out);
 /* Encodes more samples; the codes are held until finish. */
-kestrune_status kestrune_encode(kestrune_encoder* encoder, const int16_t* samples, size_t count);
+KESTRUNE_API kestrune_status kestrune_encode(kestrune_encoder* encoder, const int16_t* samples,
+                                             size_t count);
 /* Ends the stream and hands out the whole device file. */
-kestrune_status kestrune_encoder_finish(kestrune_encoder* encoder, uint8_t** file, size_t* size);
-void kestrune_encoder_free(kestrune_encoder* encoder);
+KESTRUNE_API kestrune_status kestrune_encoder_finish(kestrune_encoder* encoder, uint8_t** file,
+                                                     size_t* size);
+KESTRUNE_API void kestrune_encoder_free(kestrune_encoder* encoder);
 
 /* Reads a device file's header: its rate, code width and number of samples. */
-kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t* rate, int* bits,
-                                     uint64_t* samples);
+KESTRUNE_API kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t* rate,
+                                                  int* bits, uint64_t* samples);
 /* The samples the device plays for a whole device file. */
-kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samples, size_t* count);
+KESTRUNE_API kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samples,
+                                             size_t* count);
 
-void kestrune_free(void* memory);
+KESTRUNE_API void kestrune_free(void* memory);
 
 #ifdef __cplusplus
 }

@@ -20,6 +20,8 @@
 #include <variant>
 #include <vector>
 
+#include "kestrune/export.h"
+
 namespace kestrune {
 
 enum class Error {
@@ -37,7 +39,10 @@ enum class Error {
 };
 
 // What an Error means, in a few words ("not a device file", ...).
-const char* message(Error error);
+KESTRUNE_API const char* message(Error error);
+
+// The library's version, "MAJOR.MINOR.PATCH".
+KESTRUNE_API const char* version();
 
 // A value or the Error that prevented it.
 template <class T>
@@ -82,14 +87,14 @@ struct Header {
 };
 
 // The whole device file for these samples.
-Result<std::vector<uint8_t>> encodeFile(std::span<const int16_t> samples,
-                                        const EncoderOptions& options);
+KESTRUNE_API Result<std::vector<uint8_t>> encodeFile(std::span<const int16_t> samples,
+                                                     const EncoderOptions& options);
 
 // Encodes a stream in blocks, with memory that does not grow with its length. The codes
 // come out as they are decided; a device file's header must come first, so either the
 // number of samples is announced (writeHeader) or the caller writes the header once the
 // stream is over (header()).
-class Encoder {
+class KESTRUNE_API Encoder {
 public:
     static Result<Encoder> create(const EncoderOptions& options);
     Encoder(Encoder&&) noexcept;
@@ -116,18 +121,19 @@ private:
 
 // Encodes `samples` samples read from `read` (which fills its span and returns how many
 // it gave, 0 at the end) onto `to`, header first, in blocks.
-Error encodeStream(const EncoderOptions& options, uint64_t samples,
-                   const std::function<std::size_t(std::span<int16_t>)>& read, std::FILE* to);
+KESTRUNE_API Error encodeStream(const EncoderOptions& options, uint64_t samples,
+                                const std::function<std::size_t(std::span<int16_t>)>& read,
+                                std::FILE* to);
 
 // Reads and checks the 16-byte header.
-Result<Header> readHeader(std::span<const uint8_t> file);
+KESTRUNE_API Result<Header> readHeader(std::span<const uint8_t> file);
 
 // The samples the device plays for a whole device file.
-Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file);
+KESTRUNE_API Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file);
 
 // Decodes a payload in blocks, as the device plays it, with memory that does not grow
 // with its length.
-class Decoder {
+class KESTRUNE_API Decoder {
 public:
     static Result<Decoder> create(int bits);  // 4 or 2
     Decoder(Decoder&&) noexcept;
@@ -155,10 +161,11 @@ private:
 struct Quality {
     double snrDb = 0, segmentalSnrDb = 0, weightedSnrDb = 0;
 };
-Quality measure(std::span<const int16_t> source, std::span<const int16_t> played, uint32_t rate);
+KESTRUNE_API Quality measure(std::span<const int16_t> source, std::span<const int16_t> played,
+                             uint32_t rate);
 
 // The same measure taken in blocks, as source and playback come.
-class Meter {
+class KESTRUNE_API Meter {
 public:
     explicit Meter(uint32_t rate);  // the samples' rate, which the weighting follows
     Meter(Meter&&) noexcept;

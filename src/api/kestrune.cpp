@@ -30,6 +30,10 @@ Error check(const EncoderOptions& o) {
 
 }  // namespace
 
+const char* version() {
+    return KESTRUNE_VERSION;
+}
+
 const char* message(Error error) {
     switch (error) {
         case Error::none:

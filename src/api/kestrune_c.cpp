@@ -31,6 +31,10 @@ kestrune_status handOut(const std::vector<T>& v, T** out, std::size_t* count) {
 
 extern "C" {
 
+const char* kestrune_version(void) {
+    return kestrune::version();
+}
+
 const char* kestrune_status_message(kestrune_status s) {
     if (s == KESTRUNE_OUT_OF_MEMORY) return "out of memory";
     if (s == KESTRUNE_NULL_ARGUMENT) return "a pointer that must be given is null";

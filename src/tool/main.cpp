@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "kestrune/kestrune.hpp"
 #include "tool/commands.h"
 #include "tool/options.h"
 #include "tool/report.h"
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Converts recordings into the voice-playback device's ADPCM files and back.",
                  kTool};
     app.formatter(std::make_shared<Formatter>());
-    app.set_version_flag("--version", std::string(kTool) + " " + KESTRUNE_VERSION);
+    app.set_version_flag("--version", std::string(kTool) + " " + kestrune::version());
     app.require_subcommand(1);
 
     Common encodeCommon;
