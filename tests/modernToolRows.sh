@@ -325,3 +325,27 @@ NonRegularInputsAreReadLikeStandardInput() {
     cat s.flac | TMPDIR=/nowhere $K encode - -o e.adp 2>err && exit 1
     grep -q 'cannot hold the input: No such file or directory' err
 }
+
+# Names, warnings and paths in the listening report stay text, whatever their bytes: an
+# HTML5 parser meets no error and finds the page's elements as made, and the data holds
+# them as given (U+FFFD for bytes that are not UTF-8).
+ListeningReportKeepsNamesInert() {
+    $K encode --quiet prompt.wav -o p.adp
+    for n in 'a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>' '<!--<script>' "$(printf 'b\xff')"; do
+        cp p.adp "$n.adp"
+    done
+    printf './p.adp\tno</script><!--<script><img src=x>.wav\n' >list
+    $K report --quiet --sources list r.html ./*.adp
+    for py in python3 /usr/bin/python3; do
+        $py -c 'import html5lib' 2>/dev/null && break
+    done
+    $py -c '
+import html5lib, json
+page = html5lib.HTMLParser(strict=True, namespaceHTMLElements=False).parse(open("r.html", "rb"))
+scripts = page.findall(".//script")
+assert [s.get("id") for s in scripts] == ["kestrune-data", None, "d0", "d1", "d2", "d3"]
+assert not page.findall(".//img")
+data = json.loads(scripts[0].text)
+assert sorted(p["name"] for p in data["prompts"]) == ["<!--<script>", "a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>", "b\ufffd", "p"]
+assert "source no</script><!--<script><img src=x>.wav: cannot open: No such file or directory" in sum((p["warnings"] for p in data["prompts"]), [])'
+}
