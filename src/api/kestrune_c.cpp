@@ -11,6 +11,7 @@
 struct kestrune_encoder {
     kestrune::Encoder encoder;
     std::vector<uint8_t> codes;
+    bool lost = false;  // memory ran out while encoding: codes may be missing
 };
 
 namespace {
@@ -29,6 +30,16 @@ kestrune_status guarded(Body body) noexcept {
     } catch (...) {
         return KESTRUNE_OUT_OF_MEMORY;
     }
+}
+
+// An encoder's step, guarded. Once memory has run out in one, codes may be missing, so it
+// answers KESTRUNE_OUT_OF_MEMORY from then on rather than hand out a damaged file.
+template <class Body>
+kestrune_status encoding(kestrune_encoder* e, Body body) noexcept {
+    if (e != nullptr && e->lost) return KESTRUNE_OUT_OF_MEMORY;
+    const kestrune_status s = guarded(body);
+    if (e != nullptr && s == KESTRUNE_OUT_OF_MEMORY) e->lost = true;
+    return s;
 }
 
 // A copy in memory the caller frees with kestrune_free.
@@ -69,14 +80,14 @@ kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, i
 }
 
 kestrune_status kestrune_encode(kestrune_encoder* e, const int16_t* samples, size_t count) {
-    return guarded([&] {
+    return encoding(e, [&] {
         if (e == nullptr || (samples == nullptr && count > 0)) return KESTRUNE_NULL_ARGUMENT;
         return status(e->encoder.encode({samples, count}, e->codes));
     });
 }
 
 kestrune_status kestrune_encoder_finish(kestrune_encoder* e, uint8_t** file, size_t* size) {
-    return guarded([&] {
+    return encoding(e, [&] {
         if (e == nullptr || file == nullptr || size == nullptr) return KESTRUNE_NULL_ARGUMENT;
         if (const kestrune::Error err = e->encoder.finish(e->codes); err != kestrune::Error::none) {
             return status(err);
