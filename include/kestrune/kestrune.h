@@ -1,7 +1,8 @@
 /* kestrune: the C interface. Encode mono 16-bit samples into a Kestrune device file and
  * decode one back, through opaque handles and status codes, so that other languages can
  * bind it. Memory this library hands out is freed with kestrune_free. No call throws: memory
- * that runs out is KESTRUNE_OUT_OF_MEMORY.
+ * that runs out is KESTRUNE_OUT_OF_MEMORY, and an encoder that answered it (it may have lost
+ * codes) answers it from then on.
  *
  *     kestrune_encoder* e;
  *     if (kestrune_encoder_new(16000, 4, 5, &e) == KESTRUNE_OK) {
@@ -53,8 +54,7 @@ kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level, kestrun
 #define KESTRUNE_TUNE_SNR 1
 kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, int tune,
                                            kestrune_encoder** out);
-/* Encodes more samples; the codes are held until finish. An encoder that answered
-   KESTRUNE_OUT_OF_MEMORY here or in finish may have lost codes, and answers it from then on. */
+/* Encodes more samples; the codes are held until finish. */
 kestrune_status kestrune_encode(kestrune_encoder* encoder, const int16_t* samples, size_t count);
 /* Ends the stream and hands out the whole device file. */
 kestrune_status kestrune_encoder_finish(kestrune_encoder* encoder, uint8_t** file, size_t* size);

@@ -12,9 +12,7 @@
 // when any failed, 2 for a usage error. This file wires the command line; the commands
 // are in commands.cpp and packCommand.cpp.
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "tool/commands.h"
 #include "tool/options.h"
@@ -108,26 +106,12 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         // The help that lists the subcommand's options, and the nearest of them to one
         // it does not have.
-        std::string help = kTool, hint;
-        if (argc > 1 && argv[1][0] != '-') {
-            const CLI::App* command = app.get_subcommand(argv[1]);
-            help += std::string(" ") + argv[1];
-            std::vector<std::string> names;
-            for (const CLI::Option* o : command->get_options()) {
-                for (const std::string& n : o->get_lnames()) names.push_back("--" + n);
-            }
-            for (int i = 2; i < argc && hint.empty(); ++i) {
-                const std::string given(argv[i], std::strcspn(argv[i], "="));
-                if (given.size() <= 2 || !given.starts_with("--") ||
-                    std::count(names.begin(), names.end(), given) > 0) {
-                    continue;
-                }
-                const std::string near = nearestName(given, names);
-                if (!near.empty()) hint = " (did you mean '" + near + "'?)";
-            }
-        }
-        std::fprintf(messages(), "%s: %s%s; see '%s --help'\n", kTool, e.what(), hint.c_str(),
-                     help.c_str());
+        const bool command = argc > 1 && argv[1][0] != '-';
+        const std::string near =
+            command ? nearestOption(*app.get_subcommand(argv[1]), argc, argv) : "";
+        std::fprintf(messages(), "%s: %s%s; see '%s%s%s --help'\n", kTool, e.what(),
+                     near.empty() ? "" : (" (did you mean '" + near + "'?)").c_str(), kTool,
+                     command ? " " : "", command ? argv[1] : "");
         return 2;
     } catch (const UsageError& e) {
         std::fprintf(messages(), "%s: %s\n", kTool, e.message.c_str());

@@ -1,5 +1,6 @@
 #include "tool/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,21 @@ std::string nearestName(const std::string& given, const std::vector<std::string>
         if (close && (near.empty() || common + tail > best)) near = c, best = common + tail;
     }
     return near;
+}
+
+std::string nearestOption(const CLI::App& command, int argc, char** argv) {
+    std::vector<std::string> names;
+    for (const CLI::Option* o : command.get_options()) {
+        for (const std::string& n : o->get_lnames()) names.push_back("--" + n);
+    }
+    for (int i = 2; i < argc; ++i) {
+        const std::string given(argv[i], std::strcspn(argv[i], "="));
+        if (given.size() > 2 && given.starts_with("--") &&
+            std::find(names.begin(), names.end(), given) == names.end()) {
+            if (std::string near = nearestName(given, names); !near.empty()) return near;
+        }
+    }
+    return "";
 }
 
 std::vector<std::string> normalizedArguments(int argc, char** argv,

@@ -35,6 +35,10 @@ std::vector<std::string> normalizedArguments(int argc, char** argv,
 // swapped, or a prefix), or empty when none is near.
 std::string nearestName(const std::string& given, const std::vector<std::string>& names);
 
+// For the first of the arguments (after the subcommand's name) that is a long option the
+// subcommand does not have, the nearest it has; empty when there is none.
+std::string nearestOption(const CLI::App& command, int argc, char** argv);
+
 // Help that shows an option whose value is optional as written: --normalize[=DBFS], and
 // fits 100 columns.
 class Formatter : public CLI::Formatter {
