@@ -14,17 +14,9 @@
 #include "kestrune/kestrune.hpp"
 #include "support/testSupport.h"
 
-namespace {
-
-// How many more allocations succeed before each fails as memory that has run out does;
-// negative: all succeed. Set by Pressure for a scope.
-thread_local long allocationsLeft = -1;
-struct Pressure {
-    explicit Pressure(long allowed) { allocationsLeft = allowed; }
-    ~Pressure() { allocationsLeft = -1; }
-};
-
-}  // namespace
+// How many more allocations succeed before each fails as when memory has run out;
+// negative: all succeed. Pressure sets it for a scope.
+static thread_local long allocationsLeft = -1;
 
 void* operator new(std::size_t n) {
     if (allocationsLeft == 0) throw std::bad_alloc();
@@ -40,6 +32,11 @@ void operator delete(void* p, std::size_t) noexcept {
 }
 
 namespace {
+
+struct Pressure {
+    explicit Pressure(long allowed) { allocationsLeft = allowed; }
+    ~Pressure() { allocationsLeft = -1; }
+};
 
 TEST(Api, FilesStreamsAndDecoding) {
     const Samples speech = hostileSignal(20001, 3);
