@@ -74,7 +74,16 @@ codec = {
     "tone.bin": b"\x07" + TONE,
 }
 
-for folder, files in (("wave_reader", waves), ("conversion", waves), ("decoder", adps), ("codec", codec)):
+# For the listening page: input path, warning, device file and source, split at zero bytes.
+pages = {
+    "plain.bin": b"\0".join([b"rec/a.wav", b"clipped", adps["four-bit.adp"], b"fLaC"]),
+    "hostile.bin": b"\0".join([b"a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>.wav",
+                               b"</script><!--<script>&amp;", b"\xff\xfe<!--", b"",
+                               b"b\xff\xc3.wav", b"/*KESTRUNE_DATA*/", b"x", b"y"]),
+}
+
+for folder, files in (("wave_reader", waves), ("conversion", waves), ("decoder", adps), ("codec", codec),
+                      ("listening_page", pages)):
     path = os.path.join(HERE, "corpus", folder)
     os.makedirs(path, exist_ok=True)
     for name, data in files.items():

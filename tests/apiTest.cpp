@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "codec/adpcm.h"
 #include "codec/search.h"
@@ -12,7 +14,29 @@
 #include "kestrune/kestrune.hpp"
 #include "support/testSupport.h"
 
+// How many more allocations succeed before each fails as when memory has run out;
+// negative: all succeed. Pressure sets it for a scope.
+static thread_local long allocationsLeft = -1;
+
+void* operator new(std::size_t n) {
+    if (allocationsLeft == 0) throw std::bad_alloc();
+    if (allocationsLeft > 0) --allocationsLeft;
+    if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
 namespace {
+
+struct Pressure {
+    explicit Pressure(long allowed) { allocationsLeft = allowed; }
+    ~Pressure() { allocationsLeft = -1; }
+};
 
 TEST(Api, FilesStreamsAndDecoding) {
     const Samples speech = hostileSignal(20001, 3);
@@ -122,6 +146,37 @@ TEST(Api, Errors) {
     EXPECT_EQ(kestrune_encode(e, nullptr, 0), KESTRUNE_OK);  // nothing, from nowhere
     EXPECT_EQ(kestrune_encode(e, nullptr, 1), KESTRUNE_NULL_ARGUMENT);
     kestrune_encoder_free(e);
+}
+
+// Memory that runs out at any allocation inside the C interface is a status: no exception
+// reaches the C caller, what it was handed can still be freed, and no file is damaged.
+TEST(Api, RunningOutOfMemoryIsAStatus) {
+    const Samples speech = hostileSignal(3000, 5);
+    for (long allowed = 0;; ++allowed) {
+        kestrune_encoder* e = nullptr;
+        uint8_t* file = nullptr;
+        int16_t* played = nullptr;
+        std::size_t size = 0, n = 0;
+        kestrune_status s = KESTRUNE_OK;
+        {
+            const Pressure pressure(allowed);
+            s = kestrune_encoder_new(8000, 4, 2, &e);
+            if (s == KESTRUNE_OK) s = kestrune_encode(e, speech.data(), speech.size());
+            if (s == KESTRUNE_OK) s = kestrune_encoder_finish(e, &file, &size);
+            if (s == KESTRUNE_OK) s = kestrune_decode(file, size, &played, &n);
+        }
+        // An encoder that lost codes hands out no file, though memory is back.
+        uint8_t* late = nullptr;
+        if (e != nullptr && file == nullptr) {
+            EXPECT_NE(kestrune_encoder_finish(e, &late, &size), KESTRUNE_OK);
+        }
+        kestrune_free(late);
+        kestrune_free(played);
+        kestrune_free(file);
+        kestrune_encoder_free(e);
+        if (s == KESTRUNE_OK) break;
+        ASSERT_EQ(s, KESTRUNE_OUT_OF_MEMORY) << allowed;
+    }
 }
 
 }  // namespace

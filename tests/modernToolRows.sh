@@ -117,7 +117,12 @@ UsageErrorsExit2WithOneLine() {
     $K encod x 2>err && exit 1
     grep -q "unknown command 'encod' (did you mean 'encode'?)" err
     $K encode -r 16k x 2>err && exit 1
-    grep -q '16k.*4000, 5300, 6400, 8000, 10600, 12800, 16000 or 32000' err
+    grep -q "16k.*4000, 5300, 6400, 8000, 10600, 12800, 16000 or 32000 (Hz); see 'kestrune-adpcm encode --help'$" err
+    $K report --sorces x r.html 2>err && exit 1
+    grep -q "not expected: --sorces (did you mean '--sources'?); see 'kestrune-adpcm report --help'$" err
+    for c in '' encode decode info pack report; do
+        $K $c --help | awk 'length > 100 { exit 1 }'
+    done
     $K encode --help | grep -q -- '--normalize\[=DBFS\] '
     [ "$($K --version)" = 'kestrune-adpcm 1.0.0' ]
 }
@@ -328,4 +333,28 @@ NonRegularInputsAreReadLikeStandardInput() {
     cmp s.adp d.adp
     cat s.flac | TMPDIR=/nowhere $K encode - -o e.adp 2>err && exit 1
     grep -q 'cannot hold the input: No such file or directory' err
+}
+
+# Names, warnings and paths in the listening report stay text, whatever their bytes: an
+# HTML5 parser meets no error and finds the page's elements as made, and the data holds
+# them as given (U+FFFD for bytes that are not UTF-8).
+ListeningReportKeepsNamesInert() {
+    $K encode --quiet prompt.wav -o p.adp
+    for n in 'a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>' '<!--<script>' "$(printf 'b\xff')"; do
+        cp p.adp "$n.adp"
+    done
+    printf './p.adp\tno</script><!--<script><img src=x>.wav\n' >list
+    $K report --quiet --sources list r.html ./*.adp
+    for py in python3 /usr/bin/python3; do
+        $py -c 'import html5lib' 2>/dev/null && break
+    done
+    $py -c '
+import html5lib, json
+page = html5lib.HTMLParser(strict=True, namespaceHTMLElements=False).parse(open("r.html", "rb"))
+scripts = page.findall(".//script")
+assert [s.get("id") for s in scripts] == ["kestrune-data", None, "d0", "d1", "d2", "d3"]
+assert not page.findall(".//img")
+data = json.loads(scripts[0].text)
+assert sorted(p["name"] for p in data["prompts"]) == ["<!--<script>", "a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>", "b\ufffd", "p"]
+assert "source no</script><!--<script><img src=x>.wav: cannot open: No such file or directory" in sum((p["warnings"] for p in data["prompts"]), [])'
 }

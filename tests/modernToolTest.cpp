@@ -242,8 +242,10 @@ TEST(Limiter, HoldsTheCeiling) {
 }
 
 // The listening report in a real browser, as a person uses it: the page's decoder against
-// the project's on random device files, a sort by a click, a prompt opened with its views
-// and players, and no script errors. encode --report holds the device files it wrote.
+// the project's on random device files, a sort by a click, the columns that differ, a
+// prompt opened from the keyboard with its views and players, the header in view after
+// scrolling, a hostile name kept text, and no script errors. encode --report holds the device files
+// it wrote.
 TEST_F(ModernTool, ListeningReportInABrowser) {
     if (!haveProgram("chromium") || !haveProgram("chromedriver")) {
         GTEST_SKIP() << "browser checks not run: chromium or chromedriver is not installed";
@@ -267,10 +269,17 @@ TEST_F(ModernTool, ListeningReportInABrowser) {
         writeFile(dir.file(name + ".adp"), adpFile(kAcceptedRates[rng() % 8], i % 2 == 0, payload));
         want += decoded(name, payload, i % 2 == 0);
     }
+    // A name the page must show as text (a script that ran would add a line).
+    const std::string hostile =
+        "q<!--KESTRUNE_AUDIO--><img src=x onerror=seenErrors.push(1)><!--<script>";
     want +=
-        "worst first prompt\nsorted prompt\nsorted random5\nopened prompt canvases 4 seconds 4.99 "
-        "4.99";
-    ASSERT_EQ(sh("$K encode --quiet prompt.wav && $K report --quiet r.html *.adp && "
+        "worst first prompt\nsorted prompt\nsorted random5\ncolumns name seconds fileBytes bits "
+        "rate "
+        "snr segsnr wsnr lufsIn lufsOut peak warnings\nopened by key prompt canvases 4 seconds "
+        "4.99 "
+        "4.99 header at 0";
+    ASSERT_EQ(sh("$K encode --quiet prompt.wav && cp prompt.adp '" + hostile +
+                 ".adp' && $K report --quiet r.html *.adp && "
                  "$K encode --quiet -b 2 -d set --report set.html prompt.wav && "
                  "grep -qF \"$(base64 -w0 set/prompt.adp)\" set.html && "
                  "{ sed -n '1,/<head>/p' r.html; echo '<script>window.seenErrors = [];"
@@ -282,7 +291,8 @@ TEST_F(ModernTool, ListeningReportInABrowser) {
               0);
     const Bytes seen = readFile(dir.file("seen"));
     const Bytes prompt = readFile(dir.file("prompt.adp"));
-    want = decoded("prompt", Bytes(prompt.begin() + 16, prompt.end()), true) + want + "\n";
+    const Bytes payload(prompt.begin() + 16, prompt.end());
+    want = decoded("prompt", payload, true) + decoded(hostile, payload, true) + want + "\n";
     EXPECT_EQ(std::string(seen.begin(), seen.end()), want);
 }
 

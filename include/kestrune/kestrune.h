@@ -1,6 +1,8 @@
 /* kestrune: the C interface. Encode mono 16-bit samples into a Kestrune device file and
  * decode one back, through opaque handles and status codes, so that other languages can
- * bind it. Memory this library hands out is freed with kestrune_free.
+ * bind it. Memory this library hands out is freed with kestrune_free. No call throws: memory
+ * that runs out is KESTRUNE_OUT_OF_MEMORY, and an encoder that answered it (it may have lost
+ * codes) answers it from then on.
  *
  *     kestrune_encoder* e;
  *     if (kestrune_encoder_new(16000, 4, 5, &e) == KESTRUNE_OK) {

@@ -1,7 +1,9 @@
-// The C interface: handles over the C++ one, its errors as status codes.
+// The C interface: handles over the C++ one, its errors as status codes. No exception
+// crosses into the C caller: each entry point that can allocate runs inside `guarded`.
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "kestrune/kestrune.h"
 #include "kestrune/kestrune.hpp"
@@ -9,12 +11,35 @@
 struct kestrune_encoder {
     kestrune::Encoder encoder;
     std::vector<uint8_t> codes;
+    bool lost = false;  // memory ran out while encoding: codes may be missing
 };
 
 namespace {
 
 kestrune_status status(kestrune::Error e) {
     return static_cast<kestrune_status>(e);
+}
+
+// The entry point's status; an allocation that fails is KESTRUNE_OUT_OF_MEMORY. The only
+// exceptions the library raises come from allocating (bad_alloc, or length_error for a
+// size beyond any memory), so any exception is taken for one.
+template <class Body>
+kestrune_status guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return KESTRUNE_OUT_OF_MEMORY;
+    }
+}
+
+// An encoder's step, guarded. Once memory has run out in one, codes may be missing, so it
+// answers KESTRUNE_OUT_OF_MEMORY from then on rather than hand out a damaged file.
+template <class Body>
+kestrune_status encoding(kestrune_encoder* e, Body body) noexcept {
+    if (e != nullptr && e->lost) return KESTRUNE_OUT_OF_MEMORY;
+    const kestrune_status s = guarded(body);
+    if (e != nullptr && s == KESTRUNE_OUT_OF_MEMORY) e->lost = true;
+    return s;
 }
 
 // A copy in memory the caller frees with kestrune_free.
@@ -47,28 +72,34 @@ kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level, kestrun
 
 kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, int tune,
                                            kestrune_encoder** out) {
-    if (out == nullptr) return KESTRUNE_NULL_ARGUMENT;
-    *out = nullptr;
-    kestrune::Result<kestrune::Encoder> e =
-        kestrune::Encoder::create({rate, bits, level, static_cast<kestrune::Tune>(tune)});
-    if (!e) return status(e.error());
-    *out = new (std::nothrow) kestrune_encoder{std::move(*e), {}};
-    return *out == nullptr ? KESTRUNE_OUT_OF_MEMORY : KESTRUNE_OK;
+    return guarded([&] {
+        if (out == nullptr) return KESTRUNE_NULL_ARGUMENT;
+        *out = nullptr;
+        kestrune::Result<kestrune::Encoder> e =
+            kestrune::Encoder::create({rate, bits, level, static_cast<kestrune::Tune>(tune)});
+        if (!e) return status(e.error());
+        *out = new (std::nothrow) kestrune_encoder{std::move(*e), {}};
+        return *out == nullptr ? KESTRUNE_OUT_OF_MEMORY : KESTRUNE_OK;
+    });
 }
 
 kestrune_status kestrune_encode(kestrune_encoder* e, const int16_t* samples, size_t count) {
-    if (e == nullptr || (samples == nullptr && count > 0)) return KESTRUNE_NULL_ARGUMENT;
-    return status(e->encoder.encode({samples, count}, e->codes));
+    return encoding(e, [&] {
+        if (e == nullptr || (samples == nullptr && count > 0)) return KESTRUNE_NULL_ARGUMENT;
+        return status(e->encoder.encode({samples, count}, e->codes));
+    });
 }
 
 kestrune_status kestrune_encoder_finish(kestrune_encoder* e, uint8_t** file, size_t* size) {
-    if (e == nullptr || file == nullptr || size == nullptr) return KESTRUNE_NULL_ARGUMENT;
-    if (const kestrune::Error err = e->encoder.finish(e->codes); err != kestrune::Error::none) {
-        return status(err);
-    }
-    const auto header = e->encoder.header(static_cast<uint32_t>(e->codes.size()));
-    e->codes.insert(e->codes.begin(), header.begin(), header.end());
-    return handOut(e->codes, file, size);
+    return encoding(e, [&] {
+        if (e == nullptr || file == nullptr || size == nullptr) return KESTRUNE_NULL_ARGUMENT;
+        if (const kestrune::Error err = e->encoder.finish(e->codes); err != kestrune::Error::none) {
+            return status(err);
+        }
+        const auto header = e->encoder.header(static_cast<uint32_t>(e->codes.size()));
+        e->codes.insert(e->codes.begin(), header.begin(), header.end());
+        return handOut(e->codes, file, size);
+    });
 }
 
 void kestrune_encoder_free(kestrune_encoder* e) {
@@ -77,23 +108,29 @@ void kestrune_encoder_free(kestrune_encoder* e) {
 
 kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t* rate, int* bits,
                                      uint64_t* samples) {
-    if (file == nullptr || rate == nullptr || bits == nullptr || samples == nullptr) {
-        return KESTRUNE_NULL_ARGUMENT;
-    }
-    const kestrune::Result<kestrune::Header> h = kestrune::readHeader({file, size});
-    if (!h) return status(h.error());
-    *rate = h->rate;
-    *bits = h->bits;
-    *samples = h->samples();
-    return KESTRUNE_OK;
+    return guarded([&] {
+        if (file == nullptr || rate == nullptr || bits == nullptr || samples == nullptr) {
+            return KESTRUNE_NULL_ARGUMENT;
+        }
+        const kestrune::Result<kestrune::Header> h = kestrune::readHeader({file, size});
+        if (!h) return status(h.error());
+        *rate = h->rate;
+        *bits = h->bits;
+        *samples = h->samples();
+        return KESTRUNE_OK;
+    });
 }
 
 kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samples,
                                 size_t* count) {
-    if (file == nullptr || samples == nullptr || count == nullptr) return KESTRUNE_NULL_ARGUMENT;
-    const kestrune::Result<std::vector<int16_t>> decoded = kestrune::decodeFile({file, size});
-    if (!decoded) return status(decoded.error());
-    return handOut(*decoded, samples, count);
+    return guarded([&] {
+        if (file == nullptr || samples == nullptr || count == nullptr) {
+            return KESTRUNE_NULL_ARGUMENT;
+        }
+        const kestrune::Result<std::vector<int16_t>> decoded = kestrune::decodeFile({file, size});
+        if (!decoded) return status(decoded.error());
+        return handOut(*decoded, samples, count);
+    });
 }
 
 void kestrune_free(void* memory) {

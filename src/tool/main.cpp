@@ -105,7 +105,14 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(messages(), "%s: %s (see %s --help)\n", kTool, e.what(), kTool);
+        // The help that lists the subcommand's options, and the nearest of them to one
+        // it does not have.
+        const bool command = argc > 1 && argv[1][0] != '-';
+        const std::string near =
+            command ? nearestOption(*app.get_subcommand(argv[1]), argc, argv) : "";
+        std::fprintf(messages(), "%s: %s%s; see '%s%s%s --help'\n", kTool, e.what(),
+                     near.empty() ? "" : (" (did you mean '" + near + "'?)").c_str(), kTool,
+                     command ? " " : "", command ? argv[1] : "");
         return 2;
     } catch (const UsageError& e) {
         std::fprintf(messages(), "%s: %s\n", kTool, e.message.c_str());

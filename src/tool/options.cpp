@@ -1,8 +1,10 @@
 #include "tool/options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 #include "adpFile.h"
 #include "kestrune/kestrune.hpp"
@@ -126,6 +128,38 @@ void EncodeOptions::finish(const CLI::App& app) {
     }
 }
 
+std::string nearestName(const std::string& given, const std::vector<std::string>& names) {
+    std::string near;
+    std::size_t best = 0;
+    for (const std::string& c : names) {
+        // One letter dropped, added, changed or swapped, or a prefix; the most in common.
+        const std::size_t common = static_cast<std::size_t>(
+            std::mismatch(given.begin(), given.end(), c.begin(), c.end()).first - given.begin());
+        const std::size_t tail = static_cast<std::size_t>(
+            std::mismatch(given.rbegin(), given.rend(), c.rbegin(), c.rend()).first -
+            given.rbegin());
+        const bool close =
+            common + tail + 2 >= std::max(given.size(), c.size()) || c.starts_with(given);
+        if (close && (near.empty() || common + tail > best)) near = c, best = common + tail;
+    }
+    return near;
+}
+
+std::string nearestOption(const CLI::App& command, int argc, char** argv) {
+    std::vector<std::string> names;
+    for (const CLI::Option* o : command.get_options()) {
+        for (const std::string& n : o->get_lnames()) names.push_back("--" + n);
+    }
+    for (int i = 2; i < argc; ++i) {
+        const std::string given(argv[i], std::strcspn(argv[i], "="));
+        if (given.size() > 2 && given.starts_with("--") &&
+            std::find(names.begin(), names.end(), given) == names.end()) {
+            if (std::string near = nearestName(given, names); !near.empty()) return near;
+        }
+    }
+    return "";
+}
+
 std::vector<std::string> normalizedArguments(int argc, char** argv,
                                              const std::vector<std::string>& commands) {
     std::vector<std::string> args;
@@ -143,22 +177,12 @@ std::vector<std::string> normalizedArguments(int argc, char** argv,
     }
     if (argc > 1 && argv[1][0] != '-') {
         const std::string given = argv[1];
-        std::string near, list;
+        std::string list;
         for (const std::string& command : commands) {
             list += (list.empty() ? "" : command == commands.back() ? " and " : ", ") + command;
             if (given == command) return args;
-            // One letter dropped, added, changed or swapped, or a prefix.
-            const std::string c = command;
-            const std::size_t common = static_cast<std::size_t>(
-                std::mismatch(given.begin(), given.end(), c.begin(), c.end()).first -
-                given.begin());
-            const std::size_t tail = static_cast<std::size_t>(
-                std::mismatch(given.rbegin(), given.rend(), c.rbegin(), c.rend()).first -
-                given.rbegin());
-            if (common + tail + 2 >= std::max(given.size(), c.size()) || c.starts_with(given)) {
-                near = c;
-            }
         }
+        const std::string near = nearestName(given, commands);
         throw UsageError{"unknown command '" + given + "'" +
                          (near.empty() ? "" : " (did you mean '" + near + "'?)") +
                          "; the commands are " + list};
@@ -172,4 +196,16 @@ std::string Formatter::make_option_opts(const CLI::Option* opt) const {
         return opt->get_option_text();
     }
     return CLI::Formatter::make_option_opts(opt);
+}
+
+// The description in lines that end within 100 columns, each after the names' column.
+std::string Formatter::make_option_desc(const CLI::Option* opt) const {
+    const std::size_t width = 100 - get_column_width();
+    std::string out, line;
+    std::istringstream words(opt->get_description());
+    for (std::string word; words >> word;) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) out += line + "\n", line = "";
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
 }

@@ -31,8 +31,18 @@ struct EncodeOptions {
 std::vector<std::string> normalizedArguments(int argc, char** argv,
                                              const std::vector<std::string>& commands);
 
-// Help that shows an option whose value is optional as written: --normalize[=DBFS].
+// The name among `names` nearest to a mistyped one (a letter dropped, added, changed or
+// swapped, or a prefix), or empty when none is near.
+std::string nearestName(const std::string& given, const std::vector<std::string>& names);
+
+// For the first of the arguments (after the subcommand's name) that is a long option the
+// subcommand does not have, the nearest it has; empty when there is none.
+std::string nearestOption(const CLI::App& command, int argc, char** argv);
+
+// Help that shows an option whose value is optional as written: --normalize[=DBFS], and
+// fits 100 columns.
 class Formatter : public CLI::Formatter {
 public:
     std::string make_option_opts(const CLI::Option* opt) const override;
+    std::string make_option_desc(const CLI::Option* opt) const override;
 };

@@ -78,12 +78,14 @@ Json conversionJson(const FileResult& r, int bits) {
                 {"warnings", r.warnings}};
 }
 
+std::string jsonText(const Json& j) {
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 void printJson(const std::vector<Json>& objects) {
     std::string out = "[";
     for (std::size_t i = 0; i < objects.size(); ++i) {
-        // Names that are not UTF-8 get U+FFFD for each byte that is not.
-        out += (i == 0 ? "\n  " : ",\n  ") +
-               objects[i].dump(-1, ' ', false, Json::error_handler_t::replace);
+        out += (i == 0 ? "\n  " : ",\n  ") + jsonText(objects[i]);
     }
     out += objects.empty() ? "]\n" : "\n]\n";
     writeStandardOutput(out);

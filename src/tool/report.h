@@ -35,6 +35,8 @@ std::string decibels(std::optional<double> v, const char* unit = " dB");
 Json conversionJson(const FileResult& r, int bits);
 // A value rounded to `decimals` places, or null when undefined.
 Json rounded(std::optional<double> v, int decimals);
+// JSON on one line; in names that are not UTF-8, U+FFFD for each byte that is not.
+std::string jsonText(const Json& j);
 // Writes a JSON array, one object per line.
 void printJson(const std::vector<Json>& objects);
 
