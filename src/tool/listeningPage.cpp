@@ -121,7 +121,7 @@ std::string listeningPage(const std::vector<FileResult>& results, const std::str
         }
     }
     const Json data{
-        {"tool", std::string(kTool) + " " + KESTRUNE_VERSION},
+        {"tool", std::string(kTool) + " " + kestrune::version()},
         {"header", kAdpHeaderSize},
         {"decoder", {{"4", decoderSteps(kVariant4Bit)}, {"2", decoderSteps(kVariant2Bit)}}},
         {"prompts", prompts}};
