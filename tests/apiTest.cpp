@@ -99,6 +99,24 @@ TEST(Api, FilesStreamsAndDecoding) {
         kestrune_free(decoded);
         kestrune_free(c);
         kestrune_encoder_free(e);
+
+        // Streamed through a write callback, in blocks of any size: the same file.
+        streamed.clear();
+        const kestrune_write_fn collect = [](void* to, const uint8_t* bytes, size_t size) {
+            static_cast<Bytes*>(to)->insert(static_cast<Bytes*>(to)->end(), bytes, bytes + size);
+            return 0;
+        };
+        ASSERT_EQ(kestrune_encoder_new_streaming(8000, bits, 3, KESTRUNE_TUNE_PERCEPTUAL,
+                                                 speech.size(), collect, &streamed, &e),
+                  KESTRUNE_OK);
+        EXPECT_EQ(streamed.size(), kestrune::kHeaderSize) << "the header comes first";
+        for (std::size_t at = 0, n = 1; at < speech.size(); at += n, n = n * 3 + 1) {
+            ASSERT_EQ(kestrune_encode(e, speech.data() + at, std::min(n, speech.size() - at)),
+                      KESTRUNE_OK);
+        }
+        ASSERT_EQ(kestrune_encoder_finish(e, nullptr, nullptr), KESTRUNE_OK);
+        EXPECT_EQ(streamed, *file);
+        kestrune_encoder_free(e);
     }
 }
 
@@ -146,6 +164,26 @@ TEST(Api, Errors) {
     EXPECT_EQ(kestrune_encode(e, nullptr, 0), KESTRUNE_OK);  // nothing, from nowhere
     EXPECT_EQ(kestrune_encode(e, nullptr, 1), KESTRUNE_NULL_ARGUMENT);
     kestrune_encoder_free(e);
+    // A stream given other than the samples announced, or whose writer refuses.
+    const Samples some(100, 1000);
+    const auto takes = [](void*, const uint8_t*, size_t) { return 0; };
+    const auto refuses = [](void*, const uint8_t*, size_t size) { return size > 16 ? 1 : 0; };
+    for (const auto& [announced, write, finished] :
+         {std::tuple{101, +takes, KESTRUNE_LENGTH_MISMATCH},
+          std::tuple{99, +takes, KESTRUNE_LENGTH_MISMATCH},
+          std::tuple{100, +refuses, KESTRUNE_WRITE_FAILED}}) {
+        ASSERT_EQ(kestrune_encoder_new_streaming(8000, 4, 0, 0, announced, write, nullptr, &e),
+                  KESTRUNE_OK);
+        const kestrune_status s = kestrune_encode(e, some.data(), some.size());
+        EXPECT_EQ(s == KESTRUNE_OK ? kestrune_encoder_finish(e, nullptr, nullptr) : s, finished);
+        kestrune_encoder_free(e);
+    }
+    EXPECT_EQ(kestrune_encoder_new_streaming(8000, 4, 0, 0, 1, +refuses, nullptr, &e), KESTRUNE_OK);
+    kestrune_encoder_free(e);
+    const auto none = [](void*, const uint8_t*, size_t) { return 1; };
+    EXPECT_EQ(kestrune_encoder_new_streaming(8000, 4, 0, 0, 1, +none, nullptr, &e),
+              KESTRUNE_WRITE_FAILED);
+    EXPECT_EQ(e, nullptr);
 }
 
 // Memory that runs out at any allocation inside the C interface is a status: no exception

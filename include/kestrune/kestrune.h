@@ -68,6 +68,24 @@ KESTRUNE_API kestrune_status kestrune_encoder_finish(kestrune_encoder* encoder, 
                                                      size_t* size);
 KESTRUNE_API void kestrune_encoder_free(kestrune_encoder* encoder);
 
+/* Where a streaming encoder's bytes go, in order: returns 0 when it took all `size` bytes,
+   anything else to stop the stream (the encoder then answers KESTRUNE_WRITE_FAILED). */
+typedef int (*kestrune_write_fn)(void* context, const uint8_t* bytes, size_t size);
+
+/* An encoder that streams the device file through `write` with memory that does not grow
+   with the stream's length: the header at once, for the `samples` samples announced, then
+   the codes as kestrune_encode decides them, and the rest at kestrune_encoder_finish,
+   whose `file` and `size` may then be null (they are set to null and 0).
+   rate, bits, level, tune: as for kestrune_encoder_new_tuned. context: handed to write.
+   Errors: those of kestrune_encoder_new_tuned; KESTRUNE_TOO_LONG when the samples make
+   more than a device file can hold; KESTRUNE_WRITE_FAILED when write refuses the header
+   (then *out is null) or later bytes; at finish, KESTRUNE_LENGTH_MISMATCH when other than
+   `samples` samples were given. */
+KESTRUNE_API kestrune_status kestrune_encoder_new_streaming(uint32_t rate, int bits, int level,
+                                                            int tune, uint64_t samples,
+                                                            kestrune_write_fn write, void* context,
+                                                            kestrune_encoder** out);
+
 /* Reads a device file's header: its rate, code width and number of samples. */
 KESTRUNE_API kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t* rate,
                                                   int* bits, uint64_t* samples);

@@ -66,6 +66,13 @@ inline constexpr std::array<uint32_t, 8> kRates = {4000,  5300,  6400,  8000,
 inline constexpr int kLevels = 10;       // search levels 0 ... 9; 0 is the vendor's quantiser
 inline constexpr int kDefaultLevel = 5;  // the tools' default
 inline constexpr std::size_t kHeaderSize = 16;
+// The most payload bytes a device file holds: what its 32-bit length field can say.
+inline constexpr uint64_t kMaxPayloadBytes = 0xFFFFFFFFu;
+
+// Samples one byte of codes plays: 2 at 4 bits, 4 at 2 bits.
+constexpr int samplesPerByte(int bits) {
+    return 8 / bits;
+}
 
 // What the search minimises above level 0: the error as heard (perceptually weighted,
 // noise moved under the formants), or the plain squared error (the highest SNR).
@@ -83,7 +90,7 @@ struct Header {
     uint32_t rate = 0;
     int bits = 0;
     uint32_t payloadBytes = 0;
-    uint64_t samples() const { return uint64_t{payloadBytes} * (bits == 4 ? 2 : 4); }
+    uint64_t samples() const { return uint64_t{payloadBytes} * samplesPerByte(bits); }
 };
 
 // The whole device file for these samples.
@@ -143,7 +150,7 @@ public:
     ~Decoder();
 
     // Samples that one byte of codes plays: 2 at 4 bits, 4 at 2 bits.
-    std::size_t samplesPerByte() const { return bits_ == 4 ? 2 : 4; }
+    std::size_t samplesPerByte() const { return kestrune::samplesPerByte(bits_); }
     // Decodes the whole bytes of `codes` whose samples fit in `samples`, in order; returns
     // how many samples it wrote.
     std::size_t decode(std::span<const uint8_t> codes, std::span<int16_t> samples);

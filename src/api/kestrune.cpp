@@ -18,8 +18,6 @@ static_assert(kestrune::kDefaultLevel == kDefaultSearchLevel);
 
 namespace {
 
-constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;
-
 Error check(const EncoderOptions& o) {
     if (std::find(kRates.begin(), kRates.end(), o.rate) == kRates.end()) return Error::invalid_rate;
     if (o.bits != 4 && o.bits != 2) return Error::invalid_bits;
@@ -89,7 +87,7 @@ Error Encoder::encode(std::span<const int16_t> samples, std::vector<uint8_t>& co
     const std::size_t before = codes.size();
     state_->search.encode(samples, codes);
     state_->bytes += codes.size() - before;
-    return state_->bytes > kMaxPayload ? Error::too_long : Error::none;
+    return state_->bytes > kMaxPayloadBytes ? Error::too_long : Error::none;
 }
 
 Error Encoder::finish(std::vector<uint8_t>& codes) {
@@ -98,7 +96,7 @@ Error Encoder::finish(std::vector<uint8_t>& codes) {
     const std::size_t before = codes.size();
     state_->search.finish(codes);
     state_->bytes += codes.size() - before;
-    return state_->bytes > kMaxPayload ? Error::too_long : Error::none;
+    return state_->bytes > kMaxPayloadBytes ? Error::too_long : Error::none;
 }
 
 std::array<uint8_t, kHeaderSize> Encoder::header(uint32_t payloadBytes) const {
@@ -126,8 +124,8 @@ Error encodeStream(const EncoderOptions& options, uint64_t samples,
                    const std::function<std::size_t(std::span<int16_t>)>& read, std::FILE* to) {
     Result<Encoder> encoder = Encoder::create(options);
     if (!encoder) return encoder.error();
-    const uint64_t payload = samples / (options.bits == 4 ? 2 : 4);
-    if (payload > kMaxPayload) return Error::too_long;
+    const uint64_t payload = samples / samplesPerByte(options.bits);
+    if (payload > kMaxPayloadBytes) return Error::too_long;
     const auto h = encoder->header(static_cast<uint32_t>(payload));
     if (std::fwrite(h.data(), 1, h.size(), to) != h.size()) return Error::write_failed;
     std::vector<int16_t> block(8192);

@@ -10,8 +10,22 @@
 
 struct kestrune_encoder {
     kestrune::Encoder encoder;
-    std::vector<uint8_t> codes;
-    bool lost = false;  // memory ran out while encoding: codes may be missing
+    std::vector<uint8_t> codes;  // held until finish, or until written when streaming
+    bool lost = false;           // memory ran out while encoding: codes may be missing
+    // Streaming: where the bytes go, the samples announced and given, the payload bytes
+    // the header announced and those written.
+    kestrune_write_fn write = nullptr;
+    void* context = nullptr;
+    uint64_t announced = 0, given = 0, payload = 0, written = 0;
+
+    // Writes the codes decided so far, when streaming.
+    kestrune_status flush() {
+        if (write == nullptr || codes.empty()) return KESTRUNE_OK;
+        if (write(context, codes.data(), codes.size()) != 0) return KESTRUNE_WRITE_FAILED;
+        written += codes.size();
+        codes.clear();
+        return KESTRUNE_OK;
+    }
 };
 
 namespace {
@@ -83,18 +97,57 @@ kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, i
     });
 }
 
+kestrune_status kestrune_encoder_new_streaming(uint32_t rate, int bits, int level, int tune,
+                                               uint64_t samples, kestrune_write_fn write,
+                                               void* context, kestrune_encoder** out) {
+    if (out != nullptr) *out = nullptr;
+    if (write == nullptr) return KESTRUNE_NULL_ARGUMENT;
+    kestrune_encoder* e = nullptr;
+    const kestrune_status made = kestrune_encoder_new_tuned(rate, bits, level, tune, &e);
+    if (made != KESTRUNE_OK) return made;
+    e->write = write;
+    e->context = context;
+    e->announced = samples;
+    e->payload = samples / kestrune::samplesPerByte(bits);
+    if (e->payload > kestrune::kMaxPayloadBytes) {
+        kestrune_encoder_free(e);
+        return KESTRUNE_TOO_LONG;
+    }
+    const auto header = e->encoder.header(static_cast<uint32_t>(e->payload));
+    if (write(context, header.data(), header.size()) != 0) {
+        kestrune_encoder_free(e);
+        return KESTRUNE_WRITE_FAILED;
+    }
+    *out = e;
+    return KESTRUNE_OK;
+}
+
 kestrune_status kestrune_encode(kestrune_encoder* e, const int16_t* samples, size_t count) {
     return encoding(e, [&] {
         if (e == nullptr || (samples == nullptr && count > 0)) return KESTRUNE_NULL_ARGUMENT;
-        return status(e->encoder.encode({samples, count}, e->codes));
+        e->given += count;
+        const kestrune::Error err = e->encoder.encode({samples, count}, e->codes);
+        return err != kestrune::Error::none ? status(err) : e->flush();
     });
 }
 
 kestrune_status kestrune_encoder_finish(kestrune_encoder* e, uint8_t** file, size_t* size) {
     return encoding(e, [&] {
-        if (e == nullptr || file == nullptr || size == nullptr) return KESTRUNE_NULL_ARGUMENT;
+        if (e == nullptr) return KESTRUNE_NULL_ARGUMENT;
+        if (e->write != nullptr) {
+            if (file != nullptr) *file = nullptr;
+            if (size != nullptr) *size = 0;
+        } else if (file == nullptr || size == nullptr) {
+            return KESTRUNE_NULL_ARGUMENT;
+        }
         if (const kestrune::Error err = e->encoder.finish(e->codes); err != kestrune::Error::none) {
             return status(err);
+        }
+        if (e->write != nullptr) {
+            const kestrune_status s = e->flush();
+            if (s != KESTRUNE_OK) return s;
+            const bool as = e->given == e->announced && e->written == e->payload;
+            return as ? KESTRUNE_OK : KESTRUNE_LENGTH_MISMATCH;
         }
         const auto header = e->encoder.header(static_cast<uint32_t>(e->codes.size()));
         e->codes.insert(e->codes.begin(), header.begin(), header.end());
