@@ -26,73 +26,112 @@
 extern "C" {
 #endif
 
-/* The same values, in the same order, as kestrune::Error. */
+/* Every call's outcome: KESTRUNE_OK, or why it failed. The values up to
+ * KESTRUNE_INVALID_TUNE are kestrune::Error's, in the same order (checked when the library
+ * is built). */
 typedef enum {
     KESTRUNE_OK = 0,
-    KESTRUNE_INVALID_RATE,
-    KESTRUNE_INVALID_BITS,
-    KESTRUNE_INVALID_LEVEL,
-    KESTRUNE_NOT_DEVICE_FILE,
-    KESTRUNE_TRUNCATED,
-    KESTRUNE_TOO_LONG,
-    KESTRUNE_LENGTH_MISMATCH,
-    KESTRUNE_WRITE_FAILED,
-    KESTRUNE_FINISHED,
-    KESTRUNE_INVALID_TUNE,
-    KESTRUNE_OUT_OF_MEMORY,
-    KESTRUNE_NULL_ARGUMENT
+    KESTRUNE_INVALID_RATE,    /* not one of the rates the device plays */
+    KESTRUNE_INVALID_BITS,    /* a code width other than 4 or 2 */
+    KESTRUNE_INVALID_LEVEL,   /* a search level outside 0 to 9 */
+    KESTRUNE_NOT_DEVICE_FILE, /* no device file's header */
+    KESTRUNE_TRUNCATED,       /* shorter than its header says */
+    KESTRUNE_TOO_LONG,        /* more than a device file's 32-bit length can say */
+    KESTRUNE_LENGTH_MISMATCH, /* a stream given other than the samples announced */
+    KESTRUNE_WRITE_FAILED,    /* the write callback refused bytes */
+    KESTRUNE_FINISHED,        /* the encoder was used after kestrune_encoder_finish */
+    KESTRUNE_INVALID_TUNE,    /* a tune other than the two below */
+    KESTRUNE_OUT_OF_MEMORY,   /* an allocation failed */
+    KESTRUNE_NULL_ARGUMENT    /* a pointer that must be given is null */
 } kestrune_status;
 
-/* The library's version, "MAJOR.MINOR.PATCH". */
+/* The library's version, "MAJOR.MINOR.PATCH", in static storage. */
 KESTRUNE_API const char* kestrune_version(void);
 
-/* What a status means, in a few words. */
+/* What a status means, in a few words, in static storage; "unknown error" for a value
+ * that is not a status. */
 KESTRUNE_API const char* kestrune_status_message(kestrune_status status);
+
+/* What the search minimises: the error as heard (the default) or the plain squared
+ * error (the highest SNR). */
+#define KESTRUNE_TUNE_PERCEPTUAL 0
+#define KESTRUNE_TUNE_SNR 1
 
 typedef struct kestrune_encoder kestrune_encoder;
 
-/* rate: one the device plays; bits: 4 or 2; level: 0 (the vendor's quantiser) to 9.
-   The search minimises the perceptually weighted error; kestrune_encoder_new_tuned with
-   KESTRUNE_TUNE_SNR minimises the plain squared error instead. */
+/* A new encoder that holds the codes until kestrune_encoder_finish hands out the whole
+ * device file; the same as kestrune_encoder_new_tuned with KESTRUNE_TUNE_PERCEPTUAL.
+ *   rate   4000, 5300, 6400, 8000, 10600, 12800, 16000 or 32000 (Hz)
+ *   bits   4 or 2 (the tools' default is 4)
+ *   level  0 (the vendor's own quantiser, byte for byte) to 9 (the tools' default is 5)
+ *   out    receives the encoder, freed with kestrune_encoder_free; null on failure
+ * Errors: KESTRUNE_INVALID_RATE, KESTRUNE_INVALID_BITS, KESTRUNE_INVALID_LEVEL,
+ * KESTRUNE_NULL_ARGUMENT (out), KESTRUNE_OUT_OF_MEMORY. */
 KESTRUNE_API kestrune_status kestrune_encoder_new(uint32_t rate, int bits, int level,
                                                   kestrune_encoder** out);
-#define KESTRUNE_TUNE_PERCEPTUAL 0
-#define KESTRUNE_TUNE_SNR 1
+
+/* The same with a tune, KESTRUNE_TUNE_PERCEPTUAL or KESTRUNE_TUNE_SNR (otherwise
+ * KESTRUNE_INVALID_TUNE). Level 0 is the same under either. */
 KESTRUNE_API kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level,
                                                         int tune, kestrune_encoder** out);
-/* Encodes more samples; the codes are held until finish. */
+
+/* Encodes `count` more samples (mono, signed 16-bit, at the encoder's rate); samples may
+ * be null when count is 0. The codes come out the same however the samples are split
+ * into calls.
+ * Errors: KESTRUNE_NULL_ARGUMENT, KESTRUNE_FINISHED, KESTRUNE_TOO_LONG (the codes pass a
+ * device file's length), KESTRUNE_WRITE_FAILED (streaming), KESTRUNE_OUT_OF_MEMORY (then
+ * codes may be lost, and the encoder answers it from then on). */
 KESTRUNE_API kestrune_status kestrune_encode(kestrune_encoder* encoder, const int16_t* samples,
                                              size_t count);
-/* Ends the stream and hands out the whole device file. */
+
+/* Ends the stream: the codes that do not fill a whole byte are not written. An encoder
+ * that holds its codes hands out the whole device file, header first, in `*file` (freed
+ * with kestrune_free) of `*size` bytes; a streaming one writes the rest through its
+ * callback, and sets `*file` and `*size`, when given, to null and 0.
+ * Errors: those of kestrune_encode; KESTRUNE_NULL_ARGUMENT (file or size, holding);
+ * KESTRUNE_LENGTH_MISMATCH (streaming: not the samples announced). */
 KESTRUNE_API kestrune_status kestrune_encoder_finish(kestrune_encoder* encoder, uint8_t** file,
                                                      size_t* size);
+
+/* Frees an encoder, finished or not; null is allowed. */
 KESTRUNE_API void kestrune_encoder_free(kestrune_encoder* encoder);
 
 /* Where a streaming encoder's bytes go, in order: returns 0 when it took all `size` bytes,
-   anything else to stop the stream (the encoder then answers KESTRUNE_WRITE_FAILED). */
+ * anything else to stop the stream (the encoder then answers KESTRUNE_WRITE_FAILED). */
 typedef int (*kestrune_write_fn)(void* context, const uint8_t* bytes, size_t size);
 
 /* An encoder that streams the device file through `write` with memory that does not grow
-   with the stream's length: the header at once, for the `samples` samples announced, then
-   the codes as kestrune_encode decides them, and the rest at kestrune_encoder_finish,
-   whose `file` and `size` may then be null (they are set to null and 0).
-   rate, bits, level, tune: as for kestrune_encoder_new_tuned. context: handed to write.
-   Errors: those of kestrune_encoder_new_tuned; KESTRUNE_TOO_LONG when the samples make
-   more than a device file can hold; KESTRUNE_WRITE_FAILED when write refuses the header
-   (then *out is null) or later bytes; at finish, KESTRUNE_LENGTH_MISMATCH when other than
-   `samples` samples were given. */
+ * with the stream's length: the header at once, for the `samples` samples announced, then
+ * the codes as kestrune_encode decides them, and the rest at kestrune_encoder_finish.
+ *   rate, bits, level, tune   as for kestrune_encoder_new_tuned
+ *   samples                   how many samples kestrune_encode will be given in all
+ *   write, context            the callback, and what it is handed first
+ *   out                       receives the encoder; null on failure
+ * Errors: those of kestrune_encoder_new_tuned; KESTRUNE_NULL_ARGUMENT (write);
+ * KESTRUNE_TOO_LONG (the samples make more than a device file holds);
+ * KESTRUNE_WRITE_FAILED (write refused the header). */
 KESTRUNE_API kestrune_status kestrune_encoder_new_streaming(uint32_t rate, int bits, int level,
                                                             int tune, uint64_t samples,
                                                             kestrune_write_fn write, void* context,
                                                             kestrune_encoder** out);
 
-/* Reads a device file's header: its rate, code width and number of samples. */
+/* Reads and checks a device file's header (its first 16 bytes; the payload is not read).
+ *   file, size   the file, or at least its header
+ *   rate, bits   receive its rate (Hz) and code width (4 or 2)
+ *   samples      receives how many samples its payload plays
+ * Errors: KESTRUNE_NULL_ARGUMENT, KESTRUNE_NOT_DEVICE_FILE (shorter than a header, or not a
+ * header the device plays). */
 KESTRUNE_API kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t* rate,
                                                   int* bits, uint64_t* samples);
-/* The samples the device plays for a whole device file. */
+
+/* The samples the device plays for a whole device file, in `*samples` (freed with
+ * kestrune_free) of `*count` samples; bytes after the payload are ignored.
+ * Errors: KESTRUNE_NULL_ARGUMENT, KESTRUNE_NOT_DEVICE_FILE, KESTRUNE_TRUNCATED (a payload
+ * shorter than the header says), KESTRUNE_OUT_OF_MEMORY. */
 KESTRUNE_API kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samples,
                                              size_t* count);
 
+/* Frees what the library handed out; null is allowed. */
 KESTRUNE_API void kestrune_free(void* memory);
 
 #ifdef __cplusplus

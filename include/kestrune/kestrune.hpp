@@ -78,31 +78,35 @@ constexpr int samplesPerByte(int bits) {
 // noise moved under the formants), or the plain squared error (the highest SNR).
 enum class Tune { perceptual, snr };
 
+// How to encode; the defaults are the tools'.
 struct EncoderOptions {
-    uint32_t rate = 16000;
-    int bits = 4;  // 4 or 2
-    int level = kDefaultLevel;
-    Tune tune = Tune::perceptual;
+    uint32_t rate = 16000;         // one of kRates (Hz)
+    int bits = 4;                  // code width: 4 or 2
+    int level = kDefaultLevel;     // search level, 0 to kLevels - 1
+    Tune tune = Tune::perceptual;  // what the search minimises (level 0 is the same under either)
 };
 
 // What a device file's header says.
 struct Header {
-    uint32_t rate = 0;
-    int bits = 0;
-    uint32_t payloadBytes = 0;
+    uint32_t rate = 0;          // Hz
+    int bits = 0;               // 4 or 2
+    uint32_t payloadBytes = 0;  // the codes' bytes after the header
     uint64_t samples() const { return uint64_t{payloadBytes} * samplesPerByte(bits); }
 };
 
-// The whole device file for these samples.
+// The whole device file, header first, for mono 16-bit samples at options.rate.
+// Errors: invalid_rate, invalid_bits, invalid_level, invalid_tune (options); too_long
+// (more than a device file holds). Codes at the end that do not fill a byte are not written.
 KESTRUNE_API Result<std::vector<uint8_t>> encodeFile(std::span<const int16_t> samples,
                                                      const EncoderOptions& options);
 
 // Encodes a stream in blocks, with memory that does not grow with its length. The codes
-// come out as they are decided; a device file's header must come first, so either the
-// number of samples is announced (writeHeader) or the caller writes the header once the
-// stream is over (header()).
+// come out as they are decided, the same however the samples are split into calls; a
+// device file's header must come first, so either the number of samples is announced
+// (encodeStream) or the caller writes header() once the stream is over.
 class KESTRUNE_API Encoder {
 public:
+    // Errors: invalid_rate, invalid_bits, invalid_level, invalid_tune.
     static Result<Encoder> create(const EncoderOptions& options);
     Encoder(Encoder&&) noexcept;
     Encoder& operator=(Encoder&&) noexcept;
@@ -110,12 +114,14 @@ public:
     Encoder& operator=(const Encoder&) = delete;
     ~Encoder();
 
-    // Appends to `codes` every byte of codes that has been decided.
+    // Encodes more samples and appends to `codes` every byte of codes now decided.
+    // Errors: finished (after finish()); too_long (more than a device file holds).
     Error encode(std::span<const int16_t> samples, std::vector<uint8_t>& codes);
     // Ends the stream: appends the remaining whole bytes (codes that do not fill a byte
-    // are not written).
+    // are not written). Errors: finished (called twice); too_long.
     Error finish(std::vector<uint8_t>& codes);
-    // The header of the file whose payload is `payloadBytes` long.
+    // The 16-byte header of the file whose payload is `payloadBytes` long, at this
+    // encoder's rate and width.
     std::array<uint8_t, kHeaderSize> header(uint32_t payloadBytes) const;
     const EncoderOptions& options() const { return options_; }
 
@@ -127,22 +133,28 @@ private:
 };
 
 // Encodes `samples` samples read from `read` (which fills its span and returns how many
-// it gave, 0 at the end) onto `to`, header first, in blocks.
+// it gave, 0 at the end) onto `to`, header first, in blocks, with flat memory.
+// Errors: those of Encoder::create; too_long (the samples make more than a device file
+// holds); write_failed (`to` refused bytes); length_mismatch (`read` gave other than
+// `samples` samples).
 KESTRUNE_API Error encodeStream(const EncoderOptions& options, uint64_t samples,
                                 const std::function<std::size_t(std::span<int16_t>)>& read,
                                 std::FILE* to);
 
-// Reads and checks the 16-byte header.
+// Reads and checks the 16-byte header at the start of `file` (the payload is not read).
+// Errors: not_device_file (shorter than a header, or not a header the device plays).
 KESTRUNE_API Result<Header> readHeader(std::span<const uint8_t> file);
 
-// The samples the device plays for a whole device file.
+// The samples the device plays for a whole device file; bytes after the payload are
+// ignored. Errors: not_device_file; truncated (a payload shorter than the header says).
 KESTRUNE_API Result<std::vector<int16_t>> decodeFile(std::span<const uint8_t> file);
 
 // Decodes a payload in blocks, as the device plays it, with memory that does not grow
 // with its length.
 class KESTRUNE_API Decoder {
 public:
-    static Result<Decoder> create(int bits);  // 4 or 2
+    // bits: 4 or 2. Errors: invalid_bits.
+    static Result<Decoder> create(int bits);
     Decoder(Decoder&&) noexcept;
     Decoder& operator=(Decoder&&) noexcept;
     Decoder(const Decoder&) = delete;
@@ -151,8 +163,8 @@ public:
 
     // Samples that one byte of codes plays: 2 at 4 bits, 4 at 2 bits.
     std::size_t samplesPerByte() const { return kestrune::samplesPerByte(bits_); }
-    // Decodes the whole bytes of `codes` whose samples fit in `samples`, in order; returns
-    // how many samples it wrote.
+    // Decodes the whole bytes of `codes` whose samples fit in `samples`, in order, from
+    // where the last call stopped; returns how many samples it wrote.
     std::size_t decode(std::span<const uint8_t> codes, std::span<int16_t> samples);
 
 private:
@@ -168,6 +180,8 @@ private:
 struct Quality {
     double snrDb = 0, segmentalSnrDb = 0, weightedSnrDb = 0;
 };
+// source and played: in step, sample for sample; rate: theirs (Hz), which the weighting
+// follows.
 KESTRUNE_API Quality measure(std::span<const int16_t> source, std::span<const int16_t> played,
                              uint32_t rate);
 
@@ -183,6 +197,7 @@ public:
 
     // Adds samples of the source and, in step with them, what the decoder plays.
     void add(std::span<const int16_t> source, std::span<const int16_t> played);
+    // How many samples have been added.
     uint64_t samples() const;
     // Ends the measure (the weighting waits for the window after the last samples) and
     // tells it; nothing may be added afterwards.

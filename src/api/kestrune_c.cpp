@@ -30,6 +30,18 @@ struct kestrune_encoder {
 
 namespace {
 
+// The C statuses are kestrune::Error's values, in order.
+using E = kestrune::Error;
+static_assert(KESTRUNE_OK == int(E::none) && KESTRUNE_INVALID_RATE == int(E::invalid_rate) &&
+              KESTRUNE_INVALID_BITS == int(E::invalid_bits) &&
+              KESTRUNE_INVALID_LEVEL == int(E::invalid_level) &&
+              KESTRUNE_NOT_DEVICE_FILE == int(E::not_device_file) &&
+              KESTRUNE_TRUNCATED == int(E::truncated) && KESTRUNE_TOO_LONG == int(E::too_long) &&
+              KESTRUNE_LENGTH_MISMATCH == int(E::length_mismatch) &&
+              KESTRUNE_WRITE_FAILED == int(E::write_failed) &&
+              KESTRUNE_FINISHED == int(E::finished) &&
+              KESTRUNE_INVALID_TUNE == int(E::invalid_tune));
+
 kestrune_status status(kestrune::Error e) {
     return static_cast<kestrune_status>(e);
 }
