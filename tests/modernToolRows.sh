@@ -339,7 +339,7 @@ ListeningReportKeepsNamesInert() {
     for n in 'a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>' '<!--<script>' "$(printf 'b\xff')"; do
         cp p.adp "$n.adp"
     done
-    printf './p.adp\tno</script><!--<script><img src=x>.wav\n' >list
+    printf './p.adp\tno</script x><!--<script y><img src=x>.wav\n' >list
     $K report --quiet --sources list r.html ./*.adp
     for py in python3 /usr/bin/python3; do
         $py -c 'import html5lib' 2>/dev/null && break
@@ -352,5 +352,5 @@ assert [s.get("id") for s in scripts] == ["kestrune-data", None, "d0", "d1", "d2
 assert not page.findall(".//img")
 data = json.loads(scripts[0].text)
 assert sorted(p["name"] for p in data["prompts"]) == ["<!--<script>", "a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>", "b\ufffd", "p"]
-assert "source no</script><!--<script><img src=x>.wav: cannot open: No such file or directory" in sum((p["warnings"] for p in data["prompts"]), [])'
+assert "source no</script x><!--<script y><img src=x>.wav: cannot open: No such file or directory" in sum((p["warnings"] for p in data["prompts"]), [])'
 }
