@@ -120,9 +120,7 @@ UsageErrorsExit2WithOneLine() {
     grep -q "16k.*4000, 5300, 6400, 8000, 10600, 12800, 16000 or 32000 (Hz); see 'kestrune-adpcm encode --help'$" err
     $K report --sorces x r.html 2>err && exit 1
     grep -q "not expected: --sorces (did you mean '--sources'?); see 'kestrune-adpcm report --help'$" err
-    for c in '' encode decode info pack report; do
-        $K $c --help | awk 'length > 100 { exit 1 }'
-    done
+    for c in '' encode decode info pack report; do $K $c --help | awk 'length > 100 { exit 1 }'; done
     $K encode --help | grep -q -- '--normalize\[=DBFS\] '
     [ "$($K --version)" = 'kestrune-adpcm 1.0.0' ]
 }
