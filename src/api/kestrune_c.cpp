@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <stdexcept>
 
 #include "kestrune/kestrune.h"
 #include "kestrune/kestrune.hpp"
@@ -104,8 +103,8 @@ kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, i
         kestrune::Result<kestrune::Encoder> e =
             kestrune::Encoder::create({rate, bits, level, static_cast<kestrune::Tune>(tune)});
         if (!e) return status(e.error());
-        *out = new (std::nothrow) kestrune_encoder{std::move(*e), {}};
-        return *out == nullptr ? KESTRUNE_OUT_OF_MEMORY : KESTRUNE_OK;
+        *out = new kestrune_encoder{std::move(*e), {}};
+        return KESTRUNE_OK;
     });
 }
 

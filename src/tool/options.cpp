@@ -150,7 +150,7 @@ std::string nearestOption(const CLI::App& command, int argc, char** argv) {
     for (const CLI::Option* o : command.get_options()) {
         for (const std::string& n : o->get_lnames()) names.push_back("--" + n);
     }
-    for (int i = 2; i < argc; ++i) {
+    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
         const std::string given(argv[i], std::strcspn(argv[i], "="));
         if (given.size() > 2 && given.starts_with("--") &&
             std::find(names.begin(), names.end(), given) == names.end()) {
