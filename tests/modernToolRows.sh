@@ -200,6 +200,8 @@ TruthfulReasons() {
     grep -q 'not a device file' err
     $K encode -d made/sub no.wav 2>/dev/null && exit 1
     [ ! -e made ]
+    $K encode "$(printf 'a\nb\e[31m\xc3\xb6\xff.wav')" 2>err && exit 1
+    [ "$(cat err)" = "kestrune-adpcm: 'a'\$'\\n''b'\$'\\033''[31mö'\$'\\377''.wav': cannot open: No such file or directory" ]
 }
 
 OddSamplesAndTruncation() {

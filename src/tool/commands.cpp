@@ -56,7 +56,10 @@ std::vector<std::string> clashes(const std::vector<std::string>& inputs,
         OutputIdentity id;
         if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
         const auto [at, fresh] = claimed.emplace(id, i);
-        if (!fresh) clash[i] = "same output as " + inputs[at->second] + " (" + outputs[i] + ")";
+        if (!fresh) {
+            clash[i] =
+                "same output as " + quoted(inputs[at->second]) + " (" + quoted(outputs[i]) + ")";
+        }
     }
     return clash;
 }
@@ -181,7 +184,8 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         for (const std::string& name : {symbols[i], symbols[i] + "_length"}) {
             const auto [at, fresh] = named.emplace(name, i);
             if (!fresh && at->second != i && clash[i].empty()) {
-                clash[i] = "its C name '" + name + "' is also " + c.inputs[at->second] + "'s";
+                clash[i] =
+                    "its C name '" + name + "' is also " + quoted(c.inputs[at->second]) + "'s";
             }
         }
     }
@@ -206,8 +210,8 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             std::fprintf(messages(),
                          "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
                          "wSNR %s, %llu clipped\n",
-                         r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
-                         static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
+                         quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
                          decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
                          decibels(r.weightedSnrDb).c_str(),
                          static_cast<unsigned long long>(r.clipped));
@@ -262,8 +266,8 @@ int runDecode(const CLI::App& app, const Common& c) {
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
-                         r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
-                         static_cast<unsigned long long>(r.samples));
+                         quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.samples));
         });
     if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
         folders.undo();

@@ -119,7 +119,7 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     std::map<std::string, std::string> named;
     if (!sourceList.empty()) {
         std::ifstream list(sourceList);
-        if (!list) throw UsageError{sourceList + ": cannot open: " + std::strerror(errno)};
+        if (!list) throw UsageError{quoted(sourceList) + ": cannot open: " + std::strerror(errno)};
         for (std::string line; std::getline(list, line);) {
             const std::size_t tab = line.find('\t');
             if (tab != std::string::npos) named[line.substr(0, tab)] = line.substr(tab + 1);
@@ -136,9 +136,10 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s: %d-bit, %u Hz, %.2f s, SNR %s, segSNR %s, wSNR %s%s%s\n",
-                         r.input.c_str(), r.bits, r.rate, r.seconds(), decibels(r.snrDb).c_str(),
-                         decibels(r.segSnrDb).c_str(), decibels(r.weightedSnrDb).c_str(),
-                         r.output.empty() ? "" : ", against ", r.output.c_str());
+                         quoted(r.input).c_str(), r.bits, r.rate, r.seconds(),
+                         decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
+                         decibels(r.weightedSnrDb).c_str(), r.output.empty() ? "" : ", against ",
+                         quoted(r.output).c_str());
         });
     const bool written = writeListeningReport(report, c.force, results, "");
     return written ? exitStatus(results) : 1;

@@ -10,20 +10,21 @@
 
 namespace {
 
-// A decibel value: a finite number within [low, high].
-CLI::Validator decibelRange(double low, double high) {
+// The one check of every floating option: a finite number (never NaN or infinite, which
+// CLI11's own ranges let through) within [low, high], in `unit` ("dB", "ms", ...).
+CLI::Validator finiteIn(double low, double high, const char* unit) {
     return CLI::Validator(
-        [low, high](std::string& text) -> std::string {
+        [low, high, unit](std::string& text) -> std::string {
             char* end = nullptr;
             const double v = std::strtod(text.c_str(), &end);
             if (text.empty() || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
-                char range[64];
-                std::snprintf(range, sizeof range, "%g to %g", low, high);
-                return "'" + text + "' is not a level in dB from " + range;
+                char range[96];
+                std::snprintf(range, sizeof range, "a number of %s from %g to %g", unit, low, high);
+                return "'" + text + "' is not " + range;
             }
             return "";
         },
-        "DB");
+        unit);
 }
 
 CLI::Validator deviceRate() {
@@ -71,30 +72,30 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                     "Take channel N (1 = first) instead of the mix")
         ->check(CLI::Range(1, 1 << 16));
     auto* gain = app->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
-                     ->check(decibelRange(-200, 200));
+                     ->check(finiteIn(-200, 200, "dB"));
     auto* normal = addOptional(app, "--normalize", &normalize,
                                "Scale the peak to DBFS instead (default -1; --normalize=-3 or "
                                "--normalize -3)",
                                "[=DBFS]")
-                       ->check(decibelRange(-200, 0))
+                       ->check(finiteIn(-200, 0, "dB"))
                        ->excludes(gain);
     auto* lufs = app->add_option("--loudness", loudness,
                                  "Bring each file to this integrated loudness (EBU R128, LUFS)")
-                     ->check(decibelRange(-70, 0))
+                     ->check(finiteIn(-70, 0, "dB"))
                      ->excludes(gain)
                      ->excludes(normal);
     app->add_option("--speech-level", speechLevel,
                     "Bring each file to this active speech level (ITU-T P.56, dBov)")
-        ->check(decibelRange(-70, 0))
+        ->check(finiteIn(-70, 0, "dB"))
         ->excludes(gain)
         ->excludes(normal)
         ->excludes(lufs);
     app->add_option("--peak", peak,
                     "Peak ceiling for a levelled file, kept by a limiter (default -1, 2-bit -4)")
-        ->check(decibelRange(-60, 0));
+        ->check(finiteIn(-60, 0, "dB"));
     addOptional(app, "--trim", &trim,
                 "Cut leading and trailing silence below DB from the peak (default -50)", "[=DB]")
-        ->check(decibelRange(-120, -1));
+        ->check(finiteIn(-120, -1, "dB"));
     app->add_option("--trim-margin", margin, "Silence kept before and after the sound (default 40)")
         ->check(CLI::Range(0.0, 10000.0));
     if (!formats) return;

@@ -7,9 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <map>
 
 #include "io/outputFile.h"
 #include "io/status.h"
+#include "tool/paths.h"
 
 namespace {
 
@@ -18,6 +21,62 @@ int standardOutputError = 0;  // errno of the first failed write
 bool standardOutputClosed = false;
 
 }  // namespace
+
+namespace {
+
+// The length of the character that starts at `at` when it is one a terminal shows (UTF-8,
+// neither a control character nor an overlong or surrogate form), else 0.
+std::size_t shownLength(const std::string& s, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned c = byte(at);
+    if (c >= 0x20 && c < 0x7f) return 1;
+    if (c < 0xc2 || c > 0xf4) return 0;
+    const std::size_t n = c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+    if (at + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(at + k) & 0xc0) != 0x80) return 0;
+    }
+    const unsigned next = byte(at + 1);
+    const bool bad = (c == 0xc2 && next < 0xa0) || (c == 0xe0 && next < 0xa0) ||
+                     (c == 0xed && next >= 0xa0) || (c == 0xf0 && next < 0x90) ||
+                     (c == 0xf4 && next >= 0x90);
+    return bad ? 0 : n;
+}
+
+}  // namespace
+
+std::string quoted(const std::string& path) {
+    bool plain = true;
+    for (std::size_t i = 0, n; plain && i < path.size(); i += n)
+        plain = (n = shownLength(path, i)) > 0;
+    if (plain) return path;
+    std::string out;
+    char open = 0;  // the quoting in force: '\'' for '...', '$' for $'...'
+    for (std::size_t i = 0; i < path.size();) {
+        const std::size_t n = shownLength(path, i);
+        const char want = n > 0 ? '\'' : '$';
+        if (open != want) {
+            if (open != 0) out += '\'';
+            out += want == '$' ? "$'" : "'";
+            open = want;
+        }
+        if (n == 0) {
+            static constexpr char kNamed[] = "abtnvfr";
+            const auto c = static_cast<unsigned char>(path[i++]);
+            char escape[8];
+            if (c >= 7 && c <= 13) {
+                std::snprintf(escape, sizeof escape, "\\%c", kNamed[c - 7]);
+            } else {
+                std::snprintf(escape, sizeof escape, "\\%03o", c);
+            }
+            out += escape;
+        } else {
+            out += path[i] == '\'' ? "'\\''" : path.substr(i, n);
+            i += n;
+        }
+    }
+    return out + "'";
+}
 
 void reserveStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -43,12 +102,13 @@ void silenceLibraries() {
 
 void printFailure(const FileResult& r) {
     const std::string& path = r.problemPath.empty() ? r.input : r.problemPath;
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(), r.problem.c_str());
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(path).c_str(), r.problem.c_str());
 }
 
 void printWarnings(const FileResult& r) {
     for (const std::string& w : r.warnings) {
-        std::fprintf(messages(), "%s: %s: warning: %s\n", kTool, r.input.c_str(), w.c_str());
+        std::fprintf(messages(), "%s: %s: warning: %s\n", kTool, quoted(r.input).c_str(),
+                     w.c_str());
     }
 }
 
@@ -127,7 +187,7 @@ bool writeWhole(const std::string& path, const std::string& bytes, bool replace)
     }
     if (status == kStatusFinished) status = outputCommit(&out);
     if (status == kStatusFinished) return true;
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(),
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(path).c_str(),
                  status == kStatusOutputExists ? "exists (use -f to replace it)"
                                                : ("cannot write: " + out.problem).c_str());
     return false;
