@@ -222,7 +222,13 @@ OddSamplesAndTruncation() {
     [ $(grep -c '"warnings":\["' j.json) = 4 ]
     grep -v '^kestrune-adpcm: \| -> ' err && exit 1
     $M prompt.wav sil.wav scale=0
-    $K encode sil.wav 2>&1 | grep null && exit 1
+    $K encode --json sil.wav 2>err | jq -e '.[0] | .snr_db == null and .segsnr_db == null' >/dev/null
+    grep -q 'SNR n/a, segSNR n/a, wSNR n/a' err
+    $M prompt.wav inv.wav scale=-1
+    $K encode --normalize=0 inv.wav 2>&1 | grep -q ' 0 clipped$'
+    $M prompt.wav mid.wav frames=40000
+    $K encode --trim mid.wav 2>err
+    grep -q 'mid.wav: warning: nothing trimmed: its ends lie only 1[0-9].[0-9] dB under its peak, above the trim threshold of -50 dB$' err
     $K encode --trim -o t.adp sil.wav 2>err
     grep -q 'sil.wav: warning: silent; trimmed to its first 80 ms' err
     [ "$($K info t.adp)" = 't.adp: 4-bit, 16000 Hz, 640 bytes, 1280 samples, 0.080 s' ]
@@ -326,4 +332,22 @@ NonRegularInputsAreReadLikeStandardInput() {
     cmp s.adp d.adp
     cat s.flac | TMPDIR=/nowhere $K encode - -o e.adp 2>err && exit 1
     grep -q 'cannot hold the input: No such file or directory' err
+}
+
+# Levelled prompts play at the target, trimmed or not, or say how far off they play; the
+# report prepares each source as encode did, and says by how much a source left unprepared
+# differs from the playback.
+LevelledAsPlayedAndReportedAlike() {
+    for f in 6000 12000; do
+        $M prompt.wav s$f.wav frames=$f lead=16000 tail=16000 scale=0.3
+    done
+    $K encode -q 1 --json --loudness -23 --trim s*.wav >j.json 2>enc
+    jq -e 'all(.[]; (.loudness_out + 23 | fabs) < 0.2 and .warnings == [])' j.json
+    $K report --loudness -23 --trim r.html s*.adp 2>rep
+    [ "$(grep -o 'SNR.*dB' enc)" = "$(grep -o 'SNR.*dB' rep)" ]
+    grep -q warning rep && exit 1
+    $K report -f r.html s6000.adp 2>rep
+    grep -q 's6000.adp: warning: the prepared source is [0-9]* samples (.* ms) longer than the playback' rep
+    $K encode -b 2 --loudness -8 prompt.wav 2>err
+    grep -q 'warning: plays at -1[0-9].[0-9] LUFS, [0-9.]* dB under its target of -8; the limiter' err
 }

@@ -130,6 +130,16 @@ std::optional<std::pair<uint64_t, uint64_t>> LevelMeter::soundBounds(double belo
     return std::pair{first > margin ? first - margin : 0, std::min(samples_, last + 1 + margin)};
 }
 
+double LevelMeter::endsBelowPeakDb(uint64_t edge) const {
+    std::size_t start = kBands - 1, end = kBands - 1;  // the loudest band at each end
+    for (std::size_t b = kBands; b-- > 0;) {
+        if (first_[b] == std::numeric_limits<uint64_t>::max()) continue;
+        if (first_[b] < edge) start = b;
+        if (last_[b] + edge >= samples_) end = b;
+    }
+    return -0.5 * static_cast<double>(std::max(start, end)) - 20 * std::log10(peak_);
+}
+
 Limiter::Limiter(float ceiling, uint32_t rate)
     : ceiling_(ceiling),
       lookahead_(std::max<std::size_t>(2, rate / 200)),  // 5 ms

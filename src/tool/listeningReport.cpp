@@ -110,7 +110,8 @@ bool writeListeningReport(const std::string& path, bool replace,
     return writeWhole(path, page, replace);
 }
 
-int runReport(const Common& c, const std::string& report, const std::string& sourceList) {
+int runReport(const Common& c, const std::string& report, const std::string& sourceList,
+              const EncodeSettings& settings) {
     if (report.empty() || report == "-") throw UsageError{"the report needs a file name"};
     if (std::count(c.inputs.begin(), c.inputs.end(), "-") > 0) {
         throw UsageError{"the report reads device files, not standard input"};
@@ -131,8 +132,8 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
         [&](std::size_t i) {
             const std::string& device = c.inputs[i];
             const auto listed = named.find(device);
-            return listenToFile(device,
-                                listed != named.end() ? listed->second : sourceBeside(device));
+            return listenToFile(
+                device, listed != named.end() ? listed->second : sourceBeside(device), settings);
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s: %d-bit, %u Hz, %.2f s, SNR %s, segSNR %s, wSNR %s%s%s\n",

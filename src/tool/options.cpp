@@ -68,6 +68,17 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                     "What the search minimises: perceptual (the error as heard, default) or "
                     "snr (plain squared error)")
         ->check(CLI::IsMember({"perceptual", "snr"}));
+    addShaping(app);
+    if (!formats) return;
+    app->add_option("--format", format, "adp (default), or c: a C header holding the bytes")
+        ->check(CLI::IsMember({"adp", "c"}));
+    app->add_option("--c-section", c.section, "Linker section for the C array");
+    app->add_option("--c-align", c.align, "Alignment of the C array in bytes")
+        ->check(
+            CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
+}
+
+void EncodeOptions::addShaping(CLI::App* app) {
     app->add_option("--channel", settings.audio.channel,
                     "Take channel N (1 = first) instead of the mix")
         ->check(CLI::Range(1, 1 << 16));
@@ -97,14 +108,7 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                 "Cut leading and trailing silence below DB from the peak (default -50)", "[=DB]")
         ->check(finiteIn(-120, -1, "dB"));
     app->add_option("--trim-margin", margin, "Silence kept before and after the sound (default 40)")
-        ->check(CLI::Range(0.0, 10000.0));
-    if (!formats) return;
-    app->add_option("--format", format, "adp (default), or c: a C header holding the bytes")
-        ->check(CLI::IsMember({"adp", "c"}));
-    app->add_option("--c-section", c.section, "Linker section for the C array");
-    app->add_option("--c-align", c.align, "Alignment of the C array in bytes")
-        ->check(
-            CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
+        ->check(finiteIn(0, 10000, "ms"));
 }
 
 void EncodeOptions::finish(const CLI::App& app) {
