@@ -290,9 +290,10 @@ TEST_F(ModernTool, ListeningReportInABrowser) {
 class ModernToolRows : public ModernTool, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(ModernToolRows, Holds) {
-    const std::string failure = runRow(KESTRUNE_TESTS "/modernToolRows.sh", GetParam(), dir.path,
-                                       "set -e; K='" KESTRUNE_ADPCM "'; E='" KESTRUNE_ENC
-                                       "'; D='" KESTRUNE_DEC "'; M='" KESTRUNE_MAKE_RECORDING "';");
+    const std::string failure =
+        runRow(KESTRUNE_TESTS "/modernToolRows.sh", GetParam(), dir.path,
+               "set -e; K='" KESTRUNE_ADPCM "'; E='" KESTRUNE_ENC "'; D='" KESTRUNE_DEC
+               "'; M='" KESTRUNE_MAKE_RECORDING "'; R='" KESTRUNE_TESTS "/../README.md';");
     if (!failure.empty()) ADD_FAILURE() << failure;
 }
 

@@ -17,6 +17,7 @@ struct Common {
     std::string output, folder;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     bool quiet = false, json = false, force = false;
+    bool keep = false;  // -n: an output that exists is skipped
 };
 
 void addCommon(CLI::App* app, Common* c, const char* inputHelp);

@@ -275,5 +275,12 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         r.listening = std::make_shared<const Listening>(
             listenTo(std::move(file), heardSource, heardPlayed, r.rate));
     }
+    if (settings.warningsAsErrors && !r.warnings.empty()) {
+        outputDiscard(&r.uncommitted);
+        r.uncommitted = OutputFile{};
+        std::string all;
+        for (const std::string& w : r.warnings) all += (all.empty() ? "" : "; ") + w;
+        return r.fail(kStatusFormat, all + " (a warning, made an error by -w)");
+    }
     return r;
 }

@@ -36,8 +36,9 @@ struct EncodeSettings {
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
     Levelling levelling;
-    std::optional<COutput> c;  // write C source named by the symbol given to encodeJob
-    bool listen = false;       // keep what a listening report shows (FileResult::listening)
+    std::optional<COutput> c;       // write C source named by the symbol given to encodeJob
+    bool listen = false;            // keep what a listening report shows (FileResult::listening)
+    bool warningsAsErrors = false;  // a file with a warning fails, and leaves no output
 };
 
 // Work done so far, for the progress line.
@@ -54,6 +55,7 @@ struct Listening;
 struct FileResult {
     std::string input, output;
     int status = kStatusFinished;  // or the failure's
+    bool skipped = false;          // its output exists and was left alone (-n)
     std::string problem;           // why it failed, for the messages
     std::string problemPath;       // what the problem is about, when not the input
     uint32_t rate = 0;

@@ -68,6 +68,8 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                     "What the search minimises: perceptual (the error as heard, default) or "
                     "snr (plain squared error)")
         ->check(CLI::IsMember({"perceptual", "snr"}));
+    app->add_flag("-w,--warnings-as-errors", settings.warningsAsErrors,
+                  "A file with a warning fails and leaves no output");
     addShaping(app);
     if (!formats) return;
     app->add_option("--format", format, "adp (default), or c: a C header holding the bytes")

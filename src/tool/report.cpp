@@ -126,10 +126,11 @@ Json rounded(std::optional<double> v, int decimals) {
 }
 
 Json conversionJson(const FileResult& r, int bits) {
-    const auto known = [&](Json v) { return r.ok() ? v : Json(nullptr); };
+    const auto known = [&](Json v) { return r.ok() && !r.skipped ? v : Json(nullptr); };
     return Json{{"input", r.input},
-                {"output", known(r.output)},
+                {"output", r.ok() ? Json(r.output) : Json(nullptr)},
                 {"ok", r.ok()},
+                {"skipped", r.skipped},
                 {"error", r.ok() ? Json(nullptr) : Json(r.problem)},
                 {"rate", known(r.rate)},
                 {"bits", bits != 0 ? Json(bits) : Json(nullptr)},
@@ -173,6 +174,53 @@ int exitStatus(const std::vector<FileResult>& results) {
         if (!r.ok()) return 1;
     }
     return 0;
+}
+
+std::string mixedRates(const std::vector<FileResult>& results) {
+    std::map<uint32_t, std::size_t, std::greater<>> rates;
+    double bytes = 0, atLowest = 0;
+    for (const FileResult& r : results) {
+        if (r.ok() && r.rate > 0) ++rates[r.rate], bytes += static_cast<double>(r.bytes);
+    }
+    if (rates.size() < 2) return "";
+    const uint32_t lowest = rates.rbegin()->first;
+    std::string each;
+    std::size_t files = 0;
+    for (const auto& [rate, n] : rates) {
+        each +=
+            (each.empty() ? "" : ", ") + std::to_string(n) + " at " + std::to_string(rate) + " Hz";
+        files += n;
+    }
+    for (const FileResult& r : results) {
+        if (r.ok() && r.rate > 0) atLowest += static_cast<double>(r.bytes) * lowest / r.rate;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "): %.1f times the bytes they take with -r %u",
+                  bytes / std::max(atLowest, 1.0), lowest);
+    return std::to_string(files) + " files came out at " + std::to_string(rates.size()) +
+           " rates (" + each + text;
+}
+
+void printBatchEnd(const std::vector<FileResult>& results, bool quiet, const char* done,
+                   const std::vector<std::string>& batchWarnings) {
+    std::size_t failed = 0, skipped = 0, warnings = 0;
+    for (const FileResult& r : results) {
+        failed += !r.ok();
+        skipped += r.skipped;
+        if (r.ok()) warnings += r.warnings.size();
+    }
+    for (const std::string& w : batchWarnings) {
+        if (w.empty()) continue;
+        ++warnings;
+        if (!quiet) std::fprintf(messages(), "%s: warning: %s\n", kTool, w.c_str());
+    }
+    if (quiet && warnings > 0) {
+        std::fprintf(messages(), "%s: %zu warning%s not shown (--quiet)\n", kTool, warnings,
+                     warnings == 1 ? "" : "s");
+    } else if (!quiet && results.size() > 1) {
+        std::fprintf(messages(), "%zu files: %zu %s, %zu failed, %zu skipped\n", results.size(),
+                     results.size() - failed - skipped, done, failed, skipped);
+    }
 }
 
 bool writeWhole(const std::string& path, const std::string& bytes, bool replace) {
