@@ -212,6 +212,15 @@ TruthfulReasons() {
     $K encode -d made/sub no.wav 2>/dev/null && exit 1
     $K encode -o made/sub/x.adp no.wav 2>/dev/null && exit 1
     [ ! -e made ]
+    mkfifo f
+    $K encode -d made/sub f &
+    until [ -d made/sub ]; do
+        sleep 0.05
+    done
+    sleep 0.1
+    kill -TERM $!
+    ! wait $!
+    [ ! -e made ]
     $K encode "$(printf 'a\nb\e[31m\xc3\xb6\xff.wav')" 2>err && exit 1
     [ "$(cat err)" = "kestrune-adpcm: 'a'\$'\\n''b'\$'\\033''[31mö'\$'\\377''.wav': cannot open: No such file or directory" ]
 }
@@ -260,7 +269,7 @@ ProgressOnATerminal() {
     grep -q 'c.wav -> o/c.adp' tty
     script -qfec "$K encode -f --quiet -q 9 -d o a.wav" /dev/null >quiet
     [ ! -s quiet ]
-    script -qfec "$K encode -q 9 -j 1 -d p/q a.wav b.wav c.wav & echo \$! >pid; wait" /dev/null >cut &
+    script -qfec "$K encode -q 9 -j 1 -d p a.wav b.wav c.wav & echo \$! >pid; wait" /dev/null >cut &
     until grep -q 'real time' cut; do
         sleep 0.05
     done
@@ -268,7 +277,6 @@ ProgressOnATerminal() {
     wait $!
     [ "$(tail -c 1 cut | od -An -c | tr -d ' ')" = '\n' ]
     grep -q $'real time[^\\n]*\r$' cut
-    [ ! -e p ]
 }
 
 # C source compiles and holds the device file's bytes; names collide clearly.
