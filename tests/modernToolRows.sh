@@ -245,6 +245,8 @@ OddSamplesAndTruncation() {
     $M prompt.wav sil.wav scale=0
     $K encode --json sil.wav 2>err | jq -e '.[0] | .snr_db == null and .segsnr_db == null' >/dev/null
     grep -q 'SNR n/a, segSNR n/a, wSNR n/a' err
+    $M prompt.wav huge.wav type=float scale=1e38 channels=2
+    $K encode -r 8000 huge.wav 2>&1 | grep -q ': warning: [0-9]\{5\} samples clipped$'
     $M prompt.wav inv.wav scale=-1
     $K encode --normalize=0 inv.wav 2>&1 | grep -q ' 0 clipped$'
     $M prompt.wav mid.wav frames=40000

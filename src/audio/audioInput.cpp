@@ -194,12 +194,16 @@ std::size_t AudioInput::refill() {
         }
         noteEnd(failed ? sf_strerror(file_) : nullptr);
     }
-    // NaN and infinities are silence; a mix or a resampler would spread them.
+    // NaN and infinities are silence; a mix or a resampler would spread them. Finite
+    // samples are held within 2^24 (144 dB over full scale, where any sample has long
+    // clipped), so that no mix, resampler, gain or level of them overflows to infinity.
+    constexpr float kMost = 16777216.0f;
     for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) {
         if (!std::isfinite(frames_[i])) {
             frames_[i] = 0;
             ++nonFinite_;
         }
+        frames_[i] = std::clamp(frames_[i], -kMost, kMost);
     }
     mono_.resize(static_cast<std::size_t>(got));
     if (channel_ > 0 || channels == 1) {
