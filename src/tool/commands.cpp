@@ -130,7 +130,7 @@ void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
         ->check(CLI::Range(1u, 1024u));
     auto* force = app->add_flag("-f,--force", c->force, "Replace outputs that exist");
     app->add_flag("-n,--no-overwrite", c->keep, "Skip inputs whose output exists")->excludes(force);
-    app->add_flag("--quiet", c->quiet, "No summary lines, warnings or progress");
+    app->add_flag("--quiet", c->quiet, "No summary lines or progress; warnings only counted");
     app->add_flag("--json", c->json, "Print a JSON array of the results on standard output");
 }
 
