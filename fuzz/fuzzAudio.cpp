@@ -1,7 +1,8 @@
 // Arbitrary bytes read as audio through libsndfile's virtual I/O, and the whole encode
 // that follows: channels mixed or one taken, scaled, resampled to a device rate, rounded
-// and searched. The first byte chooses the options. What is not audio must be refused
-// with a reason; what is audio must end, with every sample a whole byte's codes.
+// levelled, trimmed and searched. The first two bytes choose the options. What is not
+// audio must be refused with a reason; what is audio must end, with every sample a whole
+// byte's codes.
 #include <cstdlib>
 #include <vector>
 
@@ -11,10 +12,10 @@
 #include "io/status.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
-    const uint8_t choice = data[0];
+    if (size < 2) return 0;
+    const uint8_t choice = data[0], shaping = data[1];
     AudioInput audio;
-    if (audio.openMemory(std::span(data + 1, size - 1)) != kStatusFinished) {
+    if (audio.openMemory(std::span(data + 2, size - 2)) != kStatusFinished) {
         if (audio.problem().empty()) std::abort();
         return 0;
     }
@@ -25,6 +26,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t rate = (choice & 16) ? kAcceptedRates[(choice >> 5) % kAcceptedRates.size()]
                                         : defaultDeviceRate(audio.sourceRate());
     if (audio.start(options, rate) != kStatusFinished) {
+        if (audio.problem().empty()) std::abort();
+        return 0;
+    }
+    // Levelling: a loudness or speech level from -70 to 0, a ceiling, the ends trimmed
+    // with a margin from 0 to 70 ms.
+    Levelling levelling;
+    const double level = -70.0 * (shaping >> 5) / 7;
+    if ((shaping & 3) == 1) levelling.loudnessLufs = level;
+    if ((shaping & 3) == 2) levelling.speechLevelDb = level;
+    if (shaping & 4) levelling.peakDbfs = -level / 7 - 10;
+    if (shaping & 8) levelling.trimDb = level - 1;
+    levelling.trimMarginMs = 10.0 * ((shaping >> 4) & 1) * (shaping >> 5);
+    LevelResult levelled;
+    if (levelling.any() && audio.level(levelling, -1, &levelled) != kStatusFinished) {
         if (audio.problem().empty()) std::abort();
         return 0;
     }

@@ -1,6 +1,6 @@
 # kestrune-adpcm's promises, one function a row, grouped by class. modern_tool_test runs
 # each row with bash in a fresh folder holding prompt.wav, under set -e, with $K the tool,
-# $E and $D the legacy encoder and decoder and $M make-recording; a row holds when its
+# $E and $D the legacy encoder and decoder, $M make-recording and $R the README; a row holds when its
 # function returns 0, and a failing row's test shows the commands it ran last.
 
 # level 0 is the legacy encoder, and decoding the legacy decoder
@@ -30,11 +30,15 @@ Channels() {
     grep -qx 'kestrune-adpcm: both.wav: has no channel 3 (it has 2)' err
 }
 
-ClippingIsWarnedUnlessQuiet() {
+# A warning is shown, or counted under --quiet, or with -w fails its file.
+WarningsAreNeverLost() {
     $K encode --gain 20 prompt.wav -o loud.adp 2>err
     grep -q '^kestrune-adpcm: prompt.wav: warning: [1-9][0-9]* samples clipped$' err
     $K encode -f --quiet --gain 20 prompt.wav -o loud.adp 2>err
-    [ ! -s err ]
+    [ "$(cat err)" = 'kestrune-adpcm: 1 warning not shown (--quiet)' ]
+    $K encode -w --gain 20 prompt.wav -o w.adp 2>err && exit 1
+    [ ! -e w.adp ]
+    grep -qx 'kestrune-adpcm: prompt.wav: [0-9]* samples clipped (a warning, made an error by -w)' err
     $K encode prompt.wav -o q.adp 2>&1 | grep -q warning && exit 1
     true
 }
@@ -52,6 +56,12 @@ BatchWithBadFilesAlikeForAnyJobs() {
     grep -qx 'kestrune-adpcm: text.wav: not audio that can be read: .*' err2
     grep -qx 'kestrune-adpcm: no.wav: cannot open: No such file or directory' err2
     grep -qx 'a.wav -> out2/a.adp: 32000 Hz, 4-bit, 4.99 s, 79765 bytes, level 5 perceptual, SNR [0-9.]* dB, segSNR [0-9.]* dB, wSNR [0-9.]* dB, 0 clipped' err2
+    grep -qx 'kestrune-adpcm: warning: 2 files came out at 2 rates (1 at 32000 Hz, 1 at 8000 Hz): 2.5 times the bytes they take with -r 8000' err2
+    grep -qx '4 files: 2 encoded, 2 failed, 0 skipped' err2
+    echo kept >out1/a.adp
+    $K encode -n -d out1 a.wav b.flac 2>err
+    [ "$(cat out1/a.adp)" = kept ]
+    grep -qx '2 files: 0 encoded, 0 failed, 2 skipped' err
     grep -q lowered err2 && exit 1
     true
 }
@@ -88,7 +98,7 @@ Json() {
     python3 -c '
 import json
 good, bad = json.load(open("enc.json"))
-assert set(good) == {"input", "output", "ok", "error", "rate", "bits", "samples", "bytes", "level", "tune", "snr_db", "segsnr_db", "wsnr_db", "clipped", "nonfinite", "warnings", "loudness_in", "loudness_out", "gain_db", "limited", "trim_start_ms", "trim_end_ms"}
+assert set(good) == {"input", "output", "ok", "error", "rate", "bits", "samples", "bytes", "level", "tune", "snr_db", "segsnr_db", "wsnr_db", "clipped", "nonfinite", "warnings", "skipped", "loudness_in", "loudness_out", "gain_db", "limited", "trim_start_ms", "trim_end_ms"}
 assert good["gain_db"] is None and good["limited"] is None
 assert good["ok"] and not bad["ok"] and bad["error"] and good["error"] is None
 assert (bad["rate"], bad["bits"], bad["samples"]) == (None, 2, None)
@@ -104,7 +114,7 @@ assert "./\ufffd\ufffd.wav" in [o["input"] for o in json.load(open("u.json"))]'
 }
 
 UsageErrorsExit2WithOneLine() {
-    for args in '' encode 'encode -r 44100 prompt.wav' 'encode -b 3 prompt.wav' 'encode -q 10 prompt.wav' 'encode -o x prompt.wav prompt.wav' 'encode -o x -d y prompt.wav' 'encode --gain 3 --normalize prompt.wav' 'encode -' 'encode --json -o - prompt.wav' 'decode - -' 'encode --gain nan prompt.wav' 'encode --gain -inf prompt.wav' 'encode --gain 1e400 prompt.wav' 'encode --normalize 3 prompt.wav' 'encode --output= prompt.wav' 'encode --directory= prompt.wav' 'encode --c-align 1 prompt.wav' 'encode --peak 0.5 prompt.wav'; do
+    for args in '' encode 'encode -r 44100 prompt.wav' 'encode -b 3 prompt.wav' 'encode -q 10 prompt.wav' 'encode -o x prompt.wav prompt.wav' 'encode -o x -d y prompt.wav' 'encode --gain 3 --normalize prompt.wav' 'encode -' 'encode --json -o - prompt.wav' 'decode - -' 'encode --gain nan prompt.wav' 'encode --gain -inf prompt.wav' 'encode --gain 1e400 prompt.wav' 'encode --normalize 3 prompt.wav' 'encode --output= prompt.wav' 'encode --directory= prompt.wav' 'encode --c-align 1 prompt.wav' 'encode --peak 0.5 prompt.wav' 'encode --trim-margin nan prompt.wav' 'encode --trim=inf prompt.wav' 'report --loudness nan r.html x.adp' 'encode -n -f prompt.wav'; do
         set +e
         $K $args >out 2>err
         rc=$?
@@ -143,6 +153,9 @@ OverwriteAndIdentity() {
     $K decode talk.adp 2>err && exit 1
     cmp talk.wav keep
     grep -qx 'kestrune-adpcm: talk.wav: exists (use -f to replace it)' err
+    $K decode -n talk.adp 2>err
+    cmp talk.wav keep
+    grep -qx 'talk.adp -> talk.wav: exists, skipped' err
     $K decode -f --quiet talk.adp
     cmp -s talk.wav keep && exit 1
     mkdir o
@@ -199,14 +212,24 @@ StandardOutputWriteFailure() {
 }
 
 TruthfulReasons() {
-    $K encode prompt.wav -o nowhere/x.adp 2>err && exit 1
-    grep -q 'cannot create nowhere/x.adp: No such file or directory$' err
     $K encode prompt.wav -o prompt.wav/x 2>err && exit 1
     grep -q 'Not a directory$' err
     $K decode prompt.wav 2>err && exit 1
     grep -q 'not a device file' err
     $K encode -d made/sub no.wav 2>/dev/null && exit 1
+    $K encode -o made/sub/x.adp no.wav 2>/dev/null && exit 1
     [ ! -e made ]
+    mkfifo f
+    $K encode -d made/sub f &
+    until [ -d made/sub ]; do
+        sleep 0.05
+    done
+    sleep 0.1
+    kill -TERM $!
+    ! wait $!
+    [ ! -e made ]
+    $K encode "$(printf 'a\nb\e[31m\xc3\xb6\xff.wav')" 2>err && exit 1
+    [ "$(cat err)" = "kestrune-adpcm: 'a'\$'\\n''b'\$'\\033''[31mö'\$'\\377''.wav': cannot open: No such file or directory" ]
 }
 
 OddSamplesAndTruncation() {
@@ -227,7 +250,15 @@ OddSamplesAndTruncation() {
     [ $(grep -c '"warnings":\["' j.json) = 4 ]
     grep -v '^kestrune-adpcm: \| -> ' err && exit 1
     $M prompt.wav sil.wav scale=0
-    $K encode sil.wav 2>&1 | grep null && exit 1
+    $K encode --json sil.wav 2>err | jq -e '.[0] | .snr_db == null and .segsnr_db == null' >/dev/null
+    grep -q 'SNR n/a, segSNR n/a, wSNR n/a' err
+    $M prompt.wav huge.wav type=float scale=1e38 channels=2
+    $K encode -r 8000 huge.wav 2>&1 | grep -q ': warning: [0-9]\{5\} samples clipped$'
+    $M prompt.wav inv.wav scale=-1
+    $K encode --normalize=0 inv.wav 2>&1 | grep -q ' 0 clipped$'
+    $M prompt.wav mid.wav frames=40000
+    $K encode --trim mid.wav 2>err
+    grep -q 'mid.wav: warning: nothing trimmed: its ends lie only 1[0-9].[0-9] dB under its peak, above the trim threshold of -50 dB$' err
     $K encode --trim -o t.adp sil.wav 2>err
     grep -q 'sil.wav: warning: silent; trimmed to its first 80 ms' err
     [ "$($K info t.adp)" = 't.adp: 4-bit, 16000 Hz, 640 bytes, 1280 samples, 0.080 s' ]
@@ -273,26 +304,24 @@ int main(void) { return fwrite(prompt_1st_prompt, 1, prompt_1st_prompt_length, s
     grep -q "a_b.wav: its C name 'a_b' is also a-b.wav's" err
 }
 
-# The image's index, read by a reader of its own, locates each device file; packing
-# device files made by a make rule gives the image that packing the recordings does.
+# The image's index, read by a reader of its own, locates each device file; the README's
+# make rule, run as it stands there, gives the image that packing the recordings does.
 Pack() {
-    mkdir rec adp
+    mkdir rec bin
     i=999
-    for n in b a c; do
+    for n in b.wav a.flac c.ogg; do
         i=$((i + 3000))
-        $M prompt.wav rec/$n.wav frames=$i
+        $M prompt.wav rec/$n frames=$i
     done
-    $K pack --quiet -o v.bin --header v.h --json rec/*.wav >v.json
-    printf 'c.wav
-# x
-a.wav
-' >rec/list
-    $K pack --quiet -o l.bin --list rec/list --align 16
-    for n in a b c; do
-        $K encode --quiet rec/$n.wav -o adp/$n.adp
-    done
-    $K pack --quiet -o v2.bin adp/*.adp
-    cmp v.bin v2.bin
+    sed -n '/^    RECS :=/,/kestrune-adpcm pack/s/^    //p' "$R" >Makefile
+    ln -s "$K" bin/kestrune-adpcm
+    PATH=$PWD/bin:$PATH make -s
+    PATH=$PWD/bin:$PATH make -q
+    set -- --quiet --loudness -23 --trim -r 16000
+    $K pack "$@" -o v.bin --header v.h --json rec/* >v.json
+    cmp v.bin voice.bin
+    printf 'c.ogg\n# x\na.flac\n' >rec/list
+    $K pack "$@" -o l.bin --list rec/list --align 16
     $K pack -o v.bin adp/a.adp 2>err && exit 1
     grep -q 'v.bin: exists' err
     printf 'Audi\x80\x01\x01\x04\x1f\x40\0\0\0\0\0\0' >adp/e.adp
@@ -314,7 +343,7 @@ for image, names, align in (("v.bin", "abc", 4), ("l.bin", "ca", 16)):
         assert off % align == 0 and b[off:off + length] == open("adp/" + name + ".adp", "rb").read()
 m = json.load(open("v.json"))
 assert (m["image"], m["count"], m["align"]) == ("v.bin", 3, 4)
-assert [(p["id"], p["name"], p["input"]) for p in m["prompts"]] == [(0, "a", "rec/a.wav"), (1, "b", "rec/b.wav"), (2, "c", "rec/c.wav")]
+assert [(p["id"], p["name"], p["input"]) for p in m["prompts"]] == [(0, "a", "rec/a.flac"), (1, "b", "rec/b.wav"), (2, "c", "rec/c.ogg")]
 assert all(p["length"] == len(open("adp/" + p["name"] + ".adp", "rb").read()) for p in m["prompts"])'
 }
 
@@ -355,4 +384,22 @@ assert not page.findall(".//img")
 data = json.loads(scripts[0].text)
 assert sorted(p["name"] for p in data["prompts"]) == ["<!--<script>", "a<!--KESTRUNE_AUDIO--><img src=x onerror=alert(1)>", "b\ufffd", "p"]
 assert "source no</script x><!--<script y><img src=x>.wav: cannot open: No such file or directory" in sum((p["warnings"] for p in data["prompts"]), [])'
+}
+
+# Levelled prompts play at the target, trimmed or not, or say how far off they play; the
+# report prepares each source as encode did, and says by how much a source left unprepared
+# differs from the playback.
+LevelledAsPlayedAndReportedAlike() {
+    for f in 6000 12000; do
+        $M prompt.wav s$f.wav frames=$f lead=16000 tail=16000 scale=0.3
+    done
+    $K encode -q 1 --json --loudness -23 --trim s*.wav >j.json 2>enc
+    jq -e 'all(.[]; (.loudness_out + 23 | fabs) < 0.2 and .warnings == [])' j.json
+    $K report --loudness -23 --trim r.html s*.adp 2>rep
+    [ "$(grep -o 'SNR.*dB' enc)" = "$(grep -o 'SNR.*dB' rep)" ]
+    grep -q warning rep && exit 1
+    $K report -f r.html s6000.adp 2>rep
+    grep -q 's6000.adp: warning: the prepared source is [0-9]* samples (.* ms) longer than the playback' rep
+    $K encode -b 2 --loudness -8 prompt.wav 2>err
+    grep -q 'warning: plays at -1[0-9].[0-9] LUFS, [0-9.]* dB under its target of -8; the limiter' err
 }

@@ -302,7 +302,7 @@ class ModernToolRows : public ModernTool, public ::testing::WithParamInterface<s
 TEST_P(ModernToolRows, Holds) {
     expectRow(KESTRUNE_TESTS "/modernToolRows.sh", GetParam(), dir.path,
               "set -e; K='" KESTRUNE_ADPCM "'; E='" KESTRUNE_ENC "'; D='" KESTRUNE_DEC
-              "'; M='" KESTRUNE_MAKE_RECORDING "';");
+              "'; M='" KESTRUNE_MAKE_RECORDING "'; R='" KESTRUNE_TESTS "/../README.md';");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ModernToolRows,

@@ -152,7 +152,9 @@ int AudioInput::start(const AudioOptions& options, uint32_t rate) {
     if (options.normalizeDbfs) {
         float top = 0;
         if (peak(&top) != kStatusFinished) return status_;
-        if (top > 0) scale_ = static_cast<float>(std::pow(10.0, *options.normalizeDbfs / 20) / top);
+        // 0 dBFS is the largest positive sample, 32767: a peak taken there is not clipped.
+        const double level = std::min(std::pow(10.0, *options.normalizeDbfs / 20), 32767 / 32768.0);
+        if (top > 0) scale_ = static_cast<float>(level / top);
     } else {
         scale_ = static_cast<float>(std::pow(10.0, options.gainDb / 20));
     }
@@ -192,12 +194,16 @@ std::size_t AudioInput::refill() {
         }
         noteEnd(failed ? sf_strerror(file_) : nullptr);
     }
-    // NaN and infinities are silence; a mix or a resampler would spread them.
+    // NaN and infinities are silence; a mix or a resampler would spread them. Finite
+    // samples are held within 2^24 (144 dB over full scale, where any sample has long
+    // clipped), so that no mix, resampler, gain or level of them overflows to infinity.
+    constexpr float kMost = 16777216.0f;
     for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) {
         if (!std::isfinite(frames_[i])) {
             frames_[i] = 0;
             ++nonFinite_;
         }
+        frames_[i] = std::clamp(frames_[i], -kMost, kMost);
     }
     mono_.resize(static_cast<std::size_t>(got));
     if (channel_ > 0 || channels == 1) {
@@ -257,14 +263,88 @@ bool AudioInput::produce() {
 }
 
 int AudioInput::analyse(LevelMeter* meter) {
-    std::vector<float> scaled;
-    while (produce()) {
-        scaled.resize(ready_.size());
-        for (std::size_t i = 0; i < ready_.size(); ++i) scaled[i] = ready_[i] * scale_;
-        meter->add(scaled);
-    }
+    std::vector<float> block(4096);
+    for (std::size_t n; (n = pull(block)) > 0;) meter->add(std::span(block).first(n));
     if (status_ != kStatusFinished) return status_;
     if (!rewind()) return fail(kStatusRead, "cannot read the audio twice to measure it");
+    return kStatusFinished;
+}
+
+int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result) {
+    const uint32_t rate = outputRate();
+    const auto amplitude = [](double db) { return static_cast<float>(std::pow(10.0, db / 20)); };
+    const auto levelOf = [&](const LevelMeter& m) {
+        return l.loudnessLufs ? m.loudnessLufs() : m.speechLevelDb();
+    };
+    const auto measure = [&](const Shaping& s, LevelMeter* meter) {
+        shape(s);
+        return analyse(meter);
+    };
+    Shaping shaping;
+    LevelMeter whole(rate, true, l.speechLevelDb.has_value());
+    if (measure(shaping, &whole) != kStatusFinished) return status_;
+    result->loudnessIn = whole.loudnessLufs();
+    if (l.trimDb) {
+        const auto margin = static_cast<uint64_t>(l.trimMarginMs * rate / 1000);
+        const auto bounds = whole.soundBounds(*l.trimDb, margin);
+        // A silent recording stays a short silence rather than nothing.
+        const auto [begin, end] =
+            bounds.value_or(std::pair{0, std::min(whole.samples(), 2 * margin)});
+        char text[160];
+        if (!bounds) {
+            std::snprintf(text, sizeof text, "silent; trimmed to its first %llu ms",
+                          static_cast<unsigned long long>(end * 1000 / rate));
+            result->warnings.push_back(text);
+        } else if (begin == 0 && end == whole.samples()) {
+            std::snprintf(text, sizeof text,
+                          "nothing trimmed: its ends lie only %.1f dB under its peak, above the "
+                          "trim threshold of %g dB",
+                          -whole.endsBelowPeakDb(std::max<uint64_t>(margin + 1, rate / 100)),
+                          *l.trimDb);
+            result->warnings.push_back(text);
+        }
+        shaping.skip = begin;
+        shaping.keep = end - begin;
+        result->trimStartMs = static_cast<double>(begin) * 1000 / rate;
+        result->trimEndMs = static_cast<double>(whole.samples() - end) * 1000 / rate;
+    }
+    std::optional<double> ceiling = l.peakDbfs;
+    if (l.target()) {
+        const double target = l.loudnessLufs ? *l.loudnessLufs : *l.speechLevelDb;
+        // What is kept is measured, as it will be played.
+        LevelMeter kept(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
+        const bool trimmed = shaping.skip > 0 || shaping.keep < whole.samples();
+        if (trimmed && measure(shaping, &kept) != kStatusFinished) return status_;
+        std::optional<double> now = levelOf(trimmed ? kept : whole);
+        if (!now && trimmed && (now = levelOf(whole))) {
+            result->warnings.push_back(
+                "too short to measure once trimmed (under 0.4 s); levelled by the whole "
+                "recording");
+        }
+        if (!ceiling) ceiling = ceilingDb;
+        if (now) {
+            result->gainDb = target - *now;
+            shaping.gain = amplitude(*result->gainDb);
+            shaping.ceiling = amplitude(*ceiling);
+            // The limiter lowers the level it holds under the ceiling: the gain makes up
+            // for what it took, measured through it once.
+            LevelMeter limited(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
+            if (whole.peak() * shaping.gain > *shaping.ceiling) {
+                if (measure(shaping, &limited) != kStatusFinished) return status_;
+                if (const auto after = levelOf(limited); after && *after < target) {
+                    *result->gainDb += target - *after;
+                    shaping.gain = amplitude(*result->gainDb);
+                }
+            }
+        } else {
+            result->warnings.push_back(l.loudnessLufs
+                                           ? "too short or quiet to measure its loudness; its "
+                                             "level is left as it is"
+                                           : "no speech found; its level is left as it is");
+        }
+    }
+    if (ceiling) shaping.ceiling = amplitude(*ceiling);
+    shape(shaping);
     return kStatusFinished;
 }
 
@@ -298,23 +378,31 @@ bool AudioInput::nextShaped(float* v) {
     return true;
 }
 
-std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
+// The next samples, full scale being 1: scaled, and shaped when asked.
+std::size_t AudioInput::pull(std::span<float> out) {
     std::size_t n = 0;
-    const auto put = [&](float v) {
+    if (shaping_) {
+        for (float v; n < out.size() && nextShaped(&v);) out[n++] = v;
+    } else {
+        while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
+            out[n++] = ready_[readyAt_++] * scale_;
+        }
+    }
+    return n;
+}
+
+std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
+    pulled_.resize(out.size());
+    const std::size_t n = pull(pulled_);
+    for (std::size_t i = 0; i < n; ++i) {
         // Rounded to the nearest, ties to even, by the float unit itself: past 1.5 * 2^23
         // no fraction bits are left. Held within 2^22 first (no sample is near that).
+        const float v = pulled_[i] * 32768.0f;
         const float held = std::clamp(std::isnan(v) ? 0.0f : v, -4194304.0f, 4194304.0f);
         const float rounded = (held + 12582912.0f) - 12582912.0f;
         const float kept = std::clamp(rounded, -32768.0f, 32767.0f);
         clipped_ += kept != rounded;
-        out[n++] = static_cast<int16_t>(kept);
-    };
-    if (shaping_) {
-        for (float v; n < out.size() && nextShaped(&v);) put(v * 32768.0f);
-    } else {
-        while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
-            put(ready_[readyAt_++] * scale_ * 32768.0f);
-        }
+        out[i] = static_cast<int16_t>(kept);
     }
     return status_ == kStatusFinished ? static_cast<std::ptrdiff_t>(n) : -1;
 }

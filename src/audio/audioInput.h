@@ -43,6 +43,26 @@ struct Shaping {
     uint64_t keep = UINT64_MAX;    // samples kept after those
 };
 
+// Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
+// level may not pass, and the silence at the ends cut.
+struct Levelling {
+    std::optional<double> loudnessLufs;   // integrated loudness to bring each file to
+    std::optional<double> speechLevelDb;  // or active speech level (dBov)
+    std::optional<double> peakDbfs;       // ceiling of the limiter; when levelling, as below
+    std::optional<double> trimDb;         // cut what lies this far below the peak at the ends
+    double trimMarginMs = 40;             // kept before and after the sound
+    bool any() const { return loudnessLufs || speechLevelDb || peakDbfs || trimDb; }
+    bool target() const { return loudnessLufs || speechLevelDb; }
+};
+
+// What levelling measured and did.
+struct LevelResult {
+    std::optional<double> loudnessIn;  // LUFS, of the whole recording
+    std::optional<double> gainDb;
+    std::optional<double> trimStartMs, trimEndMs;
+    std::vector<std::string> warnings;
+};
+
 struct AudioOptions {
     int channel = 0;                      // 1-based channel to take; 0 mixes them all
     double gainDb = 0;                    // applied first
@@ -83,10 +103,17 @@ public:
     // starts again from the beginning; nothing when the source cannot be read twice.
     std::optional<uint64_t> countSamples();
 
-    // After start: the same pass, measuring the signal at the device rate.
+    // After start: measures what read() would give (as floats, before rounding) and starts
+    // again from the beginning.
     int analyse(LevelMeter* meter);
     // Shapes what read() gives from now on.
     void shape(const Shaping& shaping);
+    // After start: levels and trims what read() gives as `levelling` asks, measuring the
+    // sound that will be kept: the silence at the ends is found on the whole recording,
+    // then the gain that brings what is kept to the target, then, when the limiter under
+    // the ceiling (`ceilingDb` unless the levelling names one) takes some of it, the gain
+    // again through the limiter. Returns kStatusFinished or the failure's status.
+    int level(const Levelling& levelling, double ceilingDb, LevelResult* result);
     bool limiting() const { return limiter_ != nullptr; }
     uint64_t limited() const { return limiter_ ? limiter_->changed() : 0; }
 
@@ -108,6 +135,7 @@ private:
     bool rewind();
     void noteEnd(const char* failure);
     bool nextShaped(float* v);
+    std::size_t pull(std::span<float> out);
 
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
@@ -122,7 +150,7 @@ private:
     float scale_ = 1;
     bool ended_ = false;    // the source is read to its end
     bool flushed_ = false;  // and the resampler emptied
-    std::vector<float> frames_, mono_, ready_;
+    std::vector<float> frames_, mono_, ready_, pulled_;
     std::size_t readyAt_ = 0;
     std::optional<Shaping> shaping_;
     std::unique_ptr<Limiter> limiter_;

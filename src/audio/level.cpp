@@ -45,6 +45,7 @@ void ActiveSpeechLevel::add(std::span<const float> samples) {
 std::optional<double> ActiveSpeechLevel::interpolate(double* activity) const {
     if (energy_ <= 0) return std::nullopt;
     double lastLevel = 0, lastExcess = 0;
+    if (active_[0] == 0) return std::nullopt;  // never above the lowest threshold: no speech
     for (int j = 0; j < kThresholds; ++j) {
         if (active_[j] == 0) break;  // above the loudest envelope
         const double level = decibels(energy_ / static_cast<double>(active_[j]));
@@ -60,7 +61,7 @@ std::optional<double> ActiveSpeechLevel::interpolate(double* activity) const {
         lastExcess = excess;
     }
     *activity = static_cast<double>(active_[0]) / static_cast<double>(samples_);
-    return decibels(energy_ / static_cast<double>(std::max<uint64_t>(active_[0], 1)));
+    return decibels(energy_ / static_cast<double>(active_[0]));
 }
 
 std::optional<double> ActiveSpeechLevel::level() const {
@@ -91,7 +92,7 @@ void LevelMeter::add(std::span<const float> samples) {
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const float m = std::fabs(samples[i]);
         peak_ = std::max(peak_, m);
-        if (m <= 0) continue;
+        if (!(m > 0)) continue;                    // nor NaN, which has no band
         const double below = -40 * std::log10(m);  // half decibels under full scale
         const auto band = static_cast<std::size_t>(std::clamp(below, 0.0, kBands - 1.0));
         first_[band] = std::min(first_[band], samples_ + i);
@@ -128,6 +129,16 @@ std::optional<std::pair<uint64_t, uint64_t>> LevelMeter::soundBounds(double belo
         if (first_[b] != std::numeric_limits<uint64_t>::max()) last = std::max(last, last_[b]);
     }
     return std::pair{first > margin ? first - margin : 0, std::min(samples_, last + 1 + margin)};
+}
+
+double LevelMeter::endsBelowPeakDb(uint64_t edge) const {
+    std::size_t start = kBands - 1, end = kBands - 1;  // the loudest band at each end
+    for (std::size_t b = kBands; b-- > 0;) {
+        if (first_[b] == std::numeric_limits<uint64_t>::max()) continue;
+        if (first_[b] < edge) start = b;
+        if (last_[b] + edge >= samples_) end = b;
+    }
+    return -0.5 * static_cast<double>(std::max(start, end)) - 20 * std::log10(peak_);
 }
 
 Limiter::Limiter(float ceiling, uint32_t rate)

@@ -53,6 +53,9 @@ public:
     // by `margin` samples each side: [begin, end). Nothing when the recording is silent.
     std::optional<std::pair<uint64_t, uint64_t>> soundBounds(double belowPeakDb,
                                                              uint64_t margin) const;
+    // How far under the peak (dB, negative) the loudest sample within `edge` samples of
+    // either end lies, at the quieter end: what a trim threshold must lie above to cut.
+    double endsBelowPeakDb(uint64_t edge) const;
 
 private:
     // First and last sample whose magnitude lies in each half-decibel band below 0 dBFS.

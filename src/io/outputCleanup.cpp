@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <mutex>
@@ -24,12 +25,17 @@ struct TempSlot {
 static_assert(std::atomic<int>::is_always_lock_free);
 TempSlot tempSlots[kTempSlots];
 std::atomic<bool> terminalLineOpen{false};
+// Folders made for outputs; the first `madeFolderCount` are complete.
+constexpr int kFolderSlots = 64;
+char madeFolders[kFolderSlots][PATH_MAX];
+std::atomic<int> madeFolderCount{0};
 
 extern "C" void removeTempsAndDie(int sig) {
     for (TempSlot& s : tempSlots) {
         const int folder = s.folder.load(std::memory_order_acquire);
         if (folder >= 0) unlinkat(folder, s.name, 0);
     }
+    for (int i = madeFolderCount.load(std::memory_order_acquire); i-- > 0;) rmdir(madeFolders[i]);
     if (terminalLineOpen.load()) (void)!write(STDERR_FILENO, "\n", 1);
     std::signal(sig, SIG_DFL);
     std::raise(sig);  // delivered, with its default action, once the handler returns
@@ -78,6 +84,14 @@ int claimSlot() {
 void armSlot(int slot, int folder, const std::string& name) {
     std::memcpy(tempSlots[slot].name, name.c_str(), name.size() + 1);
     tempSlots[slot].folder.store(folder, std::memory_order_release);
+}
+
+void noteMadeFolder(const std::string& path) {
+    installSignalHandlers();
+    const int i = madeFolderCount.load();
+    if (i == kFolderSlots || path.size() >= PATH_MAX) return;
+    std::memcpy(madeFolders[i], path.c_str(), path.size() + 1);
+    madeFolderCount.store(i + 1, std::memory_order_release);
 }
 
 void releaseSlot(int slot) {

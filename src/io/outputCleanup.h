@@ -15,3 +15,6 @@ void installSignalHandlers();
 int claimSlot();
 void armSlot(int slot, int folder, const std::string& name);
 void releaseSlot(int slot);
+// A folder made for outputs, which a fatal signal removes too (the latest first) when it
+// is empty; relative paths are to the working folder, which the process keeps.
+void noteMadeFolder(const std::string& path);

@@ -1,5 +1,6 @@
 #include "tool/commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "io/outputCleanup.h"
 #include "io/outputFile.h"
 #include "tool/batch.h"
 #include "tool/cSource.h"
@@ -56,7 +58,10 @@ std::vector<std::string> clashes(const std::vector<std::string>& inputs,
         OutputIdentity id;
         if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
         const auto [at, fresh] = claimed.emplace(id, i);
-        if (!fresh) clash[i] = "same output as " + inputs[at->second] + " (" + outputs[i] + ")";
+        if (!fresh) {
+            clash[i] =
+                "same output as " + quoted(inputs[at->second]) + " (" + quoted(outputs[i]) + ")";
+        }
     }
     return clash;
 }
@@ -77,16 +82,21 @@ void checkStandardInput(const std::vector<std::string>& inputs) {
     }
 }
 
-// The folder for -d, made with the folders it is in when missing. Those it made are
-// removed again, when empty, by `undo`.
+// The folder of the outputs (-d, or the one -o names a file in), made with the folders it
+// is in when missing. Those it made are removed again, when empty, by `undo`, or by a
+// fatal signal.
 struct MadeFolders {
     std::vector<std::filesystem::path> made;  // outermost first
-    void make(const std::string& folder) {
+    void make(const Common& c) {
+        const std::string folder = c.output == "-" ? "" : c.folder + folderOf(c.output);
         std::filesystem::path at;
         for (const auto& part : std::filesystem::path(folder)) {
             at /= part;
             std::error_code e;  // a folder that cannot be made fails each file's output
-            if (std::filesystem::create_directory(at, e)) made.push_back(at);
+            if (std::filesystem::create_directory(at, e)) {
+                made.push_back(at);
+                noteMadeFolder(at);
+            }
         }
     }
     void undo() {
@@ -95,6 +105,19 @@ struct MadeFolders {
             std::filesystem::remove(*it, ignored);
     }
 };
+
+// With -n, an output that exists (a regular file, or a link to one) is not made again.
+bool skipExisting(const Common& c, const std::string& input, const std::string& output,
+                  FileResult* r) {
+    struct stat st {};
+    if (!c.keep || output == "-" || stat(output.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    r->input = input;
+    r->output = output;
+    r->skipped = true;
+    return true;
+}
 
 }  // namespace
 
@@ -105,8 +128,9 @@ void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
         ->excludes(o);
     app->add_option("-j,--jobs", c->jobs, "Files converted at once (default: the cores)")
         ->check(CLI::Range(1u, 1024u));
-    app->add_flag("-f,--force", c->force, "Replace outputs that exist");
-    app->add_flag("--quiet", c->quiet, "No summary lines, warnings or progress");
+    auto* force = app->add_flag("-f,--force", c->force, "Replace outputs that exist");
+    app->add_flag("-n,--no-overwrite", c->keep, "Skip inputs whose output exists")->excludes(force);
+    app->add_flag("--quiet", c->quiet, "No summary lines or progress; warnings only counted");
     app->add_flag("--json", c->json, "Print a JSON array of the results on standard output");
 }
 
@@ -131,6 +155,11 @@ std::vector<FileResult> runBatch(const Common& c, Progress* progress,
         [&](const FileResult& r) {
             if (!r.ok()) return printFailure(r);
             if (c.quiet) return;
+            if (r.skipped) {
+                std::fprintf(messages(), "%s -> %s: exists, skipped\n", quoted(r.input).c_str(),
+                             outputName(r.output).c_str());
+                return;
+            }
             printWarnings(r);
             summary(r);
         },
@@ -171,7 +200,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
     std::vector<std::string> outputs =
         planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
     MadeFolders folders;
-    folders.make(c.folder);
+    folders.make(c);
     std::vector<std::string> clash = clashes(c.inputs, outputs);
     // C names from the outputs' names, each (and its _length) once in a set of prompts.
     std::vector<std::string> symbols(outputs.size());
@@ -181,7 +210,8 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         for (const std::string& name : {symbols[i], symbols[i] + "_length"}) {
             const auto [at, fresh] = named.emplace(name, i);
             if (!fresh && at->second != i && clash[i].empty()) {
-                clash[i] = "its C name '" + name + "' is also " + c.inputs[at->second] + "'s";
+                clash[i] =
+                    "its C name '" + name + "' is also " + quoted(c.inputs[at->second]) + "'s";
             }
         }
     }
@@ -195,10 +225,11 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
     const auto results = runBatch(
         c, &progress,
         [&](std::size_t i) {
+            FileResult r;
+            if (skipExisting(c, c.inputs[i], outputs[i], &r)) return r;
             if (clash[i].empty()) {
                 return encodeJob(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
             }
-            FileResult r;
             r.input = c.inputs[i];
             return r.fail(kStatusOutputOpen, clash[i]);
         },
@@ -206,8 +237,8 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             std::fprintf(messages(),
                          "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
                          "wSNR %s, %llu clipped\n",
-                         r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
-                         static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
+                         quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
                          decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
                          decibels(r.weightedSnrDb).c_str(),
                          static_cast<unsigned long long>(r.clipped));
@@ -219,6 +250,9 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
         folders.undo();
     }
+    std::vector<std::string> batchWarnings;
+    if (settings.rate == 0) batchWarnings.push_back(mixedRates(results));
+    printBatchEnd(results, c.quiet, "encoded", batchWarnings);
     if (c.json) {
         std::vector<Json> objects;
         for (const FileResult& r : results) {
@@ -249,25 +283,27 @@ int runDecode(const CLI::App& app, const Common& c) {
     checkStandardInput(c.inputs);
     const std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".wav");
     MadeFolders folders;
-    folders.make(c.folder);
+    folders.make(c);
     const std::vector<std::string> clash = clashes(c.inputs, outputs);
     Progress progress;
     const auto results = runBatch(
         c, &progress,
         [&](std::size_t i) {
-            if (clash[i].empty()) return decodeJob(c.inputs[i], outputs[i], c.force, &progress);
             FileResult r;
+            if (skipExisting(c, c.inputs[i], outputs[i], &r)) return r;
+            if (clash[i].empty()) return decodeJob(c.inputs[i], outputs[i], c.force, &progress);
             r.input = c.inputs[i];
             return r.fail(kStatusOutputOpen, clash[i]);
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
-                         r.input.c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
-                         static_cast<unsigned long long>(r.samples));
+                         quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits,
+                         r.seconds(), static_cast<unsigned long long>(r.samples));
         });
     if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
         folders.undo();
     }
+    printBatchEnd(results, c.quiet, "decoded", {});
     if (c.json) {
         std::vector<Json> objects;
         for (const FileResult& r : results) objects.push_back(conversionJson(r, r.bits));

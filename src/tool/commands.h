@@ -17,6 +17,7 @@ struct Common {
     std::string output, folder;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     bool quiet = false, json = false, force = false;
+    bool keep = false;  // -n: an output that exists is skipped
 };
 
 void addCommon(CLI::App* app, Common* c, const char* inputHelp);
@@ -32,8 +33,9 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
 int runDecode(const CLI::App& app, const Common& c);
 int runInfo(const std::vector<std::string>& files, bool json);
 // A listening report of device files, each with the source beside it or given in the
-// list (lines of DEVICE<tab>SOURCE).
-int runReport(const Common& c, const std::string& report, const std::string& sourceList);
+// list (lines of DEVICE<tab>SOURCE), prepared with the settings that shape a source.
+int runReport(const Common& c, const std::string& report, const std::string& sourceList,
+              const EncodeSettings& settings);
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings);
 
 // Runs a batch and reports as the results come: failures always, warnings and summaries

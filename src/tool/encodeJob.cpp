@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,7 @@
 namespace {
 
 constexpr std::size_t kBlockSamples = 8192;
+constexpr double kLevelTolerance = 0.5;        // dB a levelled playback may lie off its target
 constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
 constexpr const char* kTooLong =
     "too long for a device file (its length field holds at most 4294967295 bytes)";
@@ -51,51 +53,6 @@ private:
     std::size_t head_ = 0;
 };
 
-// Measures the recording at the device rate and shapes it as the levelling asks: a gain to
-// the loudness or speech level wanted, a limiter under the peak ceiling, the ends trimmed.
-bool levelRecording(const Levelling& l, int bits, AudioInput* audio, FileResult* r) {
-    const uint32_t rate = audio->outputRate();
-    LevelMeter meter(rate, true, l.speechLevelDb.has_value());
-    if (audio->analyse(&meter) != kStatusFinished) {
-        r->fail(audio->status(), audio->problem());
-        return false;
-    }
-    Shaping shaping;
-    r->loudnessIn = meter.loudnessLufs();
-    std::optional<double> ceilingDb = l.peakDbfs;
-    if (l.loudnessLufs || l.speechLevelDb) {
-        const std::optional<double> now = l.loudnessLufs ? r->loudnessIn : meter.speechLevelDb();
-        if (now) {
-            r->gainDb = (l.loudnessLufs ? *l.loudnessLufs : *l.speechLevelDb) - *now;
-            shaping.gain = static_cast<float>(std::pow(10.0, *r->gainDb / 20));
-        } else {
-            r->warnings.push_back(l.loudnessLufs ? "too short or quiet to measure its loudness; "
-                                                   "its level is left as it is"
-                                                 : "no speech found; its level is left as it is");
-        }
-        // The decoder overshoots what it is given near the rails: on the corpus at -16 LUFS
-        // by up to 0.9 dB at 4 bits and 3 dB at 2 bits, hence the 2-bit ceiling's headroom.
-        if (!ceilingDb) ceilingDb = bits == 2 ? kPeak2Bit : kPeak4Bit;
-    }
-    if (ceilingDb) shaping.ceiling = static_cast<float>(std::pow(10.0, *ceilingDb / 20));
-    if (l.trimDb) {
-        const auto margin = static_cast<uint64_t>(l.trimMarginMs * rate / 1000);
-        const auto bounds = meter.soundBounds(*l.trimDb, margin);
-        // A silent recording stays a short silence rather than nothing.
-        const auto [begin, end] =
-            bounds.value_or(std::pair{0, std::min(meter.samples(), 2 * margin)});
-        if (!bounds)
-            r->warnings.push_back("silent; trimmed to its first " +
-                                  std::to_string(end * 1000 / rate) + " ms");
-        shaping.skip = begin;
-        shaping.keep = end - begin;
-        r->trimStartMs = static_cast<double>(begin) * 1000 / rate;
-        r->trimEndMs = static_cast<double>(meter.samples() - end) * 1000 / rate;
-    }
-    audio->shape(shaping);
-    return true;
-}
-
 // The device file held in memory, for a C source to be made of it.
 struct MemoryFile {
     char* data = nullptr;
@@ -125,6 +82,23 @@ int writeCSource(MemoryFile* held, FILE* to, const COutput& c, const std::string
 
 }  // namespace
 
+bool prepareAudio(const EncodeSettings& settings, uint32_t rate, AudioInput* audio, FileResult* r) {
+    LevelResult level;
+    if (audio->start(settings.audio, rate) != kStatusFinished ||
+        (settings.levelling.any() &&
+         audio->level(settings.levelling, settings.bits == 2 ? kPeak2Bit : kPeak4Bit, &level) !=
+             kStatusFinished)) {
+        r->fail(audio->status(), audio->problem());
+        return false;
+    }
+    r->loudnessIn = level.loudnessIn;
+    r->gainDb = level.gainDb;
+    r->trimStartMs = level.trimStartMs;
+    r->trimEndMs = level.trimEndMs;
+    r->warnings.insert(r->warnings.end(), level.warnings.begin(), level.warnings.end());
+    return true;
+}
+
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                      const std::string& output, Progress* progress, const std::string& symbol) {
     FileResult r;
@@ -150,13 +124,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     const double expectedBytes =
         static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / perByte;
     if (lengthKnown && expectedBytes > kMaxPayload * 1.001) return r.fail(kStatusFormat, kTooLong);
-    if (audio.start(settings.audio, r.rate) != kStatusFinished) {
-        return r.fail(audio.status(), audio.problem());
-    }
-    if (settings.levelling.any() &&
-        !levelRecording(settings.levelling, settings.bits, &audio, &r)) {
-        return r;
-    }
+    if (!prepareAudio(settings, r.rate, &audio, &r)) return r;
     kestrune::Result<kestrune::Encoder> encoder =
         kestrune::Encoder::create({r.rate, settings.bits, settings.level, settings.tune});
     kestrune::Result<kestrune::Decoder> decoder = kestrune::Decoder::create(settings.bits);
@@ -193,9 +161,11 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                             adpVariant(settings.bits), length);
 
     kestrune::Meter meter(r.rate);
-    const bool levelled = settings.levelling.loudnessLufs || settings.levelling.speechLevelDb;
+    const Levelling& levelling = settings.levelling;
+    const bool levelled = levelling.target();
     std::optional<LevelMeter> playedLevel;
-    if (levelled) playedLevel.emplace(r.rate, true, false);
+    if (levelled) playedLevel.emplace(r.rate, true, levelling.speechLevelDb.has_value());
+    bool sounded = false;  // the source holds a sample that is not 0
     std::vector<float> playedFloat;
     uint64_t railed = 0;  // samples the device plays at full scale
     SourceQueue queue;
@@ -238,6 +208,8 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         if (n == 0) break;
         const auto samples = std::span(block).first(static_cast<std::size_t>(n));
         if (settings.measure) queue.push(samples);
+        sounded =
+            sounded || std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; });
         if (settings.listen) heardSource.insert(heardSource.end(), samples.begin(), samples.end());
         encoder->encode(samples, bytes);
         emit();
@@ -270,6 +242,21 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     r.nonFinite = audio.nonFinite();
     if (audio.limiting()) r.limited = audio.limited();
     if (playedLevel) r.loudnessOut = playedLevel->loudnessLufs();
+    if (const auto played = !playedLevel             ? std::nullopt
+                            : levelling.loudnessLufs ? r.loudnessOut
+                                                     : playedLevel->speechLevelDb();
+        played && r.gainDb) {
+        const double target =
+            levelling.loudnessLufs ? *levelling.loudnessLufs : *levelling.speechLevelDb;
+        if (std::fabs(*played - target) > kLevelTolerance) {
+            char text[200];
+            std::snprintf(text, sizeof text, "plays at %.1f %s, %.1f dB %s its target of %g%s",
+                          *played, levelling.loudnessLufs ? "LUFS" : "dBov",
+                          std::fabs(*played - target), *played < target ? "under" : "over", target,
+                          r.limited > 0u ? "; the limiter holds its peaks under --peak" : "");
+            r.warnings.push_back(text);
+        }
+    }
     if (railed > 0) {
         r.warnings.push_back("the device plays " + std::to_string(railed) +
                              " samples at full scale; a lower --peak leaves the decoder room");
@@ -280,18 +267,20 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                              " samples not finite (NaN or infinite), played as silence");
     }
     if (!audio.truncation().empty()) r.warnings.push_back(audio.truncation());
-    const uint64_t measured = meter.samples();
-    const kestrune::Quality quality = meter.finish();
-    if (measured > 0 && std::isfinite(quality.snrDb)) r.snrDb = quality.snrDb;
-    if (measured > 0) r.segSnrDb = quality.segmentalSnrDb;
-    if (measured > 0 && std::isfinite(quality.weightedSnrDb))
-        r.weightedSnrDb = quality.weightedSnrDb;
+    if (settings.measure && sounded) setQuality(&r, meter.finish());
     if (settings.listen) {
         const auto header = encoder->header(static_cast<uint32_t>(device.size()));
         std::vector<uint8_t> file(header.begin(), header.end());
         file.insert(file.end(), device.begin(), device.end());
         r.listening = std::make_shared<const Listening>(
             listenTo(std::move(file), heardSource, heardPlayed, r.rate));
+    }
+    if (settings.warningsAsErrors && !r.warnings.empty()) {
+        outputDiscard(&r.uncommitted);
+        r.uncommitted = OutputFile{};
+        std::string all;
+        for (const std::string& w : r.warnings) all += (all.empty() ? "" : "; ") + w;
+        return r.fail(kStatusFormat, all + " (a warning, made an error by -w)");
     }
     return r;
 }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -37,6 +38,12 @@ void outputFailed(FileResult* r, int status, std::string why) {
     } else {
         r->fail(kStatusWrite, "cannot write " + name + ": " + why);
     }
+}
+
+void setQuality(FileResult* r, const kestrune::Quality& q) {
+    if (std::isfinite(q.snrDb)) r->snrDb = q.snrDb;
+    r->segSnrDb = q.segmentalSnrDb;
+    if (std::isfinite(q.weightedSnrDb)) r->weightedSnrDb = q.weightedSnrDb;
 }
 
 uint64_t microseconds(uint64_t samples, uint32_t rate) {

@@ -16,21 +16,10 @@
 #include "io/status.h"
 #include "kestrune/kestrune.hpp"
 
-// Evening out a set of prompts: a level to bring each to, a peak ceiling that a raised
-// level may not pass, and the silence at the ends cut.
 // The limiter's ceilings when levelling, in dBFS: what the decoder plays then stays
 // under full scale.
 inline constexpr double kPeak4Bit = -1;
 inline constexpr double kPeak2Bit = -4;
-
-struct Levelling {
-    std::optional<double> loudnessLufs;   // integrated loudness to bring each file to
-    std::optional<double> speechLevelDb;  // or active speech level (dBov)
-    std::optional<double> peakDbfs;       // ceiling of the limiter; when levelling, as below
-    std::optional<double> trimDb;         // cut what lies this far below the peak at the ends
-    double trimMarginMs = 40;             // kept before and after the sound
-    bool any() const { return loudnessLufs || speechLevelDb || peakDbfs || trimDb; }
-};
 
 // A device file written as C source instead: the bytes as a static const array.
 struct COutput {
@@ -47,8 +36,9 @@ struct EncodeSettings {
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
     Levelling levelling;
-    std::optional<COutput> c;  // write C source named by the symbol given to encodeJob
-    bool listen = false;       // keep what a listening report shows (FileResult::listening)
+    std::optional<COutput> c;       // write C source named by the symbol given to encodeJob
+    bool listen = false;            // keep what a listening report shows (FileResult::listening)
+    bool warningsAsErrors = false;  // a file with a warning fails, and leaves no output
 };
 
 // Work done so far, for the progress line.
@@ -65,6 +55,7 @@ struct Listening;
 struct FileResult {
     std::string input, output;
     int status = kStatusFinished;  // or the failure's
+    bool skipped = false;          // its output exists and was left alone (-n)
     std::string problem;           // why it failed, for the messages
     std::string problemPath;       // what the problem is about, when not the input
     uint32_t rate = 0;
@@ -95,6 +86,13 @@ struct FileResult {
 // so that one file's sync to disk can overlap the next file's conversion.
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                      const std::string& output, Progress* progress, const std::string& symbol = "");
+// Starts the recording at `rate` and levels and trims it as encode does: what a listening
+// report compares a device file with is prepared by this too. False, with the result
+// failed, when the audio cannot be read.
+bool prepareAudio(const EncodeSettings& settings, uint32_t rate, AudioInput* audio, FileResult* r);
+// The quality of what the device plays against a source that is not silent (the SNR of a
+// silent one is undefined, and stays unset).
+void setQuality(FileResult* r, const kestrune::Quality& q);
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
                      Progress* progress);
 FileResult inspectJob(const std::string& path);

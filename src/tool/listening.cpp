@@ -1,6 +1,8 @@
 #include "tool/listening.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "adpFile.h"
@@ -9,6 +11,7 @@
 #include "audio/level.h"
 #include "kestrune/kestrune.hpp"
 #include "tool/jobs.h"
+#include "tool/paths.h"
 
 namespace {
 
@@ -53,7 +56,8 @@ std::string sourceBeside(const std::string& device) {
     return "";
 }
 
-FileResult listenToFile(const std::string& device, const std::string& source) {
+FileResult listenToFile(const std::string& device, const std::string& source,
+                        EncodeSettings settings) {
     std::vector<uint8_t> bytes = deviceFileAt(device);
     kestrune::Result<std::vector<int16_t>> decoded = kestrune::decodeFile(bytes);
     if (!decoded) return inspectJob(device);  // which says why it is not one
@@ -68,32 +72,45 @@ FileResult listenToFile(const std::string& device, const std::string& source) {
     if (source.empty()) {
         r.warnings.push_back("no source found beside it; the playback is shown alone");
     } else {
+        // Prepared as encode prepared it for this device file.
+        settings.bits = r.bits;
         AudioInput audio;
+        FileResult prepared;
         std::vector<int16_t> block(8192);
         std::ptrdiff_t n = 0;
-        bool read = audio.open(source) == kStatusFinished &&
-                    audio.start(AudioOptions{}, r.rate) == kStatusFinished;
+        const bool read = audio.open(source) == kStatusFinished &&
+                          prepareAudio(settings, r.rate, &audio, &prepared);
         while (read && (n = audio.read(block)) > 0)
             samples.insert(samples.end(), block.begin(), block.begin() + n);
         if (!read || n < 0) {
-            r.warnings.push_back("source " + source + ": " + audio.problem());
+            // Opening and reading say why in the input; preparing, in its result.
+            r.warnings.push_back("source " + quoted(source) + ": " +
+                                 (prepared.problem.empty() ? audio.problem() : prepared.problem));
             samples.clear();
+        } else {
+            r.loudnessIn = prepared.loudnessIn;
+            r.gainDb = prepared.gainDb;
+            r.trimStartMs = prepared.trimStartMs;
+            r.trimEndMs = prepared.trimEndMs;
+            if (audio.limiting()) r.limited = audio.limited();
+            r.clipped = audio.clipped();
         }
     }
-    if (!samples.empty()) {
-        const kestrune::Quality q = kestrune::measure(samples, played, r.rate);
-        if (std::isfinite(q.snrDb)) r.snrDb = q.snrDb;
-        r.segSnrDb = q.segmentalSnrDb;
-        if (std::isfinite(q.weightedSnrDb)) r.weightedSnrDb = q.weightedSnrDb;
-        const double apart =
-            (static_cast<double>(samples.size()) - static_cast<double>(played.size())) * 1000 /
-            r.rate;
-        if (std::abs(apart) >= 1) {
-            char text[120];
-            std::snprintf(text, sizeof text, "the source is %.0f ms %s than the playback",
-                          std::abs(apart), apart > 0 ? "longer" : "shorter");
-            r.warnings.push_back(text);
-        }
+    // The device plays whole bytes of codes: samples that do not fill the last are not encoded.
+    const uint64_t perByte = kestrune::samplesPerByte(r.bits);
+    const uint64_t encoded = samples.size() / perByte * perByte;
+    if (!samples.empty() && encoded != played.size()) {
+        const double apart = static_cast<double>(encoded) - static_cast<double>(played.size());
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the prepared source is %.0f samples (%.1f ms) %s than the playback; "
+                      "compared from the first sample",
+                      std::fabs(apart), std::fabs(apart) * 1000 / r.rate,
+                      apart > 0 ? "longer" : "shorter");
+        r.warnings.push_back(text);
+    }
+    if (std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; })) {
+        setQuality(&r, kestrune::measure(samples, played, r.rate));
     }
     r.output = source;
     r.listening =

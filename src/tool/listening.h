@@ -10,6 +10,7 @@
 #include <vector>
 
 struct FileResult;
+struct EncodeSettings;
 
 struct Listening {
     std::vector<uint8_t> device;  // the whole device file, header and payload
@@ -24,8 +25,11 @@ Listening listenTo(std::vector<uint8_t> device, std::span<const int16_t> source,
 
 // A device file and its source (empty: none), read for the report: the result carries
 // what its header says, the quality of what it plays against the source, and the
-// Listening. The source is read at the device rate and compared from the first sample.
-FileResult listenToFile(const std::string& device, const std::string& source);
+// Listening. The source is read at the device rate, prepared as encode prepared it with
+// `settings` (levelled and trimmed), and compared from the first sample; a length that
+// differs from the playback's is a warning.
+FileResult listenToFile(const std::string& device, const std::string& source,
+                        EncodeSettings settings);
 
 // The source beside a device file: the file of the same name with another extension
 // that is audio, or empty.

@@ -11,7 +11,8 @@
 #include "tool/options.h"
 #include "tool/report.h"
 
-int runReport(const Common& c, const std::string& report, const std::string& sourceList) {
+int runReport(const Common& c, const std::string& report, const std::string& sourceList,
+              const EncodeSettings& settings) {
     if (report.empty() || report == "-") throw UsageError{"the report needs a file name"};
     if (std::count(c.inputs.begin(), c.inputs.end(), "-") > 0) {
         throw UsageError{"the report reads device files, not standard input"};
@@ -20,7 +21,7 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     std::map<std::string, std::string> named;
     if (!sourceList.empty()) {
         std::ifstream list(sourceList);
-        if (!list) throw UsageError{sourceList + ": cannot open: " + std::strerror(errno)};
+        if (!list) throw UsageError{quoted(sourceList) + ": cannot open: " + std::strerror(errno)};
         for (std::string line; std::getline(list, line);) {
             const std::size_t tab = line.find('\t');
             if (tab != std::string::npos) named[line.substr(0, tab)] = line.substr(tab + 1);
@@ -32,14 +33,15 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
         [&](std::size_t i) {
             const std::string& device = c.inputs[i];
             const auto listed = named.find(device);
-            return listenToFile(device,
-                                listed != named.end() ? listed->second : sourceBeside(device));
+            return listenToFile(
+                device, listed != named.end() ? listed->second : sourceBeside(device), settings);
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s: %d-bit, %u Hz, %.2f s, SNR %s, segSNR %s, wSNR %s%s%s\n",
-                         r.input.c_str(), r.bits, r.rate, r.seconds(), decibels(r.snrDb).c_str(),
-                         decibels(r.segSnrDb).c_str(), decibels(r.weightedSnrDb).c_str(),
-                         r.output.empty() ? "" : ", against ", r.output.c_str());
+                         quoted(r.input).c_str(), r.bits, r.rate, r.seconds(),
+                         decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
+                         decibels(r.weightedSnrDb).c_str(), r.output.empty() ? "" : ", against ",
+                         quoted(r.output).c_str());
         });
     const bool written = writeListeningReport(report, c.force, results, "");
     return written ? exitStatus(results) : 1;

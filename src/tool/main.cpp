@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1u, 1024u));
     report->add_flag("-f,--force", reportCommon.force, "Replace the report if it exists");
     report->add_flag("--quiet", reportCommon.quiet, "No summary lines, warnings or progress");
+    EncodeOptions reportOptions;
+    reportOptions.addShaping(report);
 
     Common decodeCommon;
     CLI::App* decode = app.add_subcommand("decode", "Device files to mono 16-bit WAV");
@@ -89,7 +91,8 @@ int main(int argc, char** argv) {
             settings.measure = !encodeCommon.quiet || encodeCommon.json || !encodeReport.empty();
             status = runEncode(*encode, encodeCommon, settings, encodeReport);
         } else if (report->parsed()) {
-            status = runReport(reportCommon, reportPath, reportSources);
+            reportOptions.finish(*report);
+            status = runReport(reportCommon, reportPath, reportSources, reportOptions.settings);
         } else if (pack->parsed()) {
             packOptions.finish(*pack);
             status = runPack(*pack, packCommon, packArgs, packOptions.settings);

@@ -12,20 +12,21 @@
 
 namespace {
 
-// A decibel value: a finite number within [low, high].
-CLI::Validator decibelRange(double low, double high) {
+// The one check of every floating option: a finite number (never NaN or infinite, which
+// CLI11's own ranges let through) within [low, high], in `unit` ("dB", "ms", ...).
+CLI::Validator finiteIn(double low, double high, const char* unit) {
     return CLI::Validator(
-        [low, high](std::string& text) -> std::string {
+        [low, high, unit](std::string& text) -> std::string {
             char* end = nullptr;
             const double v = std::strtod(text.c_str(), &end);
             if (text.empty() || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
-                char range[64];
-                std::snprintf(range, sizeof range, "%g to %g", low, high);
-                return "'" + text + "' is not a level in dB from " + range;
+                char range[96];
+                std::snprintf(range, sizeof range, "a number of %s from %g to %g", unit, low, high);
+                return "'" + text + "' is not " + range;
             }
             return "";
         },
-        "DB");
+        unit);
 }
 
 CLI::Validator deviceRate() {
@@ -69,36 +70,9 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                     "What the search minimises: perceptual (the error as heard, default) or "
                     "snr (plain squared error)")
         ->check(CLI::IsMember({"perceptual", "snr"}));
-    app->add_option("--channel", settings.audio.channel,
-                    "Take channel N (1 = first) instead of the mix")
-        ->check(CLI::Range(1, 1 << 16));
-    auto* gain = app->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
-                     ->check(decibelRange(-200, 200));
-    auto* normal = addOptional(app, "--normalize", &normalize,
-                               "Scale the peak to DBFS instead (default -1; --normalize=-3 or "
-                               "--normalize -3)",
-                               "[=DBFS]")
-                       ->check(decibelRange(-200, 0))
-                       ->excludes(gain);
-    auto* lufs = app->add_option("--loudness", loudness,
-                                 "Bring each file to this integrated loudness (EBU R128, LUFS)")
-                     ->check(decibelRange(-70, 0))
-                     ->excludes(gain)
-                     ->excludes(normal);
-    app->add_option("--speech-level", speechLevel,
-                    "Bring each file to this active speech level (ITU-T P.56, dBov)")
-        ->check(decibelRange(-70, 0))
-        ->excludes(gain)
-        ->excludes(normal)
-        ->excludes(lufs);
-    app->add_option("--peak", peak,
-                    "Peak ceiling for a levelled file, kept by a limiter (default -1, 2-bit -4)")
-        ->check(decibelRange(-60, 0));
-    addOptional(app, "--trim", &trim,
-                "Cut leading and trailing silence below DB from the peak (default -50)", "[=DB]")
-        ->check(decibelRange(-120, -1));
-    app->add_option("--trim-margin", margin, "Silence kept before and after the sound (default 40)")
-        ->check(CLI::Range(0.0, 10000.0));
+    app->add_flag("-w,--warnings-as-errors", settings.warningsAsErrors,
+                  "A file with a warning fails and leaves no output");
+    addShaping(app);
     if (!formats) return;
     app->add_option("--format", format, "adp (default), or c: a C header holding the bytes")
         ->check(CLI::IsMember({"adp", "c"}));
@@ -106,6 +80,39 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
     app->add_option("--c-align", c.align, "Alignment of the C array in bytes")
         ->check(
             CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
+}
+
+void EncodeOptions::addShaping(CLI::App* app) {
+    app->add_option("--channel", settings.audio.channel,
+                    "Take channel N (1 = first) instead of the mix")
+        ->check(CLI::Range(1, 1 << 16));
+    auto* gain = app->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
+                     ->check(finiteIn(-200, 200, "dB"));
+    auto* normal = addOptional(app, "--normalize", &normalize,
+                               "Scale the peak to DBFS instead (default -1; --normalize=-3 or "
+                               "--normalize -3)",
+                               "[=DBFS]")
+                       ->check(finiteIn(-200, 0, "dB"))
+                       ->excludes(gain);
+    auto* lufs = app->add_option("--loudness", loudness,
+                                 "Bring each file to this integrated loudness (EBU R128, LUFS)")
+                     ->check(finiteIn(-70, 0, "dB"))
+                     ->excludes(gain)
+                     ->excludes(normal);
+    app->add_option("--speech-level", speechLevel,
+                    "Bring each file to this active speech level (ITU-T P.56, dBov)")
+        ->check(finiteIn(-70, 0, "dB"))
+        ->excludes(gain)
+        ->excludes(normal)
+        ->excludes(lufs);
+    app->add_option("--peak", peak,
+                    "Peak ceiling for a levelled file, kept by a limiter (default -1, 2-bit -4)")
+        ->check(finiteIn(-60, 0, "dB"));
+    addOptional(app, "--trim", &trim,
+                "Cut leading and trailing silence below DB from the peak (default -50)", "[=DB]")
+        ->check(finiteIn(-120, -1, "dB"));
+    app->add_option("--trim-margin", margin, "Silence kept before and after the sound (default 40)")
+        ->check(finiteIn(0, 10000, "ms"));
 }
 
 void EncodeOptions::finish(const CLI::App& app) {

@@ -21,6 +21,9 @@ struct EncodeOptions {
     COutput c;
 
     void add(CLI::App* app, bool formats);
+    // Only the options that shape the source (channel, gain, levelling, trimming): a
+    // listening report prepares each source with them as encode did.
+    void addShaping(CLI::App* app);
     // Completes the settings from what was parsed; throws UsageError.
     void finish(const CLI::App& app);
 };

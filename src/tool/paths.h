@@ -8,9 +8,14 @@ inline std::string nameOf(const std::string& path) {
     return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
 }
 
+// A path as a message shows it: as it is, unless it holds what a terminal would act on
+// or what is not UTF-8 (control characters, a newline, an escape sequence, a stray byte);
+// then quoted for the shell as coreutils' ls and mv quote it: 'a'$'\n''b'.
+std::string quoted(const std::string& path);
+
 // An output as messages name it: "standard output" for "-".
 inline std::string outputName(const std::string& path) {
-    return path == "-" ? "standard output" : path;
+    return path == "-" ? "standard output" : quoted(path);
 }
 
 // The file name without its extension ("stdin" for "-"): the name of what is made of it.

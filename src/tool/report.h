@@ -48,5 +48,15 @@ int finishStandardOutput(int status);
 
 int exitStatus(const std::vector<FileResult>& results);
 
+// A set of prompts that came out at different device rates (no -r): what a warning says
+// of it, or empty. "30 files came out at 2 rates (26 at 32000 Hz, 4 at 16000 Hz): 2.9 times
+// the bytes they take with -r 16000"
+std::string mixedRates(const std::vector<FileResult>& results);
+// What a batch ends with, on standard error: its own warnings (empty ones are none) and,
+// for more than one file, a tally ("300 files: 297 encoded, 2 failed, 1 skipped"); under
+// quiet, which shows no warnings, only how many there were.
+void printBatchEnd(const std::vector<FileResult>& results, bool quiet, const char* done,
+                   const std::vector<std::string>& batchWarnings);
+
 // Writes bytes to a new file through the safe output; false, with a line, on failure.
 bool writeWhole(const std::string& path, const std::string& bytes, bool replace);
