@@ -9,6 +9,7 @@
 #include "tool/commands.h"
 #include "tool/listening.h"
 #include "tool/options.h"
+#include "tool/paths.h"
 #include "tool/report.h"
 
 int runReport(const Common& c, const std::string& report, const std::string& sourceList,
