@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tool/jobs.h"
+#include "tool/report.h"
 
 // What encode, decode and pack take alike.
 struct Common {
@@ -22,9 +23,26 @@ struct Common {
 void addCommon(CLI::App* app, Common* c, const char* inputHelp);
 
 struct PackArgs {
-    std::string header, list;
+    std::string header, list, prefix;
     unsigned align = 4;
 };
+
+// Refuses to wait for standard input typed at a terminal (a UsageError).
+void checkStandardInput(const std::vector<std::string>& inputs);
+
+// Why each output may not be written, before any work: it is one of the inputs (the same
+// file by any path, links and hard links followed, or the same device), or an output
+// named before it; an empty text when it may be written. The first `perInput` outputs are
+// the inputs' own, which their jobs check against their own input as they open them.
+std::vector<std::string> outputConflicts(const std::vector<std::string>& inputs,
+                                         const std::vector<std::string>& outputs,
+                                         std::size_t perInput);
+
+// What encode tells of a file it converted, which pack tells of each prompt it encodes:
+// the search level as the summary names it, the summary lines, the JSON object.
+std::string levelName(const EncodeSettings& settings);
+void printEncodeSummary(const FileResult& r, const std::string& level);
+Json encodeJson(const FileResult& r, const EncodeSettings& settings);
 
 // With a report path, a listening report of the batch is written there too.
 int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,

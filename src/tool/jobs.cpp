@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -78,37 +79,44 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
     return r;
 }
 
+int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string* problem) {
+    const char* why = nullptr;
+    if (const int status = readCheckedAdpHeader(fp, info, &why); status != kStatusFinished) {
+        *problem = why != nullptr ? why : "cannot read";
+        return status;
+    }
+    // The payload must be all there; a regular file tells its size, a pipe is read.
+    uint64_t present = 0;
+    if (S_ISREG(st.st_mode)) {
+        present =
+            static_cast<uint64_t>(std::max<off_t>(st.st_size, kAdpHeaderSize)) - kAdpHeaderSize;
+    } else {
+        std::vector<char> sink(1 << 16);
+        std::size_t n;
+        while (present < info->payloadLength &&
+               (n = std::fread(sink.data(), 1, sink.size(), fp)) > 0) {
+            present += n;
+        }
+    }
+    if (present >= info->payloadLength) return kStatusFinished;
+    *problem = std::string(kShortPayload) + " (" + std::to_string(present) + " of " +
+               std::to_string(info->payloadLength) + " bytes)";
+    return kStatusFormat;
+}
+
 FileResult inspectJob(const std::string& path) {
     FileResult r;
     r.input = path;
     InputFile from(path);
-    FILE* const fp = from.fp;
     AdpInfo info{};
-    const char* problem = nullptr;
-    int status = kStatusFinished;
+    std::string problem;
     if (!from.problem.empty()) {
         r.fail(kStatusInputOpen, from.problem);
-    } else if ((status = readCheckedAdpHeader(fp, &info, &problem)) != kStatusFinished) {
-        r.fail(status, problem != nullptr ? problem : "cannot read");
+    } else if (const int status = checkDeviceFile(from.fp, from.st, &info, &problem);
+               status != kStatusFinished) {
+        r.fail(status, problem);
     } else {
-        // The payload must be all there; a regular file tells its size, a pipe is read.
-        uint64_t present = 0;
-        if (S_ISREG(from.st.st_mode)) {
-            present = static_cast<uint64_t>(from.st.st_size) - kAdpHeaderSize;
-        } else {
-            std::vector<char> sink(1 << 16);
-            std::size_t n;
-            while (present < info.payloadLength &&
-                   (n = std::fread(sink.data(), 1, sink.size(), fp)) > 0) {
-                present += n;
-            }
-        }
-        if (present < info.payloadLength) {
-            r.fail(kStatusFormat, std::string(kShortPayload) + " (" + std::to_string(present) +
-                                      " of " + std::to_string(info.payloadLength) + " bytes)");
-        } else {
-            describeDevice(&r, info);
-        }
+        describeDevice(&r, info);
     }
     return r;
 }

@@ -98,6 +98,10 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
                      Progress* progress);
 FileResult inspectJob(const std::string& path);
+// Reads a device file's header from fp and checks that its payload is all there (a regular
+// file's size, `st`, tells; anything else is read through). Returns kStatusFinished, or the
+// failure's status with *problem: the reason info and decode give.
+int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string* problem);
 // The device file at path, whole (header and payload), when it is one; empty when not.
 std::vector<uint8_t> deviceFileAt(const std::string& path);
 // Fills in what a whole device file's header says.

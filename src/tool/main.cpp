@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     pack->add_option("-o,--output", packCommon.output, "The image")->required();
     pack->add_option("--header", packArgs.header, "A C header with the prompt IDs");
     pack->add_option("--list", packArgs.list, "The prompts in ID order, one a line");
+    pack->add_option("--prefix", packArgs.prefix, "The header's prefix (default: its name)");
     pack->add_option("--align", packArgs.align, "Alignment of each prompt (default 4)")
         ->check(
             CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
