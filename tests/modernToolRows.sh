@@ -264,6 +264,18 @@ int main(void) { return fwrite(prompt_1st_prompt, 1, prompt_1st_prompt_length, s
     cp prompt.wav a_b.wav
     $K encode --format c -d c a-b.wav a_b.wav 2>err && exit 1
     grep -q "a_b.wav: its C name 'a_b' is also a-b.wav's" err
+    # Any name compiles, with the others and <stdio.h>: what C, its library and the pack
+    # header reserve is renamed, and guards keep case.
+    mkdir h
+    for n in uint8_t UINT8_MAX _Atomic __FILE__ __attribute__ INT8_C main MAX count image_length foo Foo; do
+        $M prompt.wav h/$n.wav frames=80
+    done
+    $K encode --quiet -q 0 --format c -d h h/*.wav
+    $K encode --quiet -q 0 --format c - -o - <prompt.wav >h/stdin.h
+    $K pack --quiet -q 0 -o v.bin --header h/v.h --prefix UINT16 h/[!F]*.wav
+    (echo '#include <stdio.h>'; printf '#include "%s"\n' h/*.h; echo 'int main(void) { return UINT16_COUNT != 11 || UINT16_COUNT_ != 6 || Foo_length != foo_length; }') >all.c
+    cc -std=c99 -Wall -Werror all.c -o all
+    ./all
 }
 
 # The image's index, read by a reader of its own, locates each device file; packing

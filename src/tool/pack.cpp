@@ -122,9 +122,10 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::string* proble
     return true;
 }
 
-std::string promptConstant(const std::string& name) {
-    std::string id = upper(cIdentifier(name));
-    if (id == "COUNT" || id == "IMAGE_LENGTH") id += '_';
+std::string promptConstant(const std::string& prefix, const std::string& name) {
+    const std::string own = upper(cIdentifier(name));
+    std::string id = upper(prefix) + "_" + own;
+    if (own == "COUNT" || own == "IMAGE_LENGTH" || cReserved(id)) id += '_';
     return id;
 }
 
@@ -138,7 +139,7 @@ std::string packHeader(const std::string& prefix, const std::string& guard,
                        "_prompt {\n";
     std::string offsets, lengths;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        text += "    " + big + "_" + promptConstant(names[i]) + " = " + std::to_string(i) + ",\n";
+        text += "    " + promptConstant(prefix, names[i]) + " = " + std::to_string(i) + ",\n";
         const char* comma = i == 0 ? "" : ", ";
         offsets.append(comma).append(std::to_string(layout.offsets[i])).append("u");
         lengths.append(comma).append(std::to_string(layout.lengths[i])).append("u");

@@ -42,9 +42,9 @@ bool looksLikeImage(const uint8_t* first, std::size_t n);
 // *problem, at the first fault.
 bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::string* problem);
 
-// The constant a prompt's ID gets in the header, before its prefix: its name made a C
-// identifier in capitals; the header's own names (COUNT, IMAGE_LENGTH) get a '_'.
-std::string promptConstant(const std::string& name);
+// The constant a prompt's ID gets in the header: PREFIX_NAME, its name made a C identifier,
+// in capitals; one that is the header's own (COUNT, IMAGE_LENGTH) or reserved gets a '_'.
+std::string promptConstant(const std::string& prefix, const std::string& name);
 
 // A C header for the image: an enum of prompt IDs PREFIX_NAME in ID order and PREFIX_COUNT,
 // the image's length, and each prompt's offset and length (prefix in capitals for the

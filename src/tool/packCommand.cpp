@@ -199,9 +199,12 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
         }
     } held{prompts};
     if (!packPrompts(c, p, &prompts)) return 1;
+    const std::string prefix = cIdentifier(
+        !p.prefix.empty() ? p.prefix
+                          : stemOf(p.header.empty() || p.header == "-" ? c.output : p.header));
     std::map<std::string, std::string> names;
     for (const Prompt& pr : prompts) {
-        const auto [at, fresh] = names.emplace(promptConstant(pr.name), pr.input);
+        const auto [at, fresh] = names.emplace(promptConstant(prefix, pr.name), pr.input);
         if (!fresh) {
             tell(pr.input, "prompt name '" + pr.name + "' is also " + at->second + "'s");
             return 1;
@@ -284,9 +287,6 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     int status = writeImage(opened[0].fp, layout, prompts, &problem);
     std::size_t failed = 0;
     if (status == kStatusFinished && outputs.size() > 1) {
-        const std::string prefix = p.prefix.empty()
-                                       ? cIdentifier(stemOf(p.header == "-" ? c.output : p.header))
-                                       : cIdentifier(p.prefix);
         // Two headers included together need their own guards and prefixes.
         const std::string guard = "KESTRUNE_PACK_" + prefix +
                                   (p.header == "-" ? "" : "_" + cIdentifier(nameOf(p.header)));
