@@ -287,7 +287,17 @@ Pack() {
         i=$((i + 3000))
         $M prompt.wav rec/$n.wav frames=$i
     done
-    $K pack --quiet -o v.bin --header v.h --json rec/*.wav >v.json
+    $K pack -o v.bin --header v.h --json rec/*.wav >v.json 2>err
+    [ $(grep -c '^rec/[abc].wav -> v.bin: 16000 Hz, 4-bit, .* 0 clipped$' err) = 3 ]
+    mkdir de
+    $M prompt.wav de/a.flac
+    $M prompt.wav de/b.wav frames=300
+    $M prompt.wav de/c.flac
+    printf 'c\nb\na.wav\n' >ids
+    $K pack --quiet -o en.bin --header en.h --list ids rec/*.wav
+    $K pack --quiet -o de.bin --header de.h --prefix en --list ids de/*
+    diff <(grep '^    EN_' en.h) <(grep '^    EN_' de.h)
+    grep -q '^    EN_A = 2,$' de.h
     printf 'c.wav
 # x
 a.wav
@@ -320,7 +330,8 @@ for image, names, align in (("v.bin", "abc", 4), ("l.bin", "ca", 16)):
 m = json.load(open("v.json"))
 assert (m["image"], m["count"], m["align"]) == ("v.bin", 3, 4)
 assert [(p["id"], p["name"], p["input"]) for p in m["prompts"]] == [(0, "a", "rec/a.wav"), (1, "b", "rec/b.wav"), (2, "c", "rec/c.wav")]
-assert all(p["length"] == len(open("adp/" + p["name"] + ".adp", "rb").read()) for p in m["prompts"])'
+assert all(p["length"] == len(open("adp/" + p["name"] + ".adp", "rb").read()) for p in m["prompts"])
+assert {"rate", "bits", "level", "tune", "snr_db", "loudness_in", "loudness_out", "gain_db", "trim_start_ms", "warnings"} <= set(m["prompts"][0])'
 }
 
 NonRegularInputsAreReadLikeStandardInput() {
@@ -336,4 +347,47 @@ NonRegularInputsAreReadLikeStandardInput() {
     cmp s.adp d.adp
     cat s.flac | TMPDIR=/nowhere $K encode - -o e.adp 2>err && exit 1
     grep -q 'cannot hold the input: No such file or directory' err
+}
+
+# pack refuses before any work, leaving every file as it was: an output that is an input
+# or the other output, a header that exists, a list it cannot read, a cut device file.
+# It reads a FIFO and <(...) once, leaves nothing in $TMPDIR when killed, and writes a
+# header of - on standard output.
+PackRefusalsAndInputs() {
+    cp prompt.wav keep
+    ln prompt.wav hard.wav
+    $K encode --quiet prompt.wav -o p.adp
+    head -c 100 p.adp >cut.adp
+    echo x >h.h
+    mkdir list
+    for args in '-f -o prompt.wav prompt.wav' '-f -o hard.wav prompt.wav' '-o v.bin --header v.bin p.adp' '-o v.bin --header h.h p.adp' '-f -o v.bin --list list p.adp' '-o v.bin cut.adp'; do
+        $K pack $args 2>>err && exit 1
+    done
+    $K report -f p.adp p.adp 2>>err && exit 1
+    $K encode -f --report prompt.adp prompt.wav 2>>err && exit 1
+    cmp prompt.wav keep
+    [ "$(cat h.h)" = x ]
+    [ ! -e v.bin ]
+    diff - err <<'END'
+kestrune-adpcm: prompt.wav: cannot create prompt.wav: is the input itself
+kestrune-adpcm: hard.wav: cannot create hard.wav: is the input prompt.wav
+kestrune-adpcm: v.bin: same output as v.bin (v.bin)
+kestrune-adpcm: h.h: exists (use -f to replace it)
+kestrune-adpcm: list: is a folder
+kestrune-adpcm: cut.adp: payload shorter than its length field (84 of 39882 bytes)
+kestrune-adpcm: p.adp: cannot create p.adp: is the input itself
+kestrune-adpcm: prompt.adp: same output as prompt.wav (prompt.adp)
+END
+    mkfifo f
+    cat p.adp >f &
+    $K pack --quiet -o f.bin --header - f <(cat prompt.wav) >f.h
+    grep -q '^    F_F = 1,$' f.h
+    tail -c 39898 f.bin | cmp - p.adp
+    mkdir t
+    $M prompt.wav long.wav frames=2000000
+    TMPDIR=$PWD/t $K pack -q 9 -o l.bin long.wav - <long.wav 2>/dev/null &
+    sleep 0.5
+    kill -TERM $!
+    wait $! && exit 1
+    [ -z "$(ls -A t)" ]
 }

@@ -14,6 +14,7 @@
 #include "codec/adpcm.h"
 #include "support/testSupport.h"
 #include "tool/batch.h"
+#include "tool/pack.h"
 #include "wave/waveFile.h"
 
 namespace {
@@ -143,6 +144,33 @@ TEST(Progress, TimeLeft) {
         {{3, 1, 1, 0, 4, 8, 0.5}, "0/3 files, 4.0 s of audio"},
     };
     for (const auto& r : rows) EXPECT_EQ(progressText(r.f), r.line);
+}
+
+// An image's layout: each device file aligned after the index; offsets or a length past
+// the index's 32 bits are refused (length 0 in a row).
+TEST(PackImage, LayoutFitsTheIndex) {
+    const struct {
+        std::vector<uint64_t> lengths;
+        unsigned align;
+        std::vector<uint64_t> offsets;
+        uint64_t length;
+    } rows[] = {
+        {{}, 4, {}, 16},
+        {{17, 16}, 4, {32, 52}, 68},
+        {{3}, 16, {32}, 35},
+        {{0xFFFFFFFFu - 24}, 1, {24}, 0xFFFFFFFFu},
+        {{0xFFFFFFFFu - 23}, 1, {}, 0},
+        {{0x80000000u, 0x80000000u}, 4, {}, 0},
+    };
+    for (const auto& r : rows) {
+        ImageLayout layout;
+        std::string problem;
+        ASSERT_EQ(planImage(r.lengths, r.align, &layout, &problem), r.length != 0) << problem;
+        if (r.length != 0) {
+            EXPECT_EQ(layout.offsets, r.offsets);
+            EXPECT_EQ(layout.length, r.length);
+        }
+    }
 }
 
 // A set of prompts at volumes 40 dB apart, with silence at both ends: after levelling

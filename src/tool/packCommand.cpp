@@ -46,8 +46,9 @@ std::string descriptorPath(int fd) {
 }
 
 // The prompts in ID order. With a list and inputs, each entry names a prompt, found among
-// the inputs by its name with or without the extension; a list alone holds paths,
-// relative to its folder; inputs alone are sorted by name. False, told, on a fault.
+// the inputs by their names without extension (the entry's own, when it has one, cut too); a list
+// alone holds paths, relative to its folder; inputs alone are sorted by name. False, told, on a
+// fault.
 bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompts) {
     std::vector<std::string> entries;
     std::string problem;
@@ -72,17 +73,18 @@ bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompt
     }
     std::vector<bool> used(c.inputs.size(), false);
     for (const std::string& e : entries) {
-        const auto named = [&](const std::string& in) {
-            return stemOf(in) == e || nameOf(in) == e;
-        };
-        const auto at = std::find_if(c.inputs.begin(), c.inputs.end(), named);
-        if (at == c.inputs.end()) {
+        // The name as it is ("v1.2"), else without an extension ("a.wav").
+        std::string name = e;
+        const auto named = [&](const std::string& in) { return stemOf(in) == name; };
+        if (std::none_of(c.inputs.begin(), c.inputs.end(), named)) name = stemOf(e);
+        if (std::none_of(c.inputs.begin(), c.inputs.end(), named)) {
             tell(p.list, "no input for prompt '" + e + "'");
             return false;
         }
-        for (auto in = at; in != c.inputs.end(); in = std::find_if(in + 1, c.inputs.end(), named)) {
-            used[static_cast<std::size_t>(in - c.inputs.begin())] = true;
-            prompts->push_back({stemOf(*in), *in, *in, -1, false, {}, {}});
+        for (std::size_t i = 0; i < c.inputs.size(); ++i) {
+            if (!named(c.inputs[i])) continue;
+            used[i] = true;
+            prompts->push_back({name, c.inputs[i], c.inputs[i], -1, false, {}, {}});
         }
     }
     if (const auto left = std::find(used.begin(), used.end(), false); left != used.end()) {
