@@ -391,3 +391,27 @@ END
     wait $! && exit 1
     [ -z "$(ls -A t)" ]
 }
+
+# info, decode and unpack read an image's prompts through one reader, which refuses a cut
+# or corrupt image with the reason; unpacked and packed again it is the same image.
+ImageRead() {
+    $M prompt.wav a.wav frames=3000
+    $M prompt.wav b.wav frames=5000
+    $K pack --quiet -o v.bin a.wav b.wav
+    $K unpack --quiet v.bin -d u
+    $K pack --quiet -o w.bin u/*.adp
+    cmp v.bin w.bin
+    $K decode --quiet -d d v.bin
+    $K decode --quiet u/v-1.adp -o b1.wav
+    cmp d/v-1.wav b1.wav
+    [ "$($K info v.bin | tail -1)" = 'v.bin[1]: 4-bit, 16000 Hz, 2500 bytes, 5000 samples, 0.312 s' ]
+    head -c 100 v.bin >cut.bin
+    cp v.bin bad.bin
+    printf '\0\0\0\41' | dd of=bad.bin bs=1 seek=16 conv=notrunc 2>/dev/null
+    for cmd in info decode 'unpack -d x'; do
+        $K $cmd cut.bin 2>>err && exit 1
+        $K $cmd bad.bin 2>>err && exit 1
+    done
+    [ $(grep -c '^kestrune-adpcm: cut.bin: its length field says 4064 bytes, the file holds 100$' err) = 3 ]
+    [ $(grep -c '^kestrune-adpcm: bad.bin: prompt 0 lies outside its place (offset 33, 1516 bytes)$' err) = 3 ]
+}

@@ -13,6 +13,7 @@
 #include "tool/cSource.h"
 #include "tool/listening.h"
 #include "tool/options.h"
+#include "tool/pack.h"
 #include "tool/paths.h"
 #include "tool/report.h"
 
@@ -280,21 +281,59 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
     return exitStatus(results);
 }
 
-int runDecode(const CLI::App& app, const Common& c) {
+JobInputs imagePrompts(const std::vector<std::string>& inputs) {
+    JobInputs j;
+    for (const std::string& in : inputs) {
+        ImageLayout layout;
+        std::vector<AdpInfo> prompts;
+        std::string problem;
+        const bool image = in != "-" && isImageFile(in);
+        if (image && readImageFile(in, &layout, &prompts, &problem)) {
+            for (std::size_t i = 0; i < prompts.size(); ++i) {
+                j.shown.push_back(imagePromptName(in, i));
+                j.planned.push_back(folderOf(in) + imagePromptStem(in, i) + ".bin");
+                j.paths.push_back(in);
+                j.offsets.push_back(layout.offsets[i]);
+                j.lengths.push_back(layout.lengths[i]);
+                j.prompts.push_back(prompts[i]);
+                j.refused.emplace_back();
+            }
+            continue;
+        }
+        j.shown.push_back(in);
+        j.planned.push_back(in);
+        j.paths.push_back(in);
+        j.offsets.push_back(0);
+        j.lengths.push_back(0);
+        j.prompts.push_back(AdpInfo{});
+        j.refused.push_back(problem);
+    }
+    return j;
+}
+
+int runDecode(const CLI::App& app, Common c) {
     checkCommon(app, c);
     checkStandardInput(c.inputs);
-    const std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".wav");
+    const JobInputs in = imagePrompts(c.inputs);
+    c.inputs = in.shown;
+    const std::vector<std::string> outputs = planOutputs(in.planned, c.output, c.folder, ".wav");
     MadeFolders folders;
     folders.make(c.folder);
-    const std::vector<std::string> clash = outputConflicts(c.inputs, outputs, c.inputs.size());
+    const std::vector<std::string> clash = outputConflicts(in.paths, outputs, in.paths.size());
     Progress progress;
     const auto results = runBatch(
         c, &progress,
         [&](std::size_t i) {
-            if (clash[i].empty()) return decodeJob(c.inputs[i], outputs[i], c.force, &progress);
             FileResult r;
-            r.input = c.inputs[i];
-            return r.fail(kStatusOutputOpen, clash[i]);
+            if (!in.refused[i].empty()) {
+                r.fail(kStatusFormat, in.refused[i]);
+            } else if (!clash[i].empty()) {
+                r.fail(kStatusOutputOpen, clash[i]);
+            } else {
+                r = decodeJob(in.paths[i], outputs[i], c.force, &progress, in.offsets[i]);
+            }
+            r.input = in.shown[i];
+            return r;
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
@@ -315,7 +354,19 @@ int runDecode(const CLI::App& app, const Common& c) {
 int runInfo(const std::vector<std::string>& files, bool json) {
     checkStandardInput(files);
     std::vector<FileResult> results;
-    for (const std::string& f : files) results.push_back(inspectJob(f));
+    const JobInputs in = imagePrompts(files);
+    for (std::size_t i = 0; i < in.shown.size(); ++i) {
+        FileResult r;
+        r.input = in.shown[i];
+        if (!in.refused[i].empty()) {
+            r.fail(kStatusFormat, in.refused[i]);
+        } else if (in.lengths[i] == 0) {
+            r = inspectJob(in.paths[i]);
+        } else {  // a prompt of an image, checked with it
+            describeDevice(&r, in.prompts[i]);
+        }
+        results.push_back(std::move(r));
+    }
     if (json) {
         std::vector<Json> objects;
         for (const FileResult& r : results) {

@@ -44,15 +44,27 @@ std::string levelName(const EncodeSettings& settings);
 void printEncodeSummary(const FileResult& r, const std::string& level);
 Json encodeJson(const FileResult& r, const EncodeSettings& settings);
 
+// The inputs of info, decode and unpack as their jobs read them: a device file as it is,
+// an image as each of its prompts (shown as IMAGE[ID], its outputs named IMAGE-ID), read
+// and checked first; an image that fails that check is refused with the reason.
+struct JobInputs {
+    std::vector<std::string> shown, planned, paths, refused;
+    std::vector<uint64_t> offsets, lengths;  // of a prompt in an image; 0 for a device file
+    std::vector<AdpInfo> prompts;            // what a prompt's header says
+};
+JobInputs imagePrompts(const std::vector<std::string>& inputs);
+
 // With a report path, a listening report of the batch is written there too.
 int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
               const std::string& report = "");
-int runDecode(const CLI::App& app, const Common& c);
+int runDecode(const CLI::App& app, Common c);
 int runInfo(const std::vector<std::string>& files, bool json);
 // A listening report of device files, each with the source beside it or given in the
 // list (lines of DEVICE<tab>SOURCE).
 int runReport(const Common& c, const std::string& report, const std::string& sourceList);
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings);
+// Writes an image's device files back into a folder, byte for byte, as NAME-ID.adp.
+int runUnpack(const Common& c);
 
 // Runs a batch and reports as the results come: failures always, warnings and summaries
 // unless quiet, a progress line when standard error is a terminal.

@@ -44,13 +44,26 @@ uint64_t microseconds(uint64_t samples, uint32_t rate) {
     return rate == 0 ? 0 : samples * 1000000 / rate;
 }
 
+namespace {
+
+// Opens input at offset; false, with the result failed, when it cannot be.
+bool openAt(InputFile* from, uint64_t offset, FileResult* r) {
+    if (!from->problem.empty()) return r->fail(kStatusInputOpen, from->problem).ok();
+    if (offset > 0 && std::fseek(from->fp, static_cast<long>(offset), SEEK_SET) != 0) {
+        return r->fail(kStatusRead, std::string("cannot read: ") + std::strerror(errno)).ok();
+    }
+    return true;
+}
+
+}  // namespace
+
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
-                     Progress* progress) {
+                     Progress* progress, uint64_t offset) {
     FileResult r;
     r.input = input;
     r.output = output;
     InputFile from(input);
-    if (!from.problem.empty()) return r.fail(kStatusInputOpen, from.problem);
+    if (!openAt(&from, offset, &r)) return r;
     AdpInfo info{};
     const char* problem = nullptr;
     int status = readAdpHeaderFrom(from.fp, &info, &problem, true);
@@ -76,6 +89,37 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
     r.uncommitted = out;
     describeDevice(&r, info);
     if (progress != nullptr) progress->audioMicroseconds += microseconds(r.samples, r.rate);
+    return r;
+}
+
+FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length,
+                      const std::string& output, bool replace) {
+    FileResult r;
+    r.input = input;
+    r.output = output;
+    InputFile from(input);
+    if (!openAt(&from, offset, &r)) return r;
+    OutputFile out;
+    int status = openOutput(&out, output, &from.st, replace);
+    if (status != kStatusFinished) {
+        outputFailed(&r, status, out.problem);
+        return r;
+    }
+    std::vector<char> block(1 << 16);
+    for (uint64_t left = length; left > 0 && status == kStatusFinished;) {
+        const std::size_t n =
+            std::fread(block.data(), 1, std::min<uint64_t>(left, block.size()), from.fp);
+        if (n == 0) status = kStatusRead;
+        if (n > 0 && std::fwrite(block.data(), 1, n, out.fp) != n) status = kStatusWrite;
+        left -= n;
+    }
+    if (status != kStatusFinished) {
+        outputFailed(&r, status, "");
+        outputDiscard(&out);
+        return r;
+    }
+    r.uncommitted = out;
+    r.bytes = length;
     return r;
 }
 

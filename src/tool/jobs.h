@@ -95,8 +95,12 @@ struct FileResult {
 // so that one file's sync to disk can overlap the next file's conversion.
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                      const std::string& output, Progress* progress, const std::string& symbol = "");
+// A device file at `offset` in input (a prompt in an image) is read from there.
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
-                     Progress* progress);
+                     Progress* progress, uint64_t offset = 0);
+// Copies the device file of `length` bytes at `offset` in input to output, byte for byte.
+FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length,
+                      const std::string& output, bool replace);
 FileResult inspectJob(const std::string& path);
 // Reads a device file's header from fp and checks that its payload is all there (a regular
 // file's size, `st`, tells; anything else is read through). Returns kStatusFinished, or the

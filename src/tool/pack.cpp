@@ -1,11 +1,15 @@
 #include "tool/pack.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "adpFile.h"
 #include "tool/cSource.h"
+#include "tool/paths.h"
 
 namespace {
 
@@ -71,7 +75,8 @@ bool looksLikeImage(const uint8_t* first, std::size_t n) {
     return n >= 4 && std::memcmp(first, "KPAK", 4) == 0;
 }
 
-bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::string* problem) {
+bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+               std::string* problem) {
     std::array<uint8_t, kPackHeaderSize> h{};
     if (std::fread(h.data(), 1, h.size(), fp) != h.size()) {
         return fail(problem, "too short for an image's 16-byte header");
@@ -96,6 +101,7 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::string* proble
         return fail(problem, "cannot read its index");
     }
     *layout = ImageLayout{align, {}, {}, length};
+    prompts->clear();
     uint64_t end = kPackHeaderSize + index.size();
     for (uint32_t i = 0; i < n; ++i) {
         const uint64_t offset = getBe(&index[8 * i], 4), bytes = getBe(&index[8 * i + 4], 4);
@@ -117,9 +123,42 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::string* proble
         }
         layout->offsets.push_back(offset);
         layout->lengths.push_back(bytes);
+        prompts->push_back(info);
         end = offset + bytes;
     }
     return true;
+}
+
+bool isImageFile(const std::string& path) {
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    struct stat st {};
+    uint8_t mark[4] = {};
+    const bool image = fp != nullptr && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) &&
+                       std::fread(mark, 1, 4, fp) == 4 && looksLikeImage(mark, 4);
+    if (fp != nullptr) std::fclose(fp);
+    return image;
+}
+
+bool readImageFile(const std::string& path, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+                   std::string* problem) {
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    struct stat st {};
+    if (fp == nullptr || fstat(fileno(fp), &st) != 0) {
+        *problem = std::string("cannot open: ") + std::strerror(errno);
+        if (fp != nullptr) std::fclose(fp);
+        return false;
+    }
+    const bool read = readImage(fp, static_cast<uint64_t>(st.st_size), layout, prompts, problem);
+    std::fclose(fp);
+    return read;
+}
+
+std::string imagePromptName(const std::string& path, std::size_t id) {
+    return path + "[" + std::to_string(id) + "]";
+}
+
+std::string imagePromptStem(const std::string& path, std::size_t id) {
+    return stemOf(path) + "-" + std::to_string(id);
 }
 
 std::string promptConstant(const std::string& prefix, const std::string& name) {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "adpFile.h"
+
 inline constexpr std::size_t kPackHeaderSize = 16;
 
 // Where each prompt's device file lies in an image, and the image's length.
@@ -38,9 +40,19 @@ bool looksLikeImage(const uint8_t* first, std::size_t n);
 
 // Reads and checks the image on fp (seekable, `size` bytes): its header, its index (each
 // prompt aligned, inside the image, after the index and the prompt before) and each
-// prompt's device header (a device file's, as long as its entry says). False, with
-// *problem, at the first fault.
-bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::string* problem);
+// prompt's device header (a device file's, as long as its entry says), whose contents go
+// to *prompts. False, with *problem, at the first fault.
+bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+               std::string* problem);
+
+// An image that info, decode and unpack read: a regular file that starts with the mark.
+bool isImageFile(const std::string& path);
+// Reads the image at path through readImage.
+bool readImageFile(const std::string& path, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+                   std::string* problem);
+// How messages name prompt `id` of the image at path, and the name of what is made of it.
+std::string imagePromptName(const std::string& path, std::size_t id);
+std::string imagePromptStem(const std::string& path, std::size_t id);
 
 // The constant a prompt's ID gets in the header: PREFIX_NAME, its name made a C identifier,
 // in capitals; one that is the header's own (COUNT, IMAGE_LENGTH) or reserved gets a '_'.

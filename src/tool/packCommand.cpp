@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "adpFile.h"
@@ -338,4 +339,43 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
         writeStandardOutput(manifest.dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
     }
     return 0;
+}
+
+int runUnpack(const Common& c) {
+    if (c.inputs.size() != 1 || c.folder.empty()) throw UsageError{"unpack takes IMAGE -d DIR"};
+    const JobInputs in = imagePrompts(c.inputs);
+    if (!in.refused[0].empty() || in.lengths[0] == 0) {
+        tell(c.inputs[0],
+             in.refused[0].empty() ? "not an image (no \"KPAK\" mark)" : in.refused[0]);
+        return 1;
+    }
+    std::vector<std::string> outputs;
+    const std::string folder = c.folder + (c.folder.back() == '/' ? "" : "/");
+    for (std::size_t i = 0; i < in.shown.size(); ++i) {
+        outputs.push_back(folder + imagePromptStem(c.inputs[0], i) + ".adp");
+    }
+    std::error_code made;  // a folder that cannot be made fails each file's output
+    std::filesystem::create_directories(c.folder, made);
+    const std::vector<std::string> clash = outputConflicts(in.paths, outputs, outputs.size());
+    Common batch = c;
+    batch.inputs = in.shown;
+    Progress progress;
+    const auto results = runBatch(
+        batch, &progress,
+        [&](std::size_t i) {
+            FileResult r;
+            if (clash[i].empty()) {
+                r = extractJob(in.paths[i], in.offsets[i], in.lengths[i], outputs[i], c.force);
+                describeDevice(&r, in.prompts[i]);
+            } else {
+                r.fail(kStatusOutputOpen, clash[i]);
+            }
+            r.input = in.shown[i];
+            return r;
+        },
+        [](const FileResult& r) {
+            std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s\n", r.input.c_str(),
+                         r.output.c_str(), r.rate, r.bits, r.seconds());
+        });
+    return exitStatus(results);
 }
