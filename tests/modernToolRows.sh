@@ -379,8 +379,8 @@ kestrune-adpcm: p.adp: cannot create p.adp: is the input itself
 kestrune-adpcm: prompt.adp: same output as prompt.wav (prompt.adp)
 END
     mkfifo f
-    cat p.adp >f &
-    $K pack --quiet -o f.bin --header - f <(cat prompt.wav) >f.h
+    cat prompt.wav >f &
+    $K pack --quiet -o f.bin --header - f <(cat p.adp) >f.h
     grep -q '^    F_F = 1,$' f.h
     tail -c 39898 f.bin | cmp - p.adp
     mkdir t
