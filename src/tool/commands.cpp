@@ -98,15 +98,16 @@ std::vector<std::string> outputConflicts(const std::vector<std::string>& inputs,
     std::map<OutputIdentity, std::size_t> claimed;
     std::vector<std::string> conflict(outputs.size());
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (outputs[i] == "-") continue;  // checked as it is opened
         struct stat st {};
-        const auto input =
-            outputExisting(outputs[i].c_str(), &st) ? read.find(fileKey(st)) : read.end();
+        const bool exists = outputs[i] == "-" ? fstat(STDOUT_FILENO, &st) == 0
+                                              : outputExisting(outputs[i].c_str(), &st);
+        const auto input = exists ? read.find(fileKey(st)) : read.end();
         if (input != read.end() && (i >= perInput || input->second != i)) {
-            conflict[i] = "cannot create " + outputs[i] + ": is the input " +
+            conflict[i] = "cannot create " + outputName(outputs[i]) + ": is the input " +
                           (inputs[input->second] == owner(i) ? "itself" : inputs[input->second]);
             continue;
         }
+        if (outputs[i] == "-") continue;
         OutputIdentity id;
         if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
         const auto [at, fresh] = claimed.emplace(id, i);

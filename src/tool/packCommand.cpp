@@ -221,7 +221,7 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     const std::vector<std::string> conflicts = outputConflicts(read, outputs, 0);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (!conflicts[i].empty()) {
-            tell(outputs[i], conflicts[i]);
+            tell(outputName(outputs[i]), conflicts[i]);
             return 1;
         }
     }
