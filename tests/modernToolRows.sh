@@ -290,26 +290,21 @@ Pack() {
     $K pack -o v.bin --header v.h --json rec/*.wav >v.json 2>err
     [ $(grep -c '^rec/[abc].wav -> v.bin: 16000 Hz, 4-bit, .* 0 clipped$' err) = 3 ]
     mkdir de
-    $M prompt.wav de/a.flac
-    $M prompt.wav de/b.wav frames=300
-    $M prompt.wav de/c.flac
+    for n in a.flac b.wav c.flac; do
+        $M prompt.wav de/$n frames=300
+    done
     printf 'c\nb\na.wav\n' >ids
     $K pack --quiet -o en.bin --header en.h --list ids rec/*.wav
     $K pack --quiet -o de.bin --header de.h --prefix en --list ids de/*
     diff <(grep '^    EN_' en.h) <(grep '^    EN_' de.h)
     grep -q '^    EN_A = 2,$' de.h
-    printf 'c.wav
-# x
-a.wav
-' >rec/list
+    printf 'c.wav\n# x\na.wav\n' >rec/list
     $K pack --quiet -o l.bin --list rec/list --align 16
     for n in a b c; do
         $K encode --quiet rec/$n.wav -o adp/$n.adp
     done
     $K pack --quiet -o v2.bin adp/*.adp
     cmp v.bin v2.bin
-    $K pack -o v.bin adp/a.adp 2>err && exit 1
-    grep -q 'v.bin: exists' err
     printf 'Audi\x80\x01\x01\x04\x1f\x40\0\0\0\0\0\0' >adp/e.adp
     $K pack --quiet -o e.bin adp/e.adp
     [ $(tail -c 16 e.bin | od -An -tx1 | tr -d ' \n') = 41756469800101041f40000000000000 ]
@@ -349,22 +344,18 @@ NonRegularInputsAreReadLikeStandardInput() {
     grep -q 'cannot hold the input: No such file or directory' err
 }
 
-# pack refuses before any work, leaving every file as it was: an output that is an input
-# or the other output, a header that exists, a list it cannot read, a cut device file.
-# It reads a FIFO and <(...) once, leaves nothing in $TMPDIR when killed, and writes a
-# header of - on standard output.
+# Refused before any work, all files kept: an output that is an input or another output, a
+# header that exists, a list that is a folder, a cut device file. Pipes are read once, and
+# a killed pack leaves nothing in $TMPDIR.
 PackRefusalsAndInputs() {
     cp prompt.wav keep
     ln prompt.wav hard.wav
     $K encode --quiet prompt.wav -o p.adp
     head -c 100 p.adp >cut.adp
     echo x >h.h
-    mkdir list
-    for args in '-f -o prompt.wav prompt.wav' '-f -o hard.wav prompt.wav' '-o v.bin --header v.bin p.adp' '-o v.bin --header h.h p.adp' '-f -o v.bin --list list p.adp' '-o v.bin cut.adp'; do
-        $K pack $args 2>>err && exit 1
+    for args in 'pack -f -o prompt.wav prompt.wav' 'pack -f -o hard.wav prompt.wav' 'pack -o v.bin --header v.bin p.adp' 'pack -o v.bin --header h.h p.adp' 'pack -f -o v.bin --list . p.adp' 'pack -o v.bin cut.adp' 'report -f p.adp p.adp' 'encode -f --report prompt.adp prompt.wav'; do
+        $K $args 2>>err && exit 1
     done
-    $K report -f p.adp p.adp 2>>err && exit 1
-    $K encode -f --report prompt.adp prompt.wav 2>>err && exit 1
     cmp prompt.wav keep
     [ "$(cat h.h)" = x ]
     [ ! -e v.bin ]
@@ -373,7 +364,7 @@ kestrune-adpcm: prompt.wav: cannot create prompt.wav: is the input itself
 kestrune-adpcm: hard.wav: cannot create hard.wav: is the input prompt.wav
 kestrune-adpcm: v.bin: same output as v.bin (v.bin)
 kestrune-adpcm: h.h: exists (use -f to replace it)
-kestrune-adpcm: list: is a folder
+kestrune-adpcm: .: is a folder
 kestrune-adpcm: cut.adp: payload shorter than its length field (84 of 39882 bytes)
 kestrune-adpcm: p.adp: cannot create p.adp: is the input itself
 kestrune-adpcm: prompt.adp: same output as prompt.wav (prompt.adp)
