@@ -14,6 +14,7 @@
 namespace {
 
 constexpr uint64_t kMaxField = 0xFFFFFFFFu;  // what a 32-bit field of the index holds
+constexpr char kImageMark[4] = {'K', 'P', 'A', 'K'};
 
 void putBe(std::vector<uint8_t>& b, std::size_t at, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) {
@@ -59,7 +60,7 @@ bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout
 std::vector<uint8_t> imageIndex(const ImageLayout& layout) {
     const std::size_t n = layout.offsets.size();
     std::vector<uint8_t> index(kPackHeaderSize + 8 * n, 0);
-    std::memcpy(index.data(), "KPAK", 4);
+    std::memcpy(index.data(), kImageMark, sizeof kImageMark);
     putBe(index, 4, 1, 2);
     putBe(index, 6, layout.align, 2);
     putBe(index, 8, n, 4);
@@ -72,7 +73,7 @@ std::vector<uint8_t> imageIndex(const ImageLayout& layout) {
 }
 
 bool looksLikeImage(const uint8_t* first, std::size_t n) {
-    return n >= 4 && std::memcmp(first, "KPAK", 4) == 0;
+    return n >= sizeof kImageMark && std::memcmp(first, kImageMark, sizeof kImageMark) == 0;
 }
 
 bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo>* prompts,

@@ -109,9 +109,11 @@ bool openPrompt(Prompt* pr) {
         pr->path = descriptorPath(pr->held);
     }
     InputFile in(pr->path);
-    char mark[4] = {};
-    pr->device = std::fread(mark, 1, 4, in.fp) == 4 && std::memcmp(mark, "Audi", 4) == 0;
-    if (!pr->device) return in.problem.empty() || r.fail(kStatusInputOpen, in.problem).ok();
+    if (!in.problem.empty()) return r.fail(kStatusInputOpen, in.problem).ok();
+    uint8_t mark[sizeof kAdpMark] = {};
+    pr->device = std::fread(mark, 1, sizeof mark, in.fp) == sizeof mark &&
+                 std::memcmp(mark, kAdpMark, sizeof mark) == 0;
+    if (!pr->device) return true;
     std::rewind(in.fp);
     AdpInfo info{};
     std::string why;
