@@ -380,7 +380,7 @@ END
     sleep 0.5
     kill -TERM $!
     wait $! && exit 1
-    [ -z "$(ls -A t)" ]
+    [ -z "$(ls -A t)" ] && ! ls -A | grep -q '^\.kestrune-'
 }
 
 # info, decode and unpack read an image's prompts through one reader, which refuses a cut
