@@ -82,8 +82,25 @@ pages = {
                                b"b\xff\xc3.wav", b"/*KESTRUNE_DATA*/", b"x", b"y"]),
 }
 
+def image(files, align=4):
+    at, index, body = 16 + 8 * len(files), b"", b""
+    for f in files:
+        at = (at + align - 1) // align * align
+        index += struct.pack(">II", at, len(f))
+        body += b"\0" * (at - 16 - 8 * len(files) - len(body)) + f
+        at += len(f)
+    return b"KPAK" + struct.pack(">HHII", 1, align, len(files), 16 + len(index) + len(body)) + index + body
+
+
+pack = {
+    "image.bin": image([adps["four-bit.adp"], adps["two-bit.adp"]]),
+    "aligned.bin": image([adps["empty.adp"], adps["four-bit.adp"]], align=64),
+    "device.adp": adps["four-bit.adp"],
+    "list.txt": b"# prompts\nhello\n  bye.wav \r\n\n/abs/path.adp\n",
+}
+
 for folder, files in (("wave_reader", waves), ("conversion", waves), ("decoder", adps), ("codec", codec),
-                      ("listening_page", pages)):
+                      ("listening_page", pages), ("pack", pack)):
     path = os.path.join(HERE, "corpus", folder)
     os.makedirs(path, exist_ok=True)
     for name, data in files.items():

@@ -9,7 +9,7 @@
 int readAdpHeader(const uint8_t* h, uint16_t* rate, uint32_t* payloadLength) {
     static constexpr uint8_t kFourBit[4] = {0x80, 0x01, 0x01, 0x04};
     static constexpr uint8_t kTwoBit[4] = {0x80, 0x00, 0x01, 0x02};
-    if (std::memcmp(h, "Audi", 4) != 0) return -1;
+    if (std::memcmp(h, kAdpMark, sizeof kAdpMark) != 0) return -1;
     int variant = -1;
     if (std::memcmp(h + 4, kFourBit, 4) == 0) variant = kVariant4Bit;
     if (std::memcmp(h + 4, kTwoBit, 4) == 0) variant = kVariant2Bit;
@@ -50,7 +50,7 @@ int checkAdpHeader(const uint8_t* header, AdpInfo* info, const char** problem) {
     const int variant = readAdpHeader(header, &rate, &payloadLength);
     *info = AdpInfo{variant, rate, payloadLength};
     const char* why = nullptr;
-    if (std::memcmp(header, "Audi", 4) != 0) {
+    if (std::memcmp(header, kAdpMark, sizeof kAdpMark) != 0) {
         why = "not a device file (no \"Audi\" mark)";
     } else if (variant < 0) {
         why = "not a device file (unknown code description in bytes 4-7)";

@@ -8,6 +8,8 @@
 #include "codec/adpcm.h"
 
 inline constexpr std::size_t kAdpHeaderSize = 16;
+// The four bytes a device file starts with.
+inline constexpr char kAdpMark[4] = {'A', 'u', 'd', 'i'};
 
 // Sample rates the device plays, in Hz.
 inline constexpr std::array<uint32_t, 8> kAcceptedRates = {4000,  5300,  6400,  8000,

@@ -14,6 +14,7 @@
 #include "codec/adpcm.h"
 #include "support/testSupport.h"
 #include "tool/batch.h"
+#include "tool/pack.h"
 #include "wave/waveFile.h"
 
 namespace {
@@ -143,6 +144,29 @@ TEST(Progress, TimeLeft) {
         {{3, 1, 1, 0, 4, 8, 0.5}, "0/3 files, 4.0 s of audio"},
     };
     for (const auto& r : rows) EXPECT_EQ(progressText(r.f), r.line);
+}
+
+// An image's layout: each device file aligned after the index; offsets or a length past
+// the index's 32 bits are refused (length 0 in a row).
+TEST(PackImage, LayoutFitsTheIndex) {
+    using Lengths = std::vector<uint64_t>;
+    const struct {
+        Lengths lengths, offsets;
+        unsigned align;
+        uint64_t length;
+    } rows[] = {{{}, {}, 4, 16},
+                {{17, 16}, {32, 52}, 4, 68},
+                {{3}, {32}, 16, 35},
+                {{0xFFFFFFFFu - 24}, {24}, 1, 0xFFFFFFFFu},
+                {{0xFFFFFFFFu - 23}, {}, 1, 0},
+                {{0x80000000u, 0x80000000u}, {}, 4, 0}};
+    for (const auto& r : rows) {
+        ImageLayout l;
+        std::string problem;
+        const bool fits = planImage(r.lengths, r.align, &l, &problem);
+        EXPECT_EQ(fits ? l.length : 0, r.length);
+        EXPECT_EQ(fits ? l.offsets : Lengths{}, r.offsets);
+    }
 }
 
 // A set of prompts at volumes 40 dB apart, with silence at both ends: after levelling

@@ -3,7 +3,8 @@
 # folder that holds what they name (the bundled prompt, recordings of several formats).
 # A command is an indented line whose first word is one of the tools, sox, play or
 # ./build/kestrune-adpcm, taken segment by segment between '&&' (the install and build
-# steps of the quick start are CI's own); a synopsis (with '[', '<' or '...') is not one.
+# steps of the quick start are CI's own); a synopsis (with '[', '<' or '...', or a column
+# of descriptions after it) is not one.
 #   readmeCommands.sh README BUILD MAKE_RECORDING
 set -euo pipefail
 readme=$1 build=$2 make=$3
@@ -22,12 +23,18 @@ cp "$prompt" examples/prompt.wav
 "$make" "$prompt" recordings/bye.wav rate=22050 frames=30000
 cp recordings/*.wav rec/
 "$make" "$prompt" rec/menu.flac rate=44100
+mkdir en de
+"$make" "$prompt" en/hello.wav frames=8000
+"$make" "$prompt" en/bye.wav frames=6000
+"$make" "$prompt" de/hello.flac frames=9000
+"$make" "$prompt" de/bye.ogg frames=7000
+printf 'hello\nbye\n' >ids.txt
 kestrune-adpcm encode --quiet -q 0 examples/prompt.wav -o prompt.adp
 command -v sox >/dev/null && sox "$prompt" speech.flac
 commands=$(awk '/^    / { sub(/^    /, ""); print }' "$readme" |
     sed 's/ && /\n/g' |
     grep -E '^(kestrune-adpcm(-enc|-dec)?|sox|play|\./build/kestrune-adpcm) ' |
-    grep -vE '\[|<|\.\.\.' || true)
+    grep -vE '\[|<|\.\.\.|   ' || true)
 [ -n "$commands" ] || { echo "no commands found in $readme"; exit 1; }
 while IFS= read -r command; do
     case $command in sox*) command -v sox >/dev/null || continue ;; esac

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "audio/audioInput.h"
+#include "io/inputFile.h"
 #include "io/status.h"
 
 namespace {
@@ -61,38 +62,6 @@ int AudioInput::opened(SNDFILE* file) {
     return kStatusFinished;
 }
 
-namespace {
-
-// An unnamed file in $TMPDIR (default /tmp), gone when closed; -1 with errno on failure.
-int unnamedTemporary() {
-    const char* dir = std::getenv("TMPDIR");
-    const std::string folder = dir != nullptr && dir[0] != '\0' ? dir : "/tmp";
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
-    std::string name = folder + "/.kestrune-XXXXXX";  // a file system without O_TMPFILE
-    fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) unlink(name.c_str());
-    return fd;
-}
-
-// Copies everything from `from` to `to`; errno is set when it returns false.
-bool copyAll(int from, int to) {
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const ssize_t n = ::read(from, buffer.data(), buffer.size());
-        if (n == 0) return true;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        for (ssize_t at = 0; at < n;) {
-            const ssize_t w = ::write(to, buffer.data() + at, static_cast<std::size_t>(n - at));
-            if (w < 0 && errno != EINTR) return false;
-            at += std::max<ssize_t>(w, 0);
-        }
-    }
-}
-
-}  // namespace
-
 int AudioInput::open(const std::string& path) {
     const bool standardInput = path == "-";
     const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -114,18 +83,12 @@ int AudioInput::open(const std::string& path) {
     }
     if (S_ISREG(st.st_mode)) return opened(sf_open_fd(fd, SFM_READ, &info_, !standardInput));
     // Anything else is read once, into a file that can be read again.
-    const int spool = unnamedTemporary();
-    if (spool < 0 || !copyAll(fd, spool)) {
-        const int error = errno;
-        if (spool >= 0) close(spool);
-        if (!standardInput) close(fd);
-        return fail(spool < 0 ? kStatusWrite : kStatusRead,
-                    std::string(spool < 0 ? "cannot hold the input: " : "cannot read: ") +
-                        std::strerror(error));
-    }
+    std::string why;
+    const int spool = inputHeldCopy(fd, &why);
     if (!standardInput) close(fd);
+    if (spool < 0) return fail(why.starts_with("cannot read") ? kStatusRead : kStatusWrite, why);
     spool_ = fdopen(spool, "rb");
-    if (spool_ == nullptr || lseek(spool, 0, SEEK_SET) != 0) {
+    if (spool_ == nullptr) {
         const int error = errno;
         if (spool_ == nullptr) close(spool);
         return fail(kStatusWrite, std::string("cannot hold the input: ") + std::strerror(error));

@@ -25,3 +25,9 @@ struct InputFile {
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 };
+
+// A copy of everything fd reads, in an unnamed file in $TMPDIR (default /tmp) that is gone
+// once closed, positioned at its start: what is not a regular file (a pipe, a terminal, a
+// device) is read once this way. -1 on failure, with *problem ("cannot hold the input: ..."
+// or "cannot read: ...").
+int inputHeldCopy(int fd, std::string* problem);

@@ -36,11 +36,7 @@ std::string tempName() {
 }
 
 bool sameFile(const struct stat& a, const struct stat& b) {
-    if (a.st_dev == b.st_dev && a.st_ino == b.st_ino) return true;
-    // Two nodes of one device are the same device.
-    const bool blocks = S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode);
-    const bool chars = S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode);
-    return (blocks || chars) && a.st_rdev == b.st_rdev;
+    return fileKey(a) == fileKey(b);
 }
 
 // Ends a failed open or commit: nothing is left behind, and the reason is kept.
@@ -180,6 +176,21 @@ int openTemporary(OutputFile* out, const struct stat* replaced) {
 }
 
 }  // namespace
+
+FileKey fileKey(const struct stat& st) {
+    // Two nodes of one device are the same device.
+    if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
+        return FileKey{S_ISBLK(st.st_mode) ? 1u : 2u, st.st_rdev, true};
+    }
+    return FileKey{st.st_dev, st.st_ino, false};
+}
+
+bool outputExisting(const char* path, struct stat* st) {
+    Destination d;
+    if (path[0] == '\0' || !resolveOutput(path, &d)) return false;
+    if (d.descriptor >= 0) return fstat(d.descriptor, st) == 0;
+    return stat(((d.folder == "/" ? "" : d.folder) + "/" + d.name).c_str(), st) == 0;
+}
 
 int outputOpenDescriptor(OutputFile* out, int fd, const struct stat* input) {
     *out = OutputFile{};

@@ -53,6 +53,18 @@ struct OutputIdentity {
 // False when the path cannot lead to an output (a missing folder, a loop of links).
 bool outputIdentity(const char* path, OutputIdentity* id);
 
+// What makes two files one for the output's input check: the same device (any node of
+// it), or else the same file (any path, link or hard link).
+struct FileKey {
+    uint64_t device = 0, inode = 0;
+    bool isDevice = false;
+    auto operator<=>(const FileKey&) const = default;
+};
+FileKey fileKey(const struct stat& st);
+
+// The file that writing to path would write over, links followed; false when none is there.
+bool outputExisting(const char* path, struct stat* st);
+
 // Creates the output for path. Fails with kStatusOutputOpen when it cannot be created or
 // written, when it is a link that leads nowhere it could be written, or when it is the
 // input itself (`input`, when given: the same file, or the same device). Without

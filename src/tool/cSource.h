@@ -6,8 +6,14 @@
 #include <span>
 #include <string>
 
-// A valid C identifier for a name: letters, digits and '_' kept, anything else '_', a
-// leading digit prefixed with "prompt_", a C keyword suffixed with '_'.
+// Whether an identifier is C's or a header's to define: a keyword, a name starting with
+// '_', a type (ending in _t), a limit or constant macro (capitals ending in _MAX, _MIN or
+// _C), or a name of the C library's that an includer is likely to have (stdin, errno, ...).
+bool cReserved(const std::string& id);
+
+// A C identifier for a name that no header can take: letters, digits and '_' kept,
+// anything else '_', a leading digit prefixed with "prompt_" and a leading '_' with
+// "prompt", a name still reserved suffixed with '_'.
 std::string cIdentifier(const std::string& name);
 
 // A header holding `bytes` as `static const uint8_t SYMBOL[N]` and `SYMBOL_length`, with

@@ -14,6 +14,7 @@
 #include "tool/cSource.h"
 #include "tool/listening.h"
 #include "tool/options.h"
+#include "tool/pack.h"
 #include "tool/paths.h"
 #include "tool/report.h"
 
@@ -47,25 +48,6 @@ std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
     return outputs;
 }
 
-// Outputs that two inputs would both write: the second fails. Paths are compared by what
-// they name (the folder's identity and the name, links followed), not by their text.
-std::vector<std::string> clashes(const std::vector<std::string>& inputs,
-                                 const std::vector<std::string>& outputs) {
-    std::map<OutputIdentity, std::size_t> claimed;
-    std::vector<std::string> clash(inputs.size());
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (outputs[i] == "-") continue;
-        OutputIdentity id;
-        if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
-        const auto [at, fresh] = claimed.emplace(id, i);
-        if (!fresh) {
-            clash[i] =
-                "same output as " + quoted(inputs[at->second]) + " (" + quoted(outputs[i]) + ")";
-        }
-    }
-    return clash;
-}
-
 // Checks what encode and decode share, before any work.
 void checkCommon(const CLI::App& app, const Common& c) {
     if (app.count("--output") > 0 && c.output.empty()) throw UsageError{"-o needs a file name"};
@@ -73,13 +55,6 @@ void checkCommon(const CLI::App& app, const Common& c) {
         throw UsageError{"-d needs a folder name"};
     }
     if (c.json && c.output == "-") throw UsageError{"--json and -o - both want standard output"};
-}
-
-// Refuses to wait for standard input typed at a terminal.
-void checkStandardInput(const std::vector<std::string>& inputs) {
-    if (std::count(inputs.begin(), inputs.end(), "-") > 0 && isatty(STDIN_FILENO)) {
-        throw UsageError{"standard input is a terminal (pipe a file in, or name it)"};
-    }
 }
 
 // The folder of the outputs (-d, or the one -o names a file in), made with the folders it
@@ -120,6 +95,49 @@ bool skipExisting(const Common& c, const std::string& input, const std::string& 
 }
 
 }  // namespace
+
+void checkStandardInput(const std::vector<std::string>& inputs) {
+    if (std::count(inputs.begin(), inputs.end(), "-") > 0 && isatty(STDIN_FILENO)) {
+        throw UsageError{"standard input is a terminal (pipe a file in, or name it)"};
+    }
+}
+
+std::vector<std::string> outputConflicts(const std::vector<std::string>& inputs,
+                                         const std::vector<std::string>& outputs,
+                                         std::size_t perInput) {
+    std::map<FileKey, std::size_t> read;
+    for (std::size_t j = 0; j < inputs.size(); ++j) {
+        struct stat st {};
+        const std::string& in = inputs[j];
+        if (in == "-" ? fstat(STDIN_FILENO, &st) == 0 : stat(in.c_str(), &st) == 0) {
+            read.emplace(fileKey(st), j);
+        }
+    }
+    const auto owner = [&](std::size_t i) { return i < perInput ? inputs[i] : outputs[i]; };
+    std::map<OutputIdentity, std::size_t> claimed;
+    std::vector<std::string> conflict(outputs.size());
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        struct stat st {};
+        const bool exists = outputs[i] == "-" ? fstat(STDOUT_FILENO, &st) == 0
+                                              : outputExisting(outputs[i].c_str(), &st);
+        const auto input = exists ? read.find(fileKey(st)) : read.end();
+        if (input != read.end() && (i >= perInput || input->second != i)) {
+            conflict[i] =
+                "cannot create " + outputName(outputs[i]) + ": is the input " +
+                (inputs[input->second] == owner(i) ? "itself" : quoted(inputs[input->second]));
+            continue;
+        }
+        if (outputs[i] == "-") continue;
+        OutputIdentity id;
+        if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
+        const auto [at, fresh] = claimed.emplace(id, i);
+        if (!fresh) {
+            conflict[i] =
+                "same output as " + quoted(owner(at->second)) + " (" + quoted(outputs[i]) + ")";
+        }
+    }
+    return conflict;
+}
 
 void addCommon(CLI::App* app, Common* c, const char* inputHelp) {
     app->add_option("INPUT", c->inputs, inputHelp)->required();
@@ -189,6 +207,45 @@ std::string levellingSummary(const FileResult& r) {
 
 }  // namespace
 
+std::string levelName(const EncodeSettings& settings) {
+    // Level 0 is the vendor's quantiser, whatever the tune.
+    return settings.level == 0
+               ? "level 0"
+               : "level " + std::to_string(settings.level) +
+                     (settings.tune == kestrune::Tune::snr ? " snr" : " perceptual");
+}
+
+void printEncodeSummary(const FileResult& r, const std::string& level) {
+    std::fprintf(messages(),
+                 "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
+                 "wSNR %s, %llu clipped\n",
+                 quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
+                 static_cast<unsigned long long>(r.bytes), level.c_str(), decibels(r.snrDb).c_str(),
+                 decibels(r.segSnrDb).c_str(), decibels(r.weightedSnrDb).c_str(),
+                 static_cast<unsigned long long>(r.clipped));
+    if (r.gainDb || r.limited || r.trimStartMs) {
+        std::fprintf(messages(), "  %s\n", levellingSummary(r).c_str());
+    }
+}
+
+Json encodeJson(const FileResult& r, const EncodeSettings& settings) {
+    Json o = conversionJson(r, settings.bits);
+    o["snr_db"] = rounded(r.snrDb, 2);
+    o["segsnr_db"] = rounded(r.segSnrDb, 2);
+    o["wsnr_db"] = rounded(r.weightedSnrDb, 2);
+    o["level"] = settings.level;
+    o["tune"] = settings.tune == kestrune::Tune::snr ? "snr" : "perceptual";
+    o["clipped"] = r.clipped;
+    o["nonfinite"] = r.nonFinite;
+    o["loudness_in"] = rounded(r.loudnessIn, 2);
+    o["loudness_out"] = rounded(r.loudnessOut, 2);
+    o["gain_db"] = rounded(r.gainDb, 2);
+    o["limited"] = r.limited ? Json(*r.limited) : Json(nullptr);
+    o["trim_start_ms"] = rounded(r.trimStartMs, 1);
+    o["trim_end_ms"] = rounded(r.trimEndMs, 1);
+    return o;
+}
+
 int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
               const std::string& report) {
     checkCommon(app, c);
@@ -201,7 +258,18 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
     MadeFolders folders;
     folders.make(c);
-    std::vector<std::string> clash = clashes(c.inputs, outputs);
+    // The report is one more output, which no input nor device file may be.
+    if (!report.empty()) outputs.push_back(report);
+    std::vector<std::string> clash = outputConflicts(c.inputs, outputs, c.inputs.size());
+    if (!report.empty()) {
+        outputs.pop_back();
+        if (!clash.back().empty()) {
+            folders.undo();
+            std::fprintf(messages(), "%s: %s: %s\n", kTool, report.c_str(), clash.back().c_str());
+            return 1;
+        }
+        clash.pop_back();
+    }
     // C names from the outputs' names, each (and its _length) once in a set of prompts.
     std::vector<std::string> symbols(outputs.size());
     std::map<std::string, std::size_t> named;
@@ -216,11 +284,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         }
     }
     settings.replace = c.force;
-    // Level 0 is the vendor's quantiser, whatever the tune.
-    const std::string tuneName =
-        settings.level == 0 ? "level 0"
-                            : "level " + std::to_string(settings.level) +
-                                  (settings.tune == kestrune::Tune::snr ? " snr" : " perceptual");
+    const std::string tuneName = levelName(settings);
     Progress progress;
     const auto results = runBatch(
         c, &progress,
@@ -233,19 +297,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             r.input = c.inputs[i];
             return r.fail(kStatusOutputOpen, clash[i]);
         },
-        [&](const FileResult& r) {
-            std::fprintf(messages(),
-                         "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
-                         "wSNR %s, %llu clipped\n",
-                         quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits,
-                         r.seconds(), static_cast<unsigned long long>(r.bytes), tuneName.c_str(),
-                         decibels(r.snrDb).c_str(), decibels(r.segSnrDb).c_str(),
-                         decibels(r.weightedSnrDb).c_str(),
-                         static_cast<unsigned long long>(r.clipped));
-            if (r.gainDb || r.limited || r.trimStartMs) {
-                std::fprintf(messages(), "  %s\n", levellingSummary(r).c_str());
-            }
-        });
+        [&](const FileResult& r) { printEncodeSummary(r, tuneName); });
     if (exitStatus(results) != 0 &&
         std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
         folders.undo();
@@ -256,21 +308,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
     if (c.json) {
         std::vector<Json> objects;
         for (const FileResult& r : results) {
-            Json o = conversionJson(r, settings.bits);
-            o["snr_db"] = rounded(r.snrDb, 2);
-            o["segsnr_db"] = rounded(r.segSnrDb, 2);
-            o["wsnr_db"] = rounded(r.weightedSnrDb, 2);
-            o["level"] = settings.level;
-            o["tune"] = settings.tune == kestrune::Tune::snr ? "snr" : "perceptual";
-            o["clipped"] = r.clipped;
-            o["nonfinite"] = r.nonFinite;
-            o["loudness_in"] = rounded(r.loudnessIn, 2);
-            o["loudness_out"] = rounded(r.loudnessOut, 2);
-            o["gain_db"] = rounded(r.gainDb, 2);
-            o["limited"] = r.limited ? Json(*r.limited) : Json(nullptr);
-            o["trim_start_ms"] = rounded(r.trimStartMs, 1);
-            o["trim_end_ms"] = rounded(r.trimEndMs, 1);
-            objects.push_back(std::move(o));
+            objects.push_back(encodeJson(r, settings));
         }
         printJson(objects);
     }
@@ -278,22 +316,60 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
     return exitStatus(results);
 }
 
-int runDecode(const CLI::App& app, const Common& c) {
+JobInputs imagePrompts(const std::vector<std::string>& inputs) {
+    JobInputs j;
+    for (const std::string& in : inputs) {
+        ImageLayout layout;
+        std::vector<AdpInfo> prompts;
+        std::string problem;
+        const bool image = in != "-" && isImageFile(in);
+        if (image && readImageFile(in, &layout, &prompts, &problem)) {
+            for (std::size_t i = 0; i < prompts.size(); ++i) {
+                j.shown.push_back(imagePromptName(in, i));
+                j.planned.push_back(folderOf(in) + imagePromptStem(in, i) + ".bin");
+                j.paths.push_back(in);
+                j.offsets.push_back(layout.offsets[i]);
+                j.lengths.push_back(layout.lengths[i]);
+                j.prompts.push_back(prompts[i]);
+                j.refused.emplace_back();
+            }
+            continue;
+        }
+        j.shown.push_back(in);
+        j.planned.push_back(in);
+        j.paths.push_back(in);
+        j.offsets.push_back(0);
+        j.lengths.push_back(0);
+        j.prompts.push_back(AdpInfo{});
+        j.refused.push_back(problem);
+    }
+    return j;
+}
+
+int runDecode(const CLI::App& app, Common c) {
     checkCommon(app, c);
     checkStandardInput(c.inputs);
-    const std::vector<std::string> outputs = planOutputs(c.inputs, c.output, c.folder, ".wav");
+    const JobInputs in = imagePrompts(c.inputs);
+    c.inputs = in.shown;
+    const std::vector<std::string> outputs = planOutputs(in.planned, c.output, c.folder, ".wav");
     MadeFolders folders;
     folders.make(c);
-    const std::vector<std::string> clash = clashes(c.inputs, outputs);
+    const std::vector<std::string> clash = outputConflicts(in.paths, outputs, in.paths.size());
     Progress progress;
     const auto results = runBatch(
         c, &progress,
         [&](std::size_t i) {
             FileResult r;
-            if (skipExisting(c, c.inputs[i], outputs[i], &r)) return r;
-            if (clash[i].empty()) return decodeJob(c.inputs[i], outputs[i], c.force, &progress);
-            r.input = c.inputs[i];
-            return r.fail(kStatusOutputOpen, clash[i]);
+            if (skipExisting(c, in.shown[i], outputs[i], &r)) return r;
+            if (!in.refused[i].empty()) {
+                r.fail(kStatusFormat, in.refused[i]);
+            } else if (!clash[i].empty()) {
+                r.fail(kStatusOutputOpen, clash[i]);
+            } else {
+                r = decodeJob(in.paths[i], outputs[i], c.force, &progress, in.offsets[i]);
+            }
+            r.input = in.shown[i];
+            return r;
         },
         [&](const FileResult& r) {
             std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
@@ -315,7 +391,19 @@ int runDecode(const CLI::App& app, const Common& c) {
 int runInfo(const std::vector<std::string>& files, bool json) {
     checkStandardInput(files);
     std::vector<FileResult> results;
-    for (const std::string& f : files) results.push_back(inspectJob(f));
+    const JobInputs in = imagePrompts(files);
+    for (std::size_t i = 0; i < in.shown.size(); ++i) {
+        FileResult r;
+        r.input = in.shown[i];
+        if (!in.refused[i].empty()) {
+            r.fail(kStatusFormat, in.refused[i]);
+        } else if (in.lengths[i] == 0) {
+            r = inspectJob(in.paths[i]);
+        } else {  // a prompt of an image, checked with it
+            describeDevice(&r, in.prompts[i]);
+        }
+        results.push_back(std::move(r));
+    }
     if (json) {
         std::vector<Json> objects;
         for (const FileResult& r : results) {

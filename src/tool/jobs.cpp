@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -50,13 +51,26 @@ uint64_t microseconds(uint64_t samples, uint32_t rate) {
     return rate == 0 ? 0 : samples * 1000000 / rate;
 }
 
+namespace {
+
+// Opens input at offset; false, with the result failed, when it cannot be.
+bool openAt(InputFile* from, uint64_t offset, FileResult* r) {
+    if (!from->problem.empty()) return r->fail(kStatusInputOpen, from->problem).ok();
+    if (offset > 0 && std::fseek(from->fp, static_cast<long>(offset), SEEK_SET) != 0) {
+        return r->fail(kStatusRead, std::string("cannot read: ") + std::strerror(errno)).ok();
+    }
+    return true;
+}
+
+}  // namespace
+
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
-                     Progress* progress) {
+                     Progress* progress, uint64_t offset) {
     FileResult r;
     r.input = input;
     r.output = output;
     InputFile from(input);
-    if (!from.problem.empty()) return r.fail(kStatusInputOpen, from.problem);
+    if (!openAt(&from, offset, &r)) return r;
     AdpInfo info{};
     const char* problem = nullptr;
     int status = readAdpHeaderFrom(from.fp, &info, &problem, true);
@@ -85,37 +99,75 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
     return r;
 }
 
+FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length,
+                      const std::string& output, bool replace) {
+    FileResult r;
+    r.input = input;
+    r.output = output;
+    InputFile from(input);
+    if (!openAt(&from, offset, &r)) return r;
+    OutputFile out;
+    int status = openOutput(&out, output, &from.st, replace);
+    if (status != kStatusFinished) {
+        outputFailed(&r, status, out.problem);
+        return r;
+    }
+    std::vector<char> block(1 << 16);
+    for (uint64_t left = length; left > 0 && status == kStatusFinished;) {
+        const std::size_t n =
+            std::fread(block.data(), 1, std::min<uint64_t>(left, block.size()), from.fp);
+        if (n == 0) status = kStatusRead;
+        if (n > 0 && std::fwrite(block.data(), 1, n, out.fp) != n) status = kStatusWrite;
+        left -= n;
+    }
+    if (status != kStatusFinished) {
+        outputFailed(&r, status, "");
+        outputDiscard(&out);
+        return r;
+    }
+    r.uncommitted = out;
+    r.bytes = length;
+    return r;
+}
+
+int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string* problem) {
+    const char* why = nullptr;
+    if (const int status = readCheckedAdpHeader(fp, info, &why); status != kStatusFinished) {
+        *problem = why != nullptr ? why : "cannot read";
+        return status;
+    }
+    // The payload must be all there; a regular file tells its size, a pipe is read.
+    uint64_t present = 0;
+    if (S_ISREG(st.st_mode)) {
+        present =
+            static_cast<uint64_t>(std::max<off_t>(st.st_size, kAdpHeaderSize)) - kAdpHeaderSize;
+    } else {
+        std::vector<char> sink(1 << 16);
+        std::size_t n;
+        while (present < info->payloadLength &&
+               (n = std::fread(sink.data(), 1, sink.size(), fp)) > 0) {
+            present += n;
+        }
+    }
+    if (present >= info->payloadLength) return kStatusFinished;
+    *problem = std::string(kShortPayload) + " (" + std::to_string(present) + " of " +
+               std::to_string(info->payloadLength) + " bytes)";
+    return kStatusFormat;
+}
+
 FileResult inspectJob(const std::string& path) {
     FileResult r;
     r.input = path;
     InputFile from(path);
-    FILE* const fp = from.fp;
     AdpInfo info{};
-    const char* problem = nullptr;
-    int status = kStatusFinished;
+    std::string problem;
     if (!from.problem.empty()) {
         r.fail(kStatusInputOpen, from.problem);
-    } else if ((status = readCheckedAdpHeader(fp, &info, &problem)) != kStatusFinished) {
-        r.fail(status, problem != nullptr ? problem : "cannot read");
+    } else if (const int status = checkDeviceFile(from.fp, from.st, &info, &problem);
+               status != kStatusFinished) {
+        r.fail(status, problem);
     } else {
-        // The payload must be all there; a regular file tells its size, a pipe is read.
-        uint64_t present = 0;
-        if (S_ISREG(from.st.st_mode)) {
-            present = static_cast<uint64_t>(from.st.st_size) - kAdpHeaderSize;
-        } else {
-            std::vector<char> sink(1 << 16);
-            std::size_t n;
-            while (present < info.payloadLength &&
-                   (n = std::fread(sink.data(), 1, sink.size(), fp)) > 0) {
-                present += n;
-            }
-        }
-        if (present < info.payloadLength) {
-            r.fail(kStatusFormat, std::string(kShortPayload) + " (" + std::to_string(present) +
-                                      " of " + std::to_string(info.payloadLength) + " bytes)");
-        } else {
-            describeDevice(&r, info);
-        }
+        describeDevice(&r, info);
     }
     return r;
 }

@@ -93,9 +93,17 @@ bool prepareAudio(const EncodeSettings& settings, uint32_t rate, AudioInput* aud
 // The quality of what the device plays against a source that is not silent (the SNR of a
 // silent one is undefined, and stays unset).
 void setQuality(FileResult* r, const kestrune::Quality& q);
+// A device file at `offset` in input (a prompt in an image) is read from there.
 FileResult decodeJob(const std::string& input, const std::string& output, bool replace,
-                     Progress* progress);
+                     Progress* progress, uint64_t offset = 0);
+// Copies the device file of `length` bytes at `offset` in input to output, byte for byte.
+FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length,
+                      const std::string& output, bool replace);
 FileResult inspectJob(const std::string& path);
+// Reads a device file's header from fp and checks that its payload is all there (a regular
+// file's size, `st`, tells; anything else is read through). Returns kStatusFinished, or the
+// failure's status with *problem: the reason info and decode give.
+int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string* problem);
 // The device file at path, whole (header and payload), when it is one; empty when not.
 std::vector<uint8_t> deviceFileAt(const std::string& path);
 // Fills in what a whole device file's header says.

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "tool/commands.h"
+#include "tool/listFile.h"
 #include "tool/listening.h"
 #include "tool/options.h"
 #include "tool/paths.h"
@@ -20,13 +21,25 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     }
     // The list: lines of "DEVICE<tab>SOURCE"; other device files look beside themselves.
     std::map<std::string, std::string> named;
-    if (!sourceList.empty()) {
-        std::ifstream list(sourceList);
-        if (!list) throw UsageError{quoted(sourceList) + ": cannot open: " + std::strerror(errno)};
-        for (std::string line; std::getline(list, line);) {
-            const std::size_t tab = line.find('\t');
-            if (tab != std::string::npos) named[line.substr(0, tab)] = line.substr(tab + 1);
-        }
+    std::vector<std::string> lines, read = c.inputs;
+    std::string problem;
+    if (!sourceList.empty() && !readListFile(sourceList, &lines, &problem)) {
+        std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(sourceList).c_str(),
+                     problem.c_str());
+        return 1;
+    }
+    for (const std::string& line : lines) {
+        const std::size_t tab = line.find('\t');
+        if (tab != std::string::npos) named[line.substr(0, tab)] = line.substr(tab + 1);
+    }
+    for (const std::string& device : c.inputs) {
+        const auto listed = named.find(device);
+        read.push_back(listed != named.end() ? listed->second : sourceBeside(device));
+    }
+    if (!sourceList.empty()) read.push_back(sourceList);
+    if (const std::string why = outputConflicts(read, {report}, 0)[0]; !why.empty()) {
+        std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(report).c_str(), why.c_str());
+        return 1;
     }
     Progress progress;
     const auto results = runBatch(

@@ -6,6 +6,7 @@
 //   kestrune-adpcm info [--json] FILE...
 //   kestrune-adpcm pack -o IMAGE [options] INPUT...
 //   kestrune-adpcm report REPORT.html [options] FILE...
+//   kestrune-adpcm unpack IMAGE -d DIR
 //
 // Errors go to standard error as "kestrune-adpcm: PATH: reason"; standard output carries
 // only data (-o -) or what --json asks for. Exit status 0 when every file succeeded, 1
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
     pack->add_option("-o,--output", packCommon.output, "The image")->required();
     pack->add_option("--header", packArgs.header, "A C header with the prompt IDs");
     pack->add_option("--list", packArgs.list, "The prompts in ID order, one a line");
+    pack->add_option("--prefix", packArgs.prefix, "The header's prefix (default: its name)");
     pack->add_option("--align", packArgs.align, "Alignment of each prompt (default 4)")
         ->check(
             CLI::IsMember({1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
@@ -73,6 +75,14 @@ int main(int argc, char** argv) {
     pack->add_flag("--json", packCommon.json, "Print the manifest as JSON on standard output");
     packOptions.add(pack, false);
 
+    Common unpackCommon;
+    CLI::App* unpack =
+        app.add_subcommand("unpack", "An image's device files back into a folder, as NAME-ID.adp");
+    unpack->add_option("IMAGE", unpackCommon.inputs, "The image")->required();
+    unpack->add_option("-d,--directory", unpackCommon.folder, "The folder")->required();
+    unpack->add_flag("-f,--force", unpackCommon.force, "Replace files that exist");
+    unpack->add_flag("--quiet", unpackCommon.quiet, "No summary lines");
+
     std::vector<std::string> infoFiles;
     bool infoJson = false;
     CLI::App* info = app.add_subcommand("info", "What device files hold");
@@ -81,8 +91,8 @@ int main(int argc, char** argv) {
 
     int status = 0;
     try {
-        std::vector<std::string> args =
-            normalizedArguments(argc, argv, {"encode", "decode", "info", "pack", "report"});
+        std::vector<std::string> args = normalizedArguments(
+            argc, argv, {"encode", "decode", "info", "pack", "report", "unpack"});
         app.parse(args);
         if (encode->parsed()) {
             encodeOptions.finish(*encode);
@@ -96,6 +106,8 @@ int main(int argc, char** argv) {
         } else if (pack->parsed()) {
             packOptions.finish(*pack);
             status = runPack(*pack, packCommon, packArgs, packOptions.settings);
+        } else if (unpack->parsed()) {
+            status = runUnpack(unpackCommon);
         } else if (decode->parsed()) {
             status = runDecode(*decode, decodeCommon);
         } else {

@@ -1,17 +1,31 @@
 #include "tool/pack.h"
 
-#include <algorithm>
-#include <cctype>
+#include <sys/stat.h>
 
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "adpFile.h"
 #include "tool/cSource.h"
 #include "tool/paths.h"
 
 namespace {
 
-void putBe(std::vector<uint8_t>& b, std::size_t at, uint32_t v, int bytes) {
+constexpr uint64_t kMaxField = 0xFFFFFFFFu;  // what a 32-bit field of the index holds
+constexpr char kImageMark[4] = {'K', 'P', 'A', 'K'};
+
+void putBe(std::vector<uint8_t>& b, std::size_t at, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) {
         b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (8 * (bytes - 1 - i)));
     }
+}
+
+uint32_t getBe(const uint8_t* b, int bytes) {
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = v << 8 | b[i];
+    return v;
 }
 
 std::string upper(std::string s) {
@@ -19,57 +33,166 @@ std::string upper(std::string s) {
     return s;
 }
 
+bool fail(std::string* problem, std::string why) {
+    *problem = std::move(why);
+    return false;
+}
+
 }  // namespace
 
-std::vector<uint8_t> buildImage(std::vector<PackedPrompt>& prompts, uint16_t align) {
-    const auto aligned = [align](std::size_t at) { return (at + align - 1) / align * align; };
-    std::size_t at = aligned(kPackHeaderSize + 8 * prompts.size());
-    for (PackedPrompt& p : prompts) {
-        p.offset = static_cast<uint32_t>(at);
-        at = aligned(at + p.file.size());
+bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout* layout,
+               std::string* problem) {
+    const auto aligned = [align](uint64_t at) { return (at + align - 1) / align * align; };
+    *layout = ImageLayout{align, {}, lengths, 0};
+    // Lengths are those of files the tool reads, far below 2^63: the sums cannot wrap.
+    uint64_t at = kPackHeaderSize + 8 * uint64_t{lengths.size()};
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        at = aligned(at);
+        layout->offsets.push_back(at);
+        at += lengths[i];
     }
-    const std::size_t length =
-        prompts.empty() ? at : prompts.back().offset + prompts.back().file.size();
-    std::vector<uint8_t> image(length, 0);
-    std::copy_n("KPAK", 4, image.begin());
-    putBe(image, 4, 1, 2);
-    putBe(image, 6, align, 2);
-    putBe(image, 8, static_cast<uint32_t>(prompts.size()), 4);
-    putBe(image, 12, static_cast<uint32_t>(length), 4);
-    for (std::size_t i = 0; i < prompts.size(); ++i) {
-        putBe(image, kPackHeaderSize + 8 * i, prompts[i].offset, 4);
-        putBe(image, kPackHeaderSize + 8 * i + 4, static_cast<uint32_t>(prompts[i].file.size()), 4);
-        std::copy(prompts[i].file.begin(), prompts[i].file.end(),
-                  image.begin() + prompts[i].offset);
+    layout->length = at;
+    if (at <= kMaxField) return true;
+    return fail(problem, "the image would be " + std::to_string(at) +
+                             " bytes; its index holds at most 4294967295");
+}
+
+std::vector<uint8_t> imageIndex(const ImageLayout& layout) {
+    const std::size_t n = layout.offsets.size();
+    std::vector<uint8_t> index(kPackHeaderSize + 8 * n, 0);
+    std::memcpy(index.data(), kImageMark, sizeof kImageMark);
+    putBe(index, 4, 1, 2);
+    putBe(index, 6, layout.align, 2);
+    putBe(index, 8, n, 4);
+    putBe(index, 12, layout.length, 4);
+    for (std::size_t i = 0; i < n; ++i) {
+        putBe(index, kPackHeaderSize + 8 * i, layout.offsets[i], 4);
+        putBe(index, kPackHeaderSize + 8 * i + 4, layout.lengths[i], 4);
     }
+    return index;
+}
+
+bool looksLikeImage(const uint8_t* first, std::size_t n) {
+    return n >= sizeof kImageMark && std::memcmp(first, kImageMark, sizeof kImageMark) == 0;
+}
+
+bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+               std::string* problem) {
+    std::array<uint8_t, kPackHeaderSize> h{};
+    if (std::fread(h.data(), 1, h.size(), fp) != h.size()) {
+        return fail(problem, "too short for an image's 16-byte header");
+    }
+    if (!looksLikeImage(h.data(), h.size()))
+        return fail(problem, "not an image (no \"KPAK\" mark)");
+    const uint32_t version = getBe(&h[4], 2), align = getBe(&h[6], 2), n = getBe(&h[8], 4);
+    const uint32_t length = getBe(&h[12], 4);
+    if (version != 1) return fail(problem, "image version " + std::to_string(version) + ", not 1");
+    if (align == 0 || align > 4096 || (align & (align - 1)) != 0) {
+        return fail(problem, "alignment " + std::to_string(align) + " is not a power of two");
+    }
+    if (length != size) {
+        return fail(problem, "its length field says " + std::to_string(length) +
+                                 " bytes, the file holds " + std::to_string(size));
+    }
+    if (kPackHeaderSize + 8 * uint64_t{n} > length) {
+        return fail(problem, "an index of " + std::to_string(n) + " prompts is past its end");
+    }
+    std::vector<uint8_t> index(8 * std::size_t{n});
+    if (std::fread(index.data(), 1, index.size(), fp) != index.size()) {
+        return fail(problem, "cannot read its index");
+    }
+    *layout = ImageLayout{align, {}, {}, length};
+    prompts->clear();
+    uint64_t end = kPackHeaderSize + index.size();
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint64_t offset = getBe(&index[8 * i], 4), bytes = getBe(&index[8 * i + 4], 4);
+        const std::string prompt = "prompt " + std::to_string(i);
+        if (offset % align != 0 || offset < end || offset + bytes > length) {
+            return fail(problem, prompt + " lies outside its place (offset " +
+                                     std::to_string(offset) + ", " + std::to_string(bytes) +
+                                     " bytes)");
+        }
+        std::array<uint8_t, kAdpHeaderSize> adp{};
+        AdpInfo info{};
+        const char* why = nullptr;
+        if (bytes < kAdpHeaderSize || std::fseek(fp, static_cast<long>(offset), SEEK_SET) != 0 ||
+            std::fread(adp.data(), 1, adp.size(), fp) != adp.size() ||
+            checkAdpHeader(adp.data(), &info, &why) != 0 ||
+            kAdpHeaderSize + uint64_t{info.payloadLength} != bytes) {
+            return fail(problem, prompt + " is not a whole device file" +
+                                     (why != nullptr ? std::string(": ") + why : ""));
+        }
+        layout->offsets.push_back(offset);
+        layout->lengths.push_back(bytes);
+        prompts->push_back(info);
+        end = offset + bytes;
+    }
+    return true;
+}
+
+bool isImageFile(const std::string& path) {
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    struct stat st {};
+    uint8_t mark[4] = {};
+    const bool image = fp != nullptr && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) &&
+                       std::fread(mark, 1, 4, fp) == 4 && looksLikeImage(mark, 4);
+    if (fp != nullptr) std::fclose(fp);
     return image;
 }
 
-std::string packHeader(const std::string& headerName, const std::vector<PackedPrompt>& prompts,
-                       std::size_t imageLength, const std::string& imageName) {
-    const std::string prefix = cIdentifier(stemOf(headerName));
-    const std::string big = upper(prefix), guard = "KESTRUNE_" + big + "_H";
-    const std::string n = std::to_string(prompts.size());
+bool readImageFile(const std::string& path, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+                   std::string* problem) {
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    struct stat st {};
+    if (fp == nullptr || fstat(fileno(fp), &st) != 0) {
+        *problem = std::string("cannot open: ") + std::strerror(errno);
+        if (fp != nullptr) std::fclose(fp);
+        return false;
+    }
+    const bool read = readImage(fp, static_cast<uint64_t>(st.st_size), layout, prompts, problem);
+    std::fclose(fp);
+    return read;
+}
+
+std::string imagePromptName(const std::string& path, std::size_t id) {
+    return path + "[" + std::to_string(id) + "]";
+}
+
+std::string imagePromptStem(const std::string& path, std::size_t id) {
+    return stemOf(path) + "-" + std::to_string(id);
+}
+
+std::string promptConstant(const std::string& prefix, const std::string& name) {
+    const std::string own = upper(cIdentifier(name));
+    std::string id = upper(prefix) + "_" + own;
+    if (own == "COUNT" || own == "IMAGE_LENGTH" || cReserved(id)) id += '_';
+    return id;
+}
+
+std::string packHeader(const std::string& prefix, const std::string& guard,
+                       const std::vector<std::string>& names, const ImageLayout& layout,
+                       const std::string& imageName) {
+    const std::string big = upper(prefix);
+    const std::string n = std::to_string(names.size());
     std::string text = "/* The prompts in " + imageName + ", made by kestrune-adpcm. */\n#ifndef " +
                        guard + "\n#define " + guard + "\n\n#include <stdint.h>\n\nenum " + prefix +
                        "_prompt {\n";
     std::string offsets, lengths;
-    for (std::size_t i = 0; i < prompts.size(); ++i) {
-        text += "    " + big + "_" + upper(cIdentifier(prompts[i].name)) + " = " +
-                std::to_string(i) + ",\n";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += "    " + promptConstant(prefix, names[i]) + " = " + std::to_string(i) + ",\n";
         const char* comma = i == 0 ? "" : ", ";
-        offsets.append(comma).append(std::to_string(prompts[i].offset)).append("u");
-        lengths.append(comma).append(std::to_string(prompts[i].file.size())).append("u");
+        offsets.append(comma).append(std::to_string(layout.offsets[i])).append("u");
+        lengths.append(comma).append(std::to_string(layout.lengths[i])).append("u");
     }
-    const std::string size = prompts.empty() ? "1" : n;
+    const std::string size = names.empty() ? "1" : n;
     text += "    " + big + "_COUNT = " + n + "\n};\n\n#define " + big + "_IMAGE_LENGTH " +
-            std::to_string(imageLength) + "u\n\n#if defined(__GNUC__)\n#define " + guard +
+            std::to_string(layout.length) + "u\n\n#if defined(__GNUC__)\n#define " + guard +
             "_UNUSED __attribute__((unused))\n#else\n#define " + guard +
             "_UNUSED\n#endif\n\n/* Where each prompt's device file lies in the image. */\n"
             "static const uint32_t " +
             prefix + "_offset[" + size + "] " + guard + "_UNUSED = {" +
-            (prompts.empty() ? "0" : offsets) + "};\nstatic const uint32_t " + prefix + "_length[" +
-            size + "] " + guard + "_UNUSED = {" + (prompts.empty() ? "0" : lengths) +
+            (names.empty() ? "0" : offsets) + "};\nstatic const uint32_t " + prefix + "_length[" +
+            size + "] " + guard + "_UNUSED = {" + (names.empty() ? "0" : lengths) +
             "};\n\n#endif\n";
     return text;
 }

@@ -4,7 +4,7 @@
 // The image (multi-byte fields big-endian, as in the device file):
 //   0   4   "KPAK"
 //   4   2   format version, 1
-//   6   2   alignment in bytes (a power of two)
+//   6   2   alignment in bytes (a power of two, 1 to 4096)
 //   8   4   number of prompts, N
 //   12  4   the image's length in bytes
 //   16  8N  per prompt, in ID order: offset and length of its whole device file
@@ -12,22 +12,55 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-struct PackedPrompt {
-    std::string name;           // the prompt's name: its file's name without the extension
-    std::string input;          // as given
-    std::vector<uint8_t> file;  // the whole device file
-    uint32_t offset = 0;        // in the image, once built
-};
+#include "adpFile.h"
 
 inline constexpr std::size_t kPackHeaderSize = 16;
 
-// Lays the prompts out (setting each offset) and returns the image.
-std::vector<uint8_t> buildImage(std::vector<PackedPrompt>& prompts, uint16_t align);
+// Where each prompt's device file lies in an image, and the image's length.
+struct ImageLayout {
+    unsigned align = 4;
+    std::vector<uint64_t> offsets, lengths;
+    uint64_t length = 0;
+};
+
+// Lays out device files of these lengths in ID order. False, with *problem, when an
+// offset, a length or the image's length would not fit the index's 32-bit fields.
+bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout* layout,
+               std::string* problem);
+
+// The bytes that open the image: its header and index.
+std::vector<uint8_t> imageIndex(const ImageLayout& layout);
+
+// Whether a file's first bytes are an image's mark.
+bool looksLikeImage(const uint8_t* first, std::size_t n);
+
+// Reads and checks the image on fp (seekable, `size` bytes): its header, its index (each
+// prompt aligned, inside the image, after the index and the prompt before) and each
+// prompt's device header (a device file's, as long as its entry says), whose contents go
+// to *prompts. False, with *problem, at the first fault.
+bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+               std::string* problem);
+
+// An image that info, decode and unpack read: a regular file that starts with the mark.
+bool isImageFile(const std::string& path);
+// Reads the image at path through readImage.
+bool readImageFile(const std::string& path, ImageLayout* layout, std::vector<AdpInfo>* prompts,
+                   std::string* problem);
+// How messages name prompt `id` of the image at path, and the name of what is made of it.
+std::string imagePromptName(const std::string& path, std::size_t id);
+std::string imagePromptStem(const std::string& path, std::size_t id);
+
+// The constant a prompt's ID gets in the header: PREFIX_NAME, its name made a C identifier,
+// in capitals; one that is the header's own (COUNT, IMAGE_LENGTH) or reserved gets a '_'.
+std::string promptConstant(const std::string& prefix, const std::string& name);
 
 // A C header for the image: an enum of prompt IDs PREFIX_NAME in ID order and PREFIX_COUNT,
-// the image's length, and each prompt's offset and length.
-std::string packHeader(const std::string& headerName, const std::vector<PackedPrompt>& prompts,
-                       std::size_t imageLength, const std::string& imageName);
+// the image's length, and each prompt's offset and length (prefix in capitals for the
+// constants, as given for the enum and arrays), under an include guard made of `guard`.
+std::string packHeader(const std::string& prefix, const std::string& guard,
+                       const std::vector<std::string>& names, const ImageLayout& layout,
+                       const std::string& imageName);
