@@ -330,8 +330,8 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
             shaping.ceiling = amplitude(*ceiling);
             // The limiter lowers the level it holds under the ceiling: the gain makes up
             // for what it took, measured through it once.
-            LevelMeter limited(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
             if (whole.peak() * shaping.gain > *shaping.ceiling) {
+                LevelMeter limited(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
                 if (measure(shaping, &limited) != kStatusFinished) return status_;
                 if (const auto after = levelOf(limited); after && *after < target) {
                     *result->gainDb += target - *after;
