@@ -423,6 +423,7 @@ LevelledAsPlayedAndReportedAlike() {
     grep -q warning rep && exit 1
     $K report -f r.html s6000.adp 2>rep
     grep -q 's6000.adp: warning: the prepared source is [0-9]* samples (.* ms) longer than the playback' rep
+    grep -q 'SNR n/a, segSNR n/a, wSNR n/a, against' rep
     $K encode -b 2 --loudness -8 prompt.wav 2>err
     grep -q 'warning: plays at -1[0-9].[0-9] LUFS, [0-9.]* dB under its target of -8; the limiter' err
 }

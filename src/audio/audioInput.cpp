@@ -295,12 +295,14 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
             std::snprintf(text, sizeof text, "silent; trimmed to its first %llu ms",
                           static_cast<unsigned long long>(end * 1000 / rate));
             result->warnings.push_back(text);
-        } else if (begin == 0 && end == whole.samples()) {
+        } else if (const std::pair<uint64_t, uint64_t> all{0, whole.samples()};
+                   std::pair{begin, end} == all &&
+                   whole.soundBounds(*l.trimDb, rate / 100) == all) {
+            // Sound within 10 ms of either end: a background above the threshold.
             std::snprintf(text, sizeof text,
                           "nothing trimmed: its ends lie only %.1f dB under its peak, above the "
                           "trim threshold of %g dB",
-                          -whole.endsBelowPeakDb(std::max<uint64_t>(margin + 1, rate / 100)),
-                          *l.trimDb);
+                          -whole.endsBelowPeakDb(rate / 100), *l.trimDb);
             result->warnings.push_back(text);
         }
         shaping.skip = begin;
@@ -328,8 +330,8 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
             shaping.ceiling = amplitude(*ceiling);
             // The limiter lowers the level it holds under the ceiling: the gain makes up
             // for what it took, measured through it once.
-            LevelMeter limited(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
             if (whole.peak() * shaping.gain > *shaping.ceiling) {
+                LevelMeter limited(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
                 if (measure(shaping, &limited) != kStatusFinished) return status_;
                 if (const auto after = levelOf(limited); after && *after < target) {
                     *result->gainDb += target - *after;

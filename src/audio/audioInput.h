@@ -48,7 +48,7 @@ struct Shaping {
 struct Levelling {
     std::optional<double> loudnessLufs;   // integrated loudness to bring each file to
     std::optional<double> speechLevelDb;  // or active speech level (dBov)
-    std::optional<double> peakDbfs;       // ceiling of the limiter; when levelling, as below
+    std::optional<double> peakDbfs;       // ceiling of the limiter; levelling has a default
     std::optional<double> trimDb;         // cut what lies this far below the peak at the ends
     double trimMarginMs = 40;             // kept before and after the sound
     bool any() const { return loudnessLufs || speechLevelDb || peakDbfs || trimDb; }

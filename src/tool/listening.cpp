@@ -109,7 +109,9 @@ FileResult listenToFile(const std::string& device, const std::string& source,
                       apart > 0 ? "longer" : "shorter");
         r.warnings.push_back(text);
     }
-    if (std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; })) {
+    // Measured over what both hold; a source silent there has no SNR.
+    const auto compared = std::span(samples).first(std::min(samples.size(), played.size()));
+    if (std::any_of(compared.begin(), compared.end(), [](int16_t v) { return v; })) {
         setQuality(&r, kestrune::measure(samples, played, r.rate));
     }
     r.output = source;

@@ -57,6 +57,7 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
                          decibels(r.weightedSnrDb).c_str(), r.output.empty() ? "" : ", against ",
                          quoted(r.output).c_str());
         });
+    printBatchEnd(results, c.quiet, "read", {});
     const bool written = writeListeningReport(report, c.force, results, "");
     return written ? exitStatus(results) : 1;
 }

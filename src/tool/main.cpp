@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     report->add_option("-j,--jobs", reportCommon.jobs, "Files read at once (default: the cores)")
         ->check(CLI::Range(1u, 1024u));
     report->add_flag("-f,--force", reportCommon.force, "Replace the report if it exists");
-    report->add_flag("--quiet", reportCommon.quiet, "No summary lines, warnings or progress");
+    report->add_flag("--quiet", reportCommon.quiet,
+                     "No summary lines or progress; warnings only counted");
     EncodeOptions reportOptions;
     reportOptions.addShaping(report);
 
