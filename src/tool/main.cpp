@@ -17,6 +17,7 @@
 
 #include "kestrune/kestrune.hpp"
 #include "tool/commands.h"
+#include "tool/completions.h"
 #include "tool/options.h"
 #include "tool/report.h"
 
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
     encodeOptions.add(encode, true);
     std::string encodeReport;
     encode->add_option("--report", encodeReport, "Also write a listening report (HTML) there");
+    encode->footer(
+        "Example: kestrune-adpcm encode --loudness -23 --trim -r 16000 -d adp rec/*.wav");
 
     Common reportCommon;
     std::string reportPath, reportSources;
@@ -52,10 +55,12 @@ int main(int argc, char** argv) {
                      "No summary lines or progress; warnings only counted");
     EncodeOptions reportOptions;
     reportOptions.addShaping(report);
+    report->footer("Example: kestrune-adpcm report --loudness -23 --trim report.html adp/*.adp");
 
     Common decodeCommon;
     CLI::App* decode = app.add_subcommand("decode", "Device files to mono 16-bit WAV");
     addCommon(decode, &decodeCommon, "Device files to convert (- for standard input)");
+    decode->footer("Example: kestrune-adpcm decode -o - prompt.adp | play -");
 
     Common packCommon;
     PackArgs packArgs;
@@ -75,6 +80,7 @@ int main(int argc, char** argv) {
     pack->add_flag("--quiet", packCommon.quiet, "No summary lines, warnings or progress");
     pack->add_flag("--json", packCommon.json, "Print the manifest as JSON on standard output");
     packOptions.add(pack, false);
+    pack->footer("Example: kestrune-adpcm pack -r 16000 -o voice.bin --header voice.h rec/*.wav");
 
     Common unpackCommon;
     CLI::App* unpack =
@@ -83,17 +89,27 @@ int main(int argc, char** argv) {
     unpack->add_option("-d,--directory", unpackCommon.folder, "The folder")->required();
     unpack->add_flag("-f,--force", unpackCommon.force, "Replace files that exist");
     unpack->add_flag("--quiet", unpackCommon.quiet, "No summary lines");
+    unpack->footer("Example: kestrune-adpcm unpack voice.bin -d prompts");
 
     std::vector<std::string> infoFiles;
     bool infoJson = false;
     CLI::App* info = app.add_subcommand("info", "What device files hold");
     info->add_option("FILE", infoFiles, "Device files (- for standard input)")->required();
     info->add_flag("--json", infoJson, "Print a JSON array on standard output");
+    info->footer("Example: kestrune-adpcm info --json prompt.adp voice.bin");
+
+    // The shell completions, made from the definitions above; hidden from the help.
+    std::string shell;
+    CLI::App* completions = app.add_subcommand("completions", "A shell completion script");
+    completions->group("");
+    completions->add_option("SHELL", shell, "bash or zsh")
+        ->required()
+        ->check(CLI::IsMember({"bash", "zsh"}));
 
     int status = 0;
     try {
         std::vector<std::string> args = normalizedArguments(
-            argc, argv, {"encode", "decode", "info", "pack", "report", "unpack"});
+            argc, argv, {"encode", "decode", "info", "pack", "report", "unpack", "completions"});
         app.parse(args);
         if (encode->parsed()) {
             encodeOptions.finish(*encode);
@@ -111,6 +127,8 @@ int main(int argc, char** argv) {
             status = runUnpack(unpackCommon);
         } else if (decode->parsed()) {
             status = runDecode(*decode, decodeCommon);
+        } else if (completions->parsed()) {
+            std::fputs(completionScript(app, shell).c_str(), stdout);
         } else {
             status = runInfo(infoFiles, infoJson);
         }

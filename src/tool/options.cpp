@@ -29,17 +29,22 @@ CLI::Validator finiteIn(double low, double high, const char* unit) {
         unit);
 }
 
+// A rate the device plays; described by the set of them, for the help and completions.
 CLI::Validator deviceRate() {
+    std::string set, words;
+    for (std::size_t i = 0; i < kAcceptedRates.size(); ++i) {
+        const std::string rate = std::to_string(kAcceptedRates[i]);
+        set += (i == 0 ? "" : ",") + rate;
+        words += (i == 0 ? "" : i + 1 == kAcceptedRates.size() ? " or " : ", ") + rate;
+    }
     return CLI::Validator(
-        [](std::string& text) -> std::string {
+        [words](std::string& text) -> std::string {
             for (const uint32_t rate : kAcceptedRates) {
                 if (text == std::to_string(rate)) return "";
             }
-            return "'" + text +
-                   "' is not a rate the device plays: 4000, 5300, 6400, 8000, 10600, 12800, "
-                   "16000 or 32000 (Hz)";
+            return "'" + text + "' is not a rate the device plays: " + words + " (Hz)";
         },
-        "HZ");
+        "{" + set + "}");
 }
 
 bool isNumber(const char* text) {
@@ -58,7 +63,10 @@ CLI::Option* addOptional(CLI::App* app, const char* name, std::string* value, co
 
 void EncodeOptions::add(CLI::App* app, bool formats) {
     settings.level = kestrune::kDefaultLevel;
-    app->add_option("-r,--rate", settings.rate, "Device rate in Hz (default: see README)")
+    app->add_option(
+           "-r,--rate", settings.rate,
+           "Device rate in Hz (default: the source's own when the device plays it, else the "
+           "highest below it)")
         ->check(deviceRate());
     app->add_option("-b,--bits", settings.bits, "Code width: 4 or 2 (default 4)")
         ->check(CLI::IsMember({4, 2}));
