@@ -396,6 +396,9 @@ ImageRead() {
     $K decode --quiet u/v-1.adp -o b1.wav
     cmp d/v-1.wav b1.wav
     [ "$($K info v.bin | tail -1)" = 'v.bin[1]: 4-bit, 16000 Hz, 2500 bytes, 5000 samples, 0.312 s' ]
+    mkfifo f
+    cat u/v-0.adp >f &
+    $K info f | grep -q '^f: 4-bit, 16000 Hz, 1500 bytes'
     head -c 100 v.bin >cut.bin
     cp v.bin bad.bin
     printf '\0\0\0\41' | dd of=bad.bin bs=1 seek=16 conv=notrunc 2>/dev/null
