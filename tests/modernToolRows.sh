@@ -356,6 +356,9 @@ PackRefusalsAndInputs() {
     for args in 'pack -f -o prompt.wav prompt.wav' 'pack -f -o hard.wav prompt.wav' 'pack -o v.bin --header v.bin p.adp' 'pack -o v.bin --header h.h p.adp' 'pack -f -o v.bin --list . p.adp' 'pack -o v.bin cut.adp' 'report -f p.adp p.adp' 'encode -f --report prompt.adp prompt.wav'; do
         $K $args 2>>err && exit 1
     done
+    if mknod full c 1 7 2>/dev/null; then
+        $K pack -o v.bin --header full p.adp 2>/dev/null && exit 1
+    fi
     cmp prompt.wav keep
     [ "$(cat h.h)" = x ]
     [ ! -e v.bin ]

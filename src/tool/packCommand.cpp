@@ -301,6 +301,14 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
             status = kStatusWrite;
         }
     }
+    // Both written out before either is put in place, so that a full disk fails both.
+    for (std::size_t i = 0; status == kStatusFinished && i < opened.size(); ++i) {
+        failed = i;
+        if (std::fflush(opened[i].fp) != 0) {
+            status = kStatusWrite;
+            problem = std::strerror(errno);
+        }
+    }
     for (std::size_t i = 0; status == kStatusFinished && i < opened.size(); ++i) {
         failed = i;
         status = outputCommit(&opened[i]);
