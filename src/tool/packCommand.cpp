@@ -193,7 +193,12 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     if ((c.output == "-") + (p.header == "-") + c.json > 1) {
         throw UsageError{"the image, the header and --json all want standard output"};
     }
-    checkStandardInput(c.inputs);
+    std::vector<std::string> given = c.inputs;
+    given.push_back(p.list);
+    if (std::count(given.begin(), given.end(), "-") > 1) {
+        throw UsageError{"standard input can be read only once"};
+    }
+    checkStandardInput(given);
     std::vector<Prompt> prompts;
     struct Held {
         std::vector<Prompt>& prompts;
