@@ -104,7 +104,7 @@ assert "./\ufffd\ufffd.wav" in [o["input"] for o in json.load(open("u.json"))]'
 }
 
 UsageErrorsExit2WithOneLine() {
-    for args in '' encode 'encode -r 44100 prompt.wav' 'encode -b 3 prompt.wav' 'encode -q 10 prompt.wav' 'encode -o x prompt.wav prompt.wav' 'encode -o x -d y prompt.wav' 'encode --gain 3 --normalize prompt.wav' 'encode -' 'encode --json -o - prompt.wav' 'decode - -' 'encode --gain nan prompt.wav' 'encode --gain -inf prompt.wav' 'encode --gain 1e400 prompt.wav' 'encode --normalize 3 prompt.wav' 'encode --output= prompt.wav' 'encode --directory= prompt.wav' 'encode --c-align 1 prompt.wav' 'encode --peak 0.5 prompt.wav'; do
+    for args in '' encode 'encode -r 44100 prompt.wav' 'encode -b 3 prompt.wav' 'encode -q 10 prompt.wav' 'encode -o x prompt.wav prompt.wav' 'encode -o x -d y prompt.wav' 'encode --gain 3 --normalize prompt.wav' 'encode -' 'encode --json -o - prompt.wav' 'decode - -' 'encode --gain nan prompt.wav' 'encode --gain -inf prompt.wav' 'encode --gain 1e400 prompt.wav' 'encode --normalize 3 prompt.wav' 'encode --output= prompt.wav' 'encode --directory= prompt.wav' 'encode --c-align 1 prompt.wav' 'encode --peak 0.5 prompt.wav' 'pack -o x --list - -'; do
         set +e
         $K $args >out 2>err
         rc=$?
