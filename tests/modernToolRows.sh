@@ -104,7 +104,7 @@ assert "./\ufffd\ufffd.wav" in [o["input"] for o in json.load(open("u.json"))]'
 }
 
 UsageErrorsExit2WithOneLine() {
-    for args in '' encode 'encode -r 44100 prompt.wav' 'encode -b 3 prompt.wav' 'encode -q 10 prompt.wav' 'encode -o x prompt.wav prompt.wav' 'encode -o x -d y prompt.wav' 'encode --gain 3 --normalize prompt.wav' 'encode -' 'encode --json -o - prompt.wav' 'decode - -' 'encode --gain nan prompt.wav' 'encode --gain -inf prompt.wav' 'encode --gain 1e400 prompt.wav' 'encode --normalize 3 prompt.wav' 'encode --output= prompt.wav' 'encode --directory= prompt.wav' 'encode --c-align 1 prompt.wav' 'encode --peak 0.5 prompt.wav' 'pack -o x --list - -'; do
+    for args in '' encode 'encode -r 44100 prompt.wav' 'encode -b 3 prompt.wav' 'encode -q 10 prompt.wav' 'encode -o x prompt.wav prompt.wav' 'encode -o x -d y prompt.wav' 'encode --gain 3 --normalize prompt.wav' 'encode -' 'encode --json -o - prompt.wav' 'decode - -' 'encode --gain nan prompt.wav' 'encode --gain -inf prompt.wav' 'encode --gain 1e400 prompt.wav' 'encode --normalize 3 prompt.wav' 'encode --output= prompt.wav' 'encode --directory= prompt.wav' 'encode --c-align 1 prompt.wav' 'encode --peak 0.5 prompt.wav'; do
         set +e
         $K $args >out 2>err
         rc=$?
@@ -353,7 +353,7 @@ PackRefusalsAndInputs() {
     $K encode --quiet prompt.wav -o p.adp
     head -c 100 p.adp >cut.adp
     echo x >h.h
-    for args in 'pack -f -o prompt.wav prompt.wav' 'pack -f -o hard.wav prompt.wav' 'pack -o v.bin --header v.bin p.adp' 'pack -o v.bin --header h.h p.adp' 'pack -f -o v.bin --list . p.adp' 'pack -o v.bin cut.adp' 'report -f p.adp p.adp' 'encode -f --report prompt.adp prompt.wav'; do
+    for args in 'pack -f -o prompt.wav prompt.wav' 'pack -f -o hard.wav prompt.wav' 'pack -o v.bin --header v.bin p.adp' 'pack -o v.bin --header h.h p.adp' 'pack -f -o v.bin --list . p.adp' 'pack -o v.bin cut.adp' 'report -f p.adp p.adp' 'encode -f --report prompt.adp prompt.wav' 'pack -o x --list - -'; do
         $K $args 2>>err && exit 1
     done
     if mknod full c 1 7 2>/dev/null; then
@@ -371,6 +371,7 @@ kestrune-adpcm: .: is a folder
 kestrune-adpcm: cut.adp: payload shorter than its length field (84 of 39882 bytes)
 kestrune-adpcm: p.adp: cannot create p.adp: is the input itself
 kestrune-adpcm: prompt.adp: same output as prompt.wav (prompt.adp)
+kestrune-adpcm: standard input can be read only once
 END
     mkfifo f
     cat prompt.wav >f &
