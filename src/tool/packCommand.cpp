@@ -29,10 +29,10 @@
 namespace {
 
 struct Prompt {
-    std::string name, input;  // the prompt's name, and its input as given
-    std::string path;         // where it is read: the input, or its held copy
-    int held = -1;            // the copy of an input that is not a regular file (runPack closes it)
-    bool device = false;      // a device file, taken as it is; else a recording
+    std::string name, input;       // the prompt's name, and its input as given
+    std::string path;              // where it is read: the input, or its held copy
+    int held = -1;                 // the copy of a non-regular input (runPack closes it)
+    bool device = false;           // a device file, taken as it is; else a recording
     std::vector<uint8_t> encoded;  // a recording's device file
     FileResult result;             // what its header says, or its encode's result
     uint64_t length() const { return device ? kAdpHeaderSize + result.bytes : encoded.size(); }
@@ -47,9 +47,9 @@ std::string descriptorPath(int fd) {
 }
 
 // The prompts in ID order. With a list and inputs, each entry names a prompt, found among
-// the inputs by their names without extension (the entry's own, when it has one, cut too); a list
-// alone holds paths, relative to its folder; inputs alone are sorted by name. False, told, on a
-// fault.
+// the inputs by their names without extension (the entry's own cut too, when it has one);
+// a list alone holds paths, relative to its folder; inputs alone are sorted by name.
+// False, told, on a fault.
 bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompts) {
     std::vector<std::string> entries;
     std::string problem;
