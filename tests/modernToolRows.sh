@@ -437,9 +437,12 @@ PackRefusalsAndInputs() {
     $K encode --quiet prompt.wav -o p.adp
     head -c 100 p.adp >cut.adp
     echo x >h.h
-    for args in 'pack -f -o prompt.wav prompt.wav' 'pack -f -o hard.wav prompt.wav' 'pack -o v.bin --header v.bin p.adp' 'pack -o v.bin --header h.h p.adp' 'pack -f -o v.bin --list . p.adp' 'pack -o v.bin cut.adp' 'report -f p.adp p.adp' 'encode -f --report prompt.adp prompt.wav'; do
+    for args in 'pack -f -o prompt.wav prompt.wav' 'pack -f -o hard.wav prompt.wav' 'pack -o v.bin --header v.bin p.adp' 'pack -o v.bin --header h.h p.adp' 'pack -f -o v.bin --list . p.adp' 'pack -o v.bin cut.adp' 'report -f p.adp p.adp' 'encode -f --report prompt.adp prompt.wav' 'pack -o x --list - -'; do
         $K $args 2>>err && exit 1
     done
+    if mknod full c 1 7 2>/dev/null; then
+        $K pack -o v.bin --header full p.adp 2>/dev/null && exit 1
+    fi
     cmp prompt.wav keep
     [ "$(cat h.h)" = x ]
     [ ! -e v.bin ]
@@ -452,6 +455,7 @@ kestrune-adpcm: .: is a folder
 kestrune-adpcm: cut.adp: payload shorter than its length field (84 of 39882 bytes)
 kestrune-adpcm: p.adp: cannot create p.adp: is the input itself
 kestrune-adpcm: prompt.adp: same output as prompt.wav (prompt.adp)
+kestrune-adpcm: standard input can be read only once
 END
     mkfifo f
     cat prompt.wav >f &
@@ -480,6 +484,9 @@ ImageRead() {
     $K decode --quiet u/v-1.adp -o b1.wav
     cmp d/v-1.wav b1.wav
     [ "$($K info v.bin | tail -1)" = 'v.bin[1]: 4-bit, 16000 Hz, 2500 bytes, 5000 samples, 0.312 s' ]
+    mkfifo f
+    cat u/v-0.adp >f &
+    $K info f | grep -q '^f: 4-bit, 16000 Hz, 1500 bytes'
     head -c 100 v.bin >cut.bin
     cp v.bin bad.bin
     printf '\0\0\0\41' | dd of=bad.bin bs=1 seek=16 conv=notrunc 2>/dev/null

@@ -131,11 +131,13 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo
 }
 
 bool isImageFile(const std::string& path) {
-    FILE* fp = std::fopen(path.c_str(), "rb");
+    // A pipe is not opened here: what this read would take, its reader would lose.
     struct stat st {};
-    uint8_t mark[4] = {};
-    const bool image = fp != nullptr && fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode) &&
-                       std::fread(mark, 1, 4, fp) == 4 && looksLikeImage(mark, 4);
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    FILE* fp = std::fopen(path.c_str(), "rb");
+    uint8_t mark[sizeof kImageMark] = {};
+    const bool image = fp != nullptr && std::fread(mark, 1, sizeof mark, fp) == sizeof mark &&
+                       looksLikeImage(mark, sizeof mark);
     if (fp != nullptr) std::fclose(fp);
     return image;
 }

@@ -29,10 +29,10 @@
 namespace {
 
 struct Prompt {
-    std::string name, input;  // the prompt's name, and its input as given
-    std::string path;         // where it is read: the input, or its held copy
-    int held = -1;            // the copy of an input that is not a regular file (runPack closes it)
-    bool device = false;      // a device file, taken as it is; else a recording
+    std::string name, input;       // the prompt's name, and its input as given
+    std::string path;              // where it is read: the input, or its held copy
+    int held = -1;                 // the copy of a non-regular input (runPack closes it)
+    bool device = false;           // a device file, taken as it is; else a recording
     std::vector<uint8_t> encoded;  // a recording's device file
     FileResult result;             // what its header says, or its encode's result
     uint64_t length() const { return device ? kAdpHeaderSize + result.bytes : encoded.size(); }
@@ -47,9 +47,9 @@ std::string descriptorPath(int fd) {
 }
 
 // The prompts in ID order. With a list and inputs, each entry names a prompt, found among
-// the inputs by their names without extension (the entry's own, when it has one, cut too); a list
-// alone holds paths, relative to its folder; inputs alone are sorted by name. False, told, on a
-// fault.
+// the inputs by their names without extension (the entry's own cut too, when it has one);
+// a list alone holds paths, relative to its folder; inputs alone are sorted by name.
+// False, told, on a fault.
 bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompts) {
     std::vector<std::string> entries;
     std::string problem;
@@ -193,7 +193,12 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     if ((c.output == "-") + (p.header == "-") + c.json > 1) {
         throw UsageError{"the image, the header and --json all want standard output"};
     }
-    checkStandardInput(c.inputs);
+    std::vector<std::string> given = c.inputs;
+    given.push_back(p.list);
+    if (std::count(given.begin(), given.end(), "-") > 1) {
+        throw UsageError{"standard input can be read only once"};
+    }
+    checkStandardInput(given);
     std::vector<Prompt> prompts;
     struct Held {
         std::vector<Prompt>& prompts;
@@ -299,6 +304,14 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
         failed = 1;
         if (std::fwrite(text.data(), 1, text.size(), opened[1].fp) != text.size()) {
             status = kStatusWrite;
+        }
+    }
+    // Both written out before either is put in place, so that a full disk fails both.
+    for (std::size_t i = 0; status == kStatusFinished && i < opened.size(); ++i) {
+        failed = i;
+        if (std::fflush(opened[i].fp) != 0) {
+            status = kStatusWrite;
+            problem = std::strerror(errno);
         }
     }
     for (std::size_t i = 0; status == kStatusFinished && i < opened.size(); ++i) {
