@@ -428,6 +428,19 @@ LevelledAsPlayedAndReportedAlike() {
     grep -q 'warning: plays at -1[0-9].[0-9] LUFS, [0-9.]* dB under its target of -8; the limiter' err
 }
 
+# pack warns as a batch of encode does: of prompts at several rates without -r, and under
+# --quiet with the count alone; with -w a warning fails the pack.
+PackWarnsAsEncodeDoes() {
+    $M prompt.wav a.wav rate=16000 frames=8000
+    $M prompt.wav b.wav rate=8000 frames=4000
+    $K pack -q 0 -o v.bin a.wav b.wav 2>err
+    grep -qx 'kestrune-adpcm: warning: 2 files came out at 2 rates (1 at 16000 Hz, 1 at 8000 Hz): 1.5 times the bytes they take with -r 8000' err
+    $K pack -q 0 -f --quiet --gain 20 -o v.bin a.wav 2>err
+    [ "$(cat err)" = 'kestrune-adpcm: 1 warning not shown (--quiet)' ]
+    $K pack -q 0 -w --gain 20 -o w.bin a.wav 2>err && exit 1
+    [ ! -e w.bin ]
+}
+
 # Refused before any work, all files kept: an output that is an input or another output, a
 # header that exists, a list that is a folder, a cut device file. Pipes are read once, and
 # a killed pack leaves nothing in $TMPDIR.

@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
     pack->add_option("-j,--jobs", packCommon.jobs, "Files encoded at once (default: the cores)")
         ->check(CLI::Range(1u, 1024u));
     pack->add_flag("-f,--force", packCommon.force, "Replace the image and header if they exist");
-    pack->add_flag("--quiet", packCommon.quiet, "No summary lines, warnings or progress");
+    pack->add_flag("--quiet", packCommon.quiet,
+                   "No summary lines or progress; warnings only counted");
     pack->add_flag("--json", packCommon.json, "Print the manifest as JSON on standard output");
     packOptions.add(pack, false);
     pack->footer("Example: kestrune-adpcm pack -r 16000 -o voice.bin --header voice.h rec/*.wav");

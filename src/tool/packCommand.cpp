@@ -39,7 +39,7 @@ struct Prompt {
 };
 
 void tell(const std::string& path, const std::string& why) {
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, path.c_str(), why.c_str());
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(path).c_str(), why.c_str());
 }
 
 std::string descriptorPath(int fd) {
@@ -282,6 +282,9 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
             shown.output = c.output;
             printEncodeSummary(shown, level);
         });
+    std::vector<std::string> batchWarnings;
+    if (settings.rate == 0) batchWarnings.push_back(mixedRates(results));
+    printBatchEnd(results, c.quiet, "encoded", batchWarnings);
     if (exitStatus(results) != 0) return discard();
     for (std::size_t k = 0; k < toEncode.size(); ++k) toEncode[k]->result = results[k];
     lengths.clear();
@@ -389,8 +392,8 @@ int runUnpack(const Common& c) {
             return r;
         },
         [](const FileResult& r) {
-            std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s\n", r.input.c_str(),
-                         r.output.c_str(), r.rate, r.bits, r.seconds());
+            std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s\n", quoted(r.input).c_str(),
+                         quoted(r.output).c_str(), r.rate, r.bits, r.seconds());
         });
     return exitStatus(results);
 }
