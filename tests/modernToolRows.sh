@@ -126,6 +126,8 @@ UsageErrorsExit2WithOneLine() {
     done
     $K encod x 2>err && exit 1
     grep -q "unknown command 'encod' (did you mean 'encode'?)" err
+    $K encode "$(printf -- '--x\ny')" prompt.wav 2>err && exit 1
+    [ $(wc -l <err) = 1 ]
     $K encode -r 16k x 2>err && exit 1
     grep -q "16k.*4000, 5300, 6400, 8000, 10600, 12800, 16000 or 32000 (Hz); see 'kestrune-adpcm encode --help'$" err
     $K report --sorces x r.html 2>err && exit 1

@@ -19,6 +19,7 @@
 #include "tool/commands.h"
 #include "tool/completions.h"
 #include "tool/options.h"
+#include "tool/paths.h"
 #include "tool/report.h"
 
 int main(int argc, char** argv) {
@@ -145,12 +146,14 @@ int main(int argc, char** argv) {
         const bool command = argc > 1 && argv[1][0] != '-';
         const std::string near =
             command ? nearestOption(*app.get_subcommand(argv[1]), argc, argv) : "";
-        std::fprintf(messages(), "%s: %s%s; see '%s%s%s --help'\n", kTool, e.what(),
+        // The arguments it names are quoted as paths are, should they hold control
+        // characters, so that the error stays one line.
+        std::fprintf(messages(), "%s: %s%s; see '%s%s%s --help'\n", kTool, quoted(e.what()).c_str(),
                      near.empty() ? "" : (" (did you mean '" + near + "'?)").c_str(), kTool,
                      command ? " " : "", command ? argv[1] : "");
         return 2;
     } catch (const UsageError& e) {
-        std::fprintf(messages(), "%s: %s\n", kTool, e.message.c_str());
+        std::fprintf(messages(), "%s: %s\n", kTool, quoted(e.message).c_str());
         return 2;
     }
     return finishStandardOutput(status);
