@@ -127,11 +127,12 @@ std::string zsh(const std::string& tool, const std::vector<Command>& commands) {
     for (const Command& c : commands) {
         s += "    " + c.name + ")\n        _arguments -s \\\n";
         for (const Flag& f : c.flags) {
-            const std::string spec = "[" + zshText(f.help) + "]";
+            const std::string described = "[" + zshText(f.help) + "]";
             const std::string value = !f.values.empty() ? ":value:(" + joined(f.values) + ")"
                                       : f.takesValue    ? ":value:_files"
                                                         : "";
-            for (const std::string& n : f.names) s += "            '" + n + spec + value + "' \\\n";
+            for (const std::string& n : f.names)
+                s += "            '" + n + described + value + "' \\\n";
         }
         s += "            '*:file:_files' ;;\n";
     }
