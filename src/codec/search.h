@@ -3,12 +3,15 @@
 // sample on its own as enc does.
 //
 // It is a beam search over the decoder's states (estimate, pointer). Every sample, each
-// surviving path is extended by the codes near the sample, paths that reach nearly the
-// same state (the same pointer, estimates within a bucket about a step wide) are merged
-// into the better one, and the best `beam` paths survive. A byte is committed once every
-// path's oldest codes are `delay` samples old: the best path's, and the paths that
-// disagree with it are dropped. Every state a path passes through is computed by the
-// decoder's own step, so the file plays exactly as the search predicted.
+// surviving path is extended by the codes near the sample (and, at 4 bits, by the two
+// extremes, which move the step fastest), paths that reach nearly the same state (the same
+// pointer, estimates within a bucket about a step wide) are merged into the better one,
+// and the best `beam` paths survive. A path is ranked by its error so far plus the least
+// error with which the next `depth` samples can still be played from its state: a
+// lookahead by branch and bound, with a cap on the nodes it visits. A byte is committed
+// once every path's oldest codes are `delay` samples old: the best-ranked path's, and the
+// paths that disagree with it are dropped. Every state a path passes through is computed
+// by the decoder's own step, so the file plays exactly as the search predicted.
 //
 // The reference quantiser's own path is kept among the survivors for as long as it
 // agrees with what has been committed, so the search leaves it only for a path that was
@@ -17,6 +20,8 @@
 // The error is plain (tune kSnr) or perceptually weighted (kPerceptual, see weighting.h):
 // then each path also carries the weighting filter's memory, and the codes are chosen for
 // the least weighted error, frame by frame once the window around the frame has arrived.
+// The lookahead judges the samples ahead by their plain error: aiming its first sample
+// with the path's filter feedback changed the gains by a few hundredths of a dB either way.
 //
 // One object per stream; no shared state, so streams may be encoded in parallel. The
 // output depends only on the samples, the level and the tune, not on how the samples are
