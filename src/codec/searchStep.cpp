@@ -2,6 +2,7 @@
 // and the best kept (see search.h).
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 
 #include "codec/search.h"
 #include "codec/searchCodes.h"
@@ -38,6 +39,41 @@ constexpr Moves<Variant> makeMoves() {
 template <uint8_t Variant>
 inline constexpr Moves<Variant> kMoves = makeMoves<Variant>();
 
+// How far the estimate can move in k + 1 codes from each pointer, k = 0 ... 7: the largest
+// code every time, which both moves furthest and raises the step most.
+template <uint8_t Variant>
+constexpr auto makeReach() {
+    using C = Codes<Variant>;
+    std::array<std::array<int32_t, 8>, kStepRows> reach{};
+    for (std::size_t p = 0; p < kStepRows; ++p) {
+        std::size_t at = p;
+        int32_t total = 0;
+        for (std::size_t k = 0; k < 8; ++k) {
+            total += kMoves<Variant>.move[at][C::kCodes - 1];
+            reach[p][k] = total;
+            at = kMoves<Variant>.next[at][C::kCodes - 1];
+        }
+    }
+    return reach;
+}
+
+template <uint8_t Variant>
+inline constexpr auto kReach = makeReach<Variant>();
+
+// A floor under the error the next n samples can be played with from this state: each is
+// played at least as far from it as lies beyond the reach of the codes up to it.
+template <uint8_t Variant>
+uint64_t beyondReach(int32_t estimate, uint8_t pointer, const int16_t* future, int n) {
+    uint64_t least = 0;
+    for (int k = 0; k < n; ++k) {
+        const int64_t gap = std::max<int64_t>(
+            std::abs(future[k] - estimate) - kReach<Variant>[pointer][static_cast<std::size_t>(k)],
+            0);
+        least += static_cast<uint64_t>(gap * gap);
+    }
+    return least;
+}
+
 // Costs live beside a 16-bit candidate number in one 64-bit sort key; a path this far
 // behind the best is lost anyway.
 constexpr uint64_t kCostCap = (uint64_t{1} << 47) - 1;
@@ -62,8 +98,8 @@ __attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(cons
     return UINT64_MAX;
 }
 
-// Nodes one path's lookahead may visit before it tries only the nearest code: no signal
-// makes a level crawl.
+// Nodes one path's lookahead may visit before it tries only the nearest code, so that every
+// sample's work is bounded.
 constexpr int kLookaheadNodes = 256;
 
 // The least squared error with which the next `depth` samples can be played from this
@@ -106,6 +142,13 @@ uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, uin
         const auto visit = [&](int rank) {
             const uint64_t here = error(rank);
             if (here >= best) return false;
+            // A branch that cannot reach the samples after it closely enough is passed over,
+            // for the price of a node.
+            const uint8_t pointerAfter = next[static_cast<std::size_t>(rank)];
+            if (here + beyondReach<Variant>(playing(rank), pointerAfter, future + 1, Depth - 1) >=
+                best) {
+                return --budget > 0;
+            }
             const uint64_t rest =
                 lookahead<Variant, Depth - 1>(playing(rank), next[static_cast<std::size_t>(rank)],
                                               future + 1, best - here, budget);
@@ -267,7 +310,8 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
         const auto look = [&](uint32_t k, uint64_t bound) {
             int budget = kLookaheadNodes;
             const uint64_t cost = candKey[k] >> 16;
-            if (cost >= bound) {
+            if (cost + beyondReach<Variant>(candEstimate[k], candPointer[k], future, depth) >=
+                bound) {
                 ahead[k] = kCostCap;
             } else {
                 // What reaches the bound is out of the beam, and ranked so, since the
