@@ -2,8 +2,8 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -53,17 +53,25 @@ struct Score {
     double objective = 0;  // what the tune minimises, summed over the recording
 };
 
+// The calling thread's processor time in seconds: the time it ran, not the time it waited
+// for a core on a busy machine.
+inline double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
 // Encodes a recording at a level, decodes what was written and measures it against the
-// source; the encoding's time is added to *seconds when given.
+// source; the encoding's processor time is added to *seconds when given.
 inline Score measureLevel(const Recording& r, uint8_t variant, int level, SearchTune tune,
                           double* seconds = nullptr) {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = threadSeconds();
     SearchEncoder encoder(variant, level, tune, r.rate);
     std::vector<uint8_t> bytes;
     encoder.encode(r.samples, bytes);
     encoder.finish(bytes);
     if (seconds != nullptr) {
-        *seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        *seconds += threadSeconds() - start;
     }
     std::vector<int16_t> played(bytes.size() * count[variant]);
     DecoderStream decoder{};

@@ -13,8 +13,10 @@
 
 namespace kestrune {
 
-// The public default is the tools' default, stated once for each side of the API.
+// The public default and count of levels are the codec's, stated once for each side of
+// the API.
 static_assert(kestrune::kDefaultLevel == kDefaultSearchLevel);
+static_assert(kestrune::kLevels == kSearchLevels);
 
 namespace {
 

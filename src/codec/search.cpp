@@ -9,32 +9,35 @@ using search_detail::Codes;
 
 namespace {
 
-// Levels per code width, from the reference quantiser up. Each level was measured on the
-// benchmark corpus to sound no worse than the one below it. 2-bit paths try all four
-// codes: leaving one out lets hostile signals (runs at the rails) mislead the search.
+// Levels per code width, from the reference quantiser up: each the best quality measured on
+// the benchmark corpus at its speed, no slower than the level of the same number before
+// the lookahead. One path scored a few samples ahead, with the extreme codes beside the
+// reference's, beats a wide beam scored on the past alone; finer merging pays once the
+// beam holds a few paths. 2-bit paths try all four codes; a single 2-bit path needs its
+// codes decided a few bytes late, or its lookahead leads it far from the reference's.
 constexpr std::array<SearchLevel, kSearchLevels> kLevels4Bit = {{
     {0, 0, 0, 0},
-    {2, 1, 6, 0},
-    {3, 1, 8, 0},
-    {4, 2, 8, 0},
-    {6, 2, 8, 0},
-    {10, 2, 8, 0},
-    {16, 2, 8, 0},
-    {24, 3, 8, 0},
-    {32, 3, 10, 0},
-    {64, 5, 10, 0},
+    {1, 0, 0, 0, 1, true},
+    {1, 0, 0, 0, 2, true},
+    {1, 1, 0, 0, 2, true},
+    {1, 2, 0, 0, 3, true},
+    {2, 2, 2, 0, 3, true},
+    {3, 2, 4, -1, 3, true},
+    {4, 3, 8, -2, 3, true},
+    {5, 3, 10, -3, 4, true},
+    {8, 4, 14, -5, 5, true},
 }};
 constexpr std::array<SearchLevel, kSearchLevels> kLevels2Bit = {{
     {0, 0, 0, 0},
-    {2, 2, 8, 0},
-    {3, 2, 10, 0},
-    {4, 2, 12, 0},
-    {6, 2, 12, 0},
-    {10, 2, 12, 0},
-    {16, 2, 12, -1},
-    {32, 2, 16, -2},
-    {64, 2, 16, -2},
-    {96, 2, 16, -2},
+    {1, 2, 4, 0, 2},
+    {1, 2, 8, 0, 3},
+    {1, 2, 12, 0, 4},
+    {1, 2, 20, 0, 5},
+    {2, 2, 12, -1, 4},
+    {2, 2, 16, -1, 5},
+    {3, 2, 28, -2, 6},
+    {6, 2, 28, -3, 6},
+    {10, 2, 28, -3, 6},
 }};
 
 }  // namespace
@@ -53,20 +56,24 @@ SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTu
     if (!variantSupported(variant)) level_.beam = 0;
     if (level_.beam == 0) return;
     // Candidates are numbered in 16 bits; the history of pending codes fits 64.
-    level_.beam = std::min<uint16_t>(level_.beam, 4000);
+    const std::size_t codes = (std::size_t{1} << length[variant]) + (level_.extremes ? 2 : 0);
+    level_.beam = static_cast<uint16_t>(std::min<std::size_t>(level_.beam, 65535 / codes - 1));
     const int perByte = count[variant];
     level_.delay =
         static_cast<uint8_t>(std::min<int>(level_.delay, 64 / length[variant] - perByte));
-    const std::size_t codes = std::size_t{1} << length[variant];
     const std::size_t paths = level_.beam + std::size_t{1};  // and the reference's
+    level_.depth = std::min<uint8_t>(level_.depth, 8);
     const std::size_t candidates = paths * codes;
-    for (auto* v : {&cost_, &atByte_, &history_, &next_.cost, &next_.atByte, &next_.history}) {
+    for (auto* v : {&cost_, &atByte_, &history_, &ahead_, &next_.cost, &next_.atByte,
+                    &next_.history, &next_.ahead}) {
         v->assign(paths, 0);
     }
     estimate_.assign(paths, 0);
     pointer_.assign(paths, 0);
     if (tune == SearchTune::kPerceptual) {
         frames_.emplace(rate);
+        // What follows a frame is known only as far as its window reaches.
+        level_.depth = static_cast<uint8_t>(std::min<std::size_t>(level_.depth, frames_->margin()));
         memory_.assign(paths, WeightingMemory{});
         next_.memory.assign(paths, WeightingMemory{});
         feedback_.assign(paths, 0);
@@ -78,6 +85,9 @@ SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTu
     candPointer_.resize(candidates);
     candKey_.resize(candidates);
     candParent_.resize(candidates);
+    candAhead_.assign(candidates, 0);
+    candRank_.resize(candidates);
+    bestRanks_.resize(level_.beam);
     candCode_.resize(candidates);
     unique_.resize(candidates);
     evicted_.resize(candidates);
@@ -122,11 +132,17 @@ template <uint8_t Variant>
 void SearchEncoder::encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out,
                                  bool end) {
     using C = Codes<Variant>;
+    const std::size_t depth = level_.depth;
     if (!frames_) {
-        for (const int16_t sample : samples) {
-            step<Variant, false>(sample);
+        // Each sample is searched once the lookahead's samples after it have arrived.
+        waiting_.insert(waiting_.end(), samples.begin(), samples.end());
+        std::size_t at = 0;
+        for (; at < waiting_.size() && (end || waiting_.size() - at > depth); ++at) {
+            step<Variant, false>(waiting_[at], waiting_.data() + at + 1,
+                                 std::min(depth, waiting_.size() - at - 1));
             if (pending_ >= level_.delay + C::kPerByte) commit<Variant>(out);
         }
+        waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(at));
         return;
     }
     frames_->push(samples);
@@ -135,8 +151,10 @@ void SearchEncoder::encodeSearch(std::span<const int16_t> samples, std::vector<u
     const int order = frames_->order();
     while (frames_->next(end, &filter, &frame)) {
         for (int p = 0; p < order; ++p) turned_[static_cast<std::size_t>(p)].turn(filter, p);
-        for (const int16_t sample : frame) {
-            step<Variant, true>(sample);
+        // The frame's samples and those after it lie in one buffer.
+        const std::size_t known = frame.size() + frames_->following().size();
+        for (std::size_t at = 0; at < frame.size(); ++at) {
+            step<Variant, true>(frame[at], frame.data() + at + 1, std::min(depth, known - at - 1));
             position_ = position_ + 1 == order ? 0 : position_ + 1;
             if (pending_ >= level_.delay + C::kPerByte) commit<Variant>(out);
         }
@@ -147,13 +165,16 @@ void SearchEncoder::encodeSearch(std::span<const int16_t> samples, std::vector<u
 // decides, since which candidates win is as unpredictable as the signal.
 namespace {
 
-// The best of some costs; on a tie the reference's path, then the earliest.
-std::size_t bestOf(const std::vector<uint64_t>& costs, std::size_t n, int reference) {
+// The path of the least cost, plus its lookahead's when given; on a tie the reference's
+// path, then the earliest.
+std::size_t bestOf(const std::vector<uint64_t>& costs, const std::vector<uint64_t>* ahead,
+                   std::size_t n, int reference) {
+    const auto at = [&](std::size_t i) { return costs[i] + (ahead ? (*ahead)[i] : 0); };
     std::size_t best = 0;
     for (std::size_t i = 1; i < n; ++i) {
-        if (costs[i] < costs[best]) best = i;
+        if (at(i) < at(best)) best = i;
     }
-    if (reference >= 0 && costs[static_cast<std::size_t>(reference)] == costs[best]) {
+    if (reference >= 0 && at(static_cast<std::size_t>(reference)) == at(best)) {
         best = static_cast<std::size_t>(reference);
     }
     return best;
@@ -165,7 +186,7 @@ std::size_t bestOf(const std::vector<uint64_t>& costs, std::size_t n, int refere
 template <uint8_t Variant>
 void SearchEncoder::commit(std::vector<uint8_t>& out) {
     using C = Codes<Variant>;
-    const std::size_t best = bestOf(cost_, survivors_, reference_);
+    const std::size_t best = bestOf(cost_, &ahead_, survivors_, reference_);
     const int shift = (pending_ - C::kPerByte) * C::kWidth;
     const auto byte = static_cast<uint8_t>(history_[best] >> shift);
     out.push_back(byte);
@@ -185,6 +206,7 @@ void SearchEncoder::commit(std::vector<uint8_t>& out) {
         cost_[kept] = cost_[i];
         atByte_[kept] = atByte_[i];
         history_[kept] = history_[i];
+        ahead_[kept] = ahead_[i];
         if (!memory_.empty()) memory_[kept] = memory_[i];
         ++kept;
     }
@@ -203,7 +225,7 @@ template <uint8_t Variant>
 void SearchEncoder::finishSearch(std::vector<uint8_t>& out) {
     using C = Codes<Variant>;
     // Codes after the last whole byte are not written, so their error does not count.
-    const std::size_t best = bestOf(atByte_, survivors_, reference_);
+    const std::size_t best = bestOf(atByte_, nullptr, survivors_, reference_);
     settled_ += atByte_[best];
     keptReference_ = reference_ >= 0;
     for (int left = pending_ - phase_; left >= C::kPerByte; left -= C::kPerByte) {

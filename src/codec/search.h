@@ -3,12 +3,15 @@
 // sample on its own as enc does.
 //
 // It is a beam search over the decoder's states (estimate, pointer). Every sample, each
-// surviving path is extended by the codes near the sample, paths that reach nearly the
-// same state (the same pointer, estimates within a bucket about a step wide) are merged
-// into the better one, and the best `beam` paths survive. A byte is committed once every
-// path's oldest codes are `delay` samples old: the best path's, and the paths that
-// disagree with it are dropped. Every state a path passes through is computed by the
-// decoder's own step, so the file plays exactly as the search predicted.
+// surviving path is extended by the codes near the sample (and, at 4 bits, by the two
+// extremes, which move the step fastest), paths that reach nearly the same state (the same
+// pointer, estimates within a bucket about a step wide) are merged into the better one,
+// and the best `beam` paths survive. A path is ranked by its error so far plus the least
+// error with which the next `depth` samples can still be played from its state: a
+// lookahead by branch and bound, with a cap on the nodes it visits. A byte is committed
+// once every path's oldest codes are `delay` samples old: the best-ranked path's, and the
+// paths that disagree with it are dropped. Every state a path passes through is computed
+// by the decoder's own step, so the file plays exactly as the search predicted.
 //
 // The reference quantiser's own path is kept among the survivors for as long as it
 // agrees with what has been committed, so the search leaves it only for a path that was
@@ -17,6 +20,8 @@
 // The error is plain (tune kSnr) or perceptually weighted (kPerceptual, see weighting.h):
 // then each path also carries the weighting filter's memory, and the codes are chosen for
 // the least weighted error, frame by frame once the window around the frame has arrived.
+// The lookahead judges the samples ahead by their plain error: aiming its first sample
+// with the path's filter feedback changed the gains by a few hundredths of a dB either way.
 //
 // One object per stream; no shared state, so streams may be encoded in parallel. The
 // output depends only on the samples, the level and the tune, not on how the samples are
@@ -34,10 +39,12 @@
 
 // How hard one level searches.
 struct SearchLevel {
-    uint16_t beam;   // surviving paths, up to 4000; 0: the reference quantiser
-    uint8_t window;  // codes tried on each side of the reference's choice
-    uint8_t delay;   // samples before a code is committed
-    int8_t bucket;   // merge bucket width: 2^(bucket + floor(log2 step)); -16: exact states
+    uint16_t beam;      // surviving paths, fewer than 65536 candidates; 0: the reference quantiser
+    uint8_t window;     // codes tried on each side of the reference's choice
+    uint8_t delay;      // samples before a code is committed
+    int8_t bucket;      // merge bucket width: 2^(bucket + floor(log2 step)); -16: exact states
+    uint8_t depth = 0;  // samples ahead that a path's future is scored on, up to 8
+    bool extremes = false;  // the codes that move the step fastest are tried on every path
 };
 
 inline constexpr int kSearchLevels = 10;
@@ -81,7 +88,7 @@ private:
     template <uint8_t Variant>
     void encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out, bool end);
     template <uint8_t Variant, bool Weighted>
-    void step(int32_t sample);
+    void step(int32_t sample, const int16_t* future, std::size_t available);
     template <int Group>
     void remember(int32_t sample, std::size_t kept);
     template <uint8_t Variant>
@@ -91,7 +98,8 @@ private:
 
     uint8_t variant_;
     SearchLevel level_;
-    EncoderStream greedy_{};  // level 0
+    EncoderStream greedy_{};        // level 0
+    std::vector<int16_t> waiting_;  // plain: samples not yet searched, for the lookahead
 
     // Weighting (kPerceptual): the source's frames, and this sample's taps.
     std::optional<WeightingFrames> frames_;
@@ -106,6 +114,7 @@ private:
     std::vector<uint64_t> cost_;           // squared error so far, less what all paths share
     std::vector<uint64_t> atByte_;         // cost at the last whole byte
     std::vector<uint64_t> history_;        // codes not yet committed, latest in the lowest bits
+    std::vector<uint64_t> ahead_;          // the least error of the next `depth` samples
     std::vector<WeightingMemory> memory_;  // the weighting filter's, when weighted
     int pending_ = 0;                      // how many
     uint64_t settled_ = 0;
@@ -117,12 +126,15 @@ private:
     std::vector<uint8_t> candPointer_;
     std::vector<uint64_t> candKey_;  // cost << 16 | candidate number: a strict order
     std::vector<uint16_t> candParent_;
-    std::vector<int32_t> feedback_;  // each path's weighting feedback at this sample
+    std::vector<uint64_t> candAhead_;  // the lookahead's error
+    std::vector<uint64_t> candRank_;   // cost + lookahead << 16 | candidate number
+    std::vector<uint64_t> bestRanks_;  // the beam's best ranks so far, lowest first
+    std::vector<int32_t> feedback_;    // each path's weighting feedback at this sample
     std::vector<uint8_t> candCode_;
     struct Paths {
         std::vector<int32_t> estimate;
         std::vector<uint8_t> pointer;
-        std::vector<uint64_t> cost, atByte, history;
+        std::vector<uint64_t> cost, atByte, history, ahead;
         std::vector<WeightingMemory> memory;
     } next_;                         // the survivors being built
     std::vector<uint32_t> unique_;   // the candidates left after merging

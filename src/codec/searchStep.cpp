@@ -2,6 +2,7 @@
 // and the best kept (see search.h).
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 
 #include "codec/search.h"
 #include "codec/searchCodes.h"
@@ -38,6 +39,41 @@ constexpr Moves<Variant> makeMoves() {
 template <uint8_t Variant>
 inline constexpr Moves<Variant> kMoves = makeMoves<Variant>();
 
+// How far the estimate can move in k + 1 codes from each pointer, k = 0 ... 7: the largest
+// code every time, which both moves furthest and raises the step most.
+template <uint8_t Variant>
+constexpr auto makeReach() {
+    using C = Codes<Variant>;
+    std::array<std::array<int32_t, 8>, kStepRows> reach{};
+    for (std::size_t p = 0; p < kStepRows; ++p) {
+        std::size_t at = p;
+        int32_t total = 0;
+        for (std::size_t k = 0; k < 8; ++k) {
+            total += kMoves<Variant>.move[at][C::kCodes - 1];
+            reach[p][k] = total;
+            at = kMoves<Variant>.next[at][C::kCodes - 1];
+        }
+    }
+    return reach;
+}
+
+template <uint8_t Variant>
+inline constexpr auto kReach = makeReach<Variant>();
+
+// A floor under the error the next n samples can be played with from this state: each is
+// played at least as far from it as lies beyond the reach of the codes up to it.
+template <uint8_t Variant>
+uint64_t beyondReach(int32_t estimate, uint8_t pointer, const int16_t* future, int n) {
+    uint64_t least = 0;
+    for (int k = 0; k < n; ++k) {
+        const int64_t gap = std::max<int64_t>(
+            std::abs(future[k] - estimate) - kReach<Variant>[pointer][static_cast<std::size_t>(k)],
+            0);
+        least += static_cast<uint64_t>(gap * gap);
+    }
+    return least;
+}
+
 // Costs live beside a 16-bit candidate number in one 64-bit sort key; a path this far
 // behind the best is lost anyway.
 constexpr uint64_t kCostCap = (uint64_t{1} << 47) - 1;
@@ -62,14 +98,106 @@ __attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(cons
     return UINT64_MAX;
 }
 
+// Nodes one path's lookahead may visit before it tries only the nearest code, so that every
+// sample's work is bounded.
+constexpr int kLookaheadNodes = 256;
+
+// The least squared error with which the next `depth` samples can be played from this
+// state, or `bound` or more when no sequence of codes plays them with less. Each sample's
+// codes are tried from the nearest outwards, and a direction is left as soon as its error
+// alone reaches the best found: the estimates rise with the codes' rank, so the errors
+// further out only grow. Once the budget of nodes is spent, the nearest code alone. The
+// nearest is the quantiser's code or one beside it (so it was in 36 million random states
+// and samples); were it not, a path would only be scored a little worse.
+template <uint8_t Variant, int Depth>
+uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, uint64_t bound,
+                   int& budget) {
+    using C = Codes<Variant>;
+    const auto& move = kMoves<Variant>.move[pointer];
+    const auto& next = kMoves<Variant>.next[pointer];
+    const int32_t target = future[0];
+    const auto playing = [&](int rank) {
+        return std::clamp(estimate + move[static_cast<std::size_t>(rank)], -32768, 32767);
+    };
+    const auto error = [&](int rank) {
+        const int64_t e = target - playing(rank);
+        return static_cast<uint64_t>(e * e);
+    };
+    StreamState<Variant> quantiser{estimate, &kStepStates<Variant>[pointer]};
+    const int chosen = C::rankOf(encodeSample<Variant>(quantiser, target));
+    const int below = std::max(chosen - 1, 0);
+    const int above = std::min(chosen + 1, C::kCodes - 1);
+    // Without branches: which is nearest is as unpredictable as the signal.
+    const uint64_t belowError = error(below), aboveError = error(above);
+    uint64_t nearestError = error(chosen);
+    int nearest = belowError < nearestError ? below : chosen;
+    nearestError = std::min(belowError, nearestError);
+    nearest = aboveError < nearestError ? above : nearest;
+    nearestError = std::min(aboveError, nearestError);
+    --budget;
+    if constexpr (Depth == 1) {
+        return nearestError;
+    } else {
+        uint64_t best = bound;
+        const auto visit = [&](int rank) {
+            const uint64_t here = error(rank);
+            if (here >= best) return false;
+            // A branch that cannot reach the samples after it closely enough is passed over,
+            // for the price of a node.
+            const uint8_t pointerAfter = next[static_cast<std::size_t>(rank)];
+            if (here + beyondReach<Variant>(playing(rank), pointerAfter, future + 1, Depth - 1) >=
+                best) {
+                return --budget > 0;
+            }
+            const uint64_t rest =
+                lookahead<Variant, Depth - 1>(playing(rank), next[static_cast<std::size_t>(rank)],
+                                              future + 1, best - here, budget);
+            best = std::min(best, here + rest);
+            return budget > 0;
+        };
+        if (visit(nearest)) {
+            for (int rank = nearest + 1; rank < C::kCodes && visit(rank); ++rank) {
+            }
+            for (int rank = nearest - 1; rank >= 0 && budget > 0 && visit(rank); --rank) {
+            }
+        }
+        return best;
+    }
+}
+
+// The same for a depth known only at run time, up to 8.
+template <uint8_t Variant>
+uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, int depth,
+                   uint64_t bound, int& budget) {
+    switch (depth) {
+        case 1:
+            return lookahead<Variant, 1>(estimate, pointer, future, bound, budget);
+        case 2:
+            return lookahead<Variant, 2>(estimate, pointer, future, bound, budget);
+        case 3:
+            return lookahead<Variant, 3>(estimate, pointer, future, bound, budget);
+        case 4:
+            return lookahead<Variant, 4>(estimate, pointer, future, bound, budget);
+        case 5:
+            return lookahead<Variant, 5>(estimate, pointer, future, bound, budget);
+        case 6:
+            return lookahead<Variant, 6>(estimate, pointer, future, bound, budget);
+        case 7:
+            return lookahead<Variant, 7>(estimate, pointer, future, bound, budget);
+        default:
+            return lookahead<Variant, 8>(estimate, pointer, future, bound, budget);
+    }
+}
+
 }  // namespace
 
 template <uint8_t Variant, bool Weighted>
-void SearchEncoder::step(int32_t sample) {
+void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t available) {
     using C = Codes<Variant>;
     const Moves<Variant>& moves = kMoves<Variant>;
     const int window = level_.window;
-    const int span = std::min(2 * window + 1, C::kCodes);  // codes tried per path
+    const int span = std::min(2 * window + 1, C::kCodes);  // codes around the reference's
+    const int tried = span + (level_.extremes ? 2 : 0);    // codes tried per path
     const std::size_t beam = level_.beam;
 
     // Raw pointers, so that stores of bytes need not reload the vectors' buffers.
@@ -107,7 +235,10 @@ void SearchEncoder::step(int32_t sample) {
         if (static_cast<int>(i) == reference_) {
             referenceChild = n + static_cast<std::size_t>(chosen - lo);
         }
-        for (int rank = lo; rank < lo + span; ++rank, ++n) {
+        for (int slot = 0; slot < tried; ++slot, ++n) {
+            // The extremes after the window; where the window holds them, a repeat that
+            // merges into its twin.
+            const int rank = slot < span ? lo + slot : (slot - span) * (C::kCodes - 1);
             const int32_t next = std::clamp(estimate + moves.move[pointer][rank], -32768, 32767);
             const int64_t error = target - next;
             const uint64_t total = cost + static_cast<uint64_t>(error * error);
@@ -133,9 +264,9 @@ void SearchEncoder::step(int32_t sample) {
     uint32_t* const evicted = evicted_.data();
     // Siblings often share a state, so they are visited a path apart: an entry is not
     // read while its last write is still in flight.
-    for (int sibling = 0; sibling < span; ++sibling) {
+    for (int sibling = 0; sibling < tried; ++sibling) {
         for (std::size_t k = static_cast<std::size_t>(sibling); k < n;
-             k += static_cast<std::size_t>(span)) {
+             k += static_cast<std::size_t>(tried)) {
             const uint8_t pointer = candPointer[k];
             const uint32_t bucket =
                 static_cast<uint32_t>(candEstimate[k] + 32768) >> bucketShift_[pointer];
@@ -170,11 +301,59 @@ void SearchEncoder::step(int32_t sample) {
     }
     alive = others;
 
+    // Ranked by their cost and their lookahead's: the reference's exactly, the others
+    // against the beam's worst so far, which a path out of the beam need not reach.
+    uint64_t* const rank = candRank_.data();
+    uint64_t* const ahead = candAhead_.data();
+    const int depth = static_cast<int>(std::min<std::size_t>(level_.depth, available));
+    if (depth > 0) {
+        const auto look = [&](uint32_t k, uint64_t bound) {
+            int budget = kLookaheadNodes;
+            const uint64_t cost = candKey[k] >> 16;
+            if (cost + beyondReach<Variant>(candEstimate[k], candPointer[k], future, depth) >=
+                bound) {
+                ahead[k] = kCostCap;
+            } else {
+                // What reaches the bound is out of the beam, and ranked so, since the
+                // lookahead stopped short of its error.
+                const uint64_t found = lookahead<Variant>(candEstimate[k], candPointer[k], future,
+                                                          depth, bound - cost, budget);
+                ahead[k] = found < bound - cost ? found : kCostCap;
+            }
+            rank[k] = std::min(cost + ahead[k], kCostCap) << 16 | k;
+        };
+        if (referenceChild != SIZE_MAX) look(static_cast<uint32_t>(referenceChild), kCostCap);
+        // The cheapest first, so that the beam's bound tightens early, when the bound saves
+        // more than a sort costs.
+        if (alive > beam && depth > 1) {
+            std::sort(unique, unique + alive,
+                      [candKey](uint32_t a, uint32_t b) { return candKey[a] < candKey[b]; });
+        }
+        uint64_t* const best = bestRanks_.data();
+        std::size_t ranked = 0;
+        for (std::size_t u = 0; u < alive; ++u) {
+            const uint32_t k = unique[u];
+            look(k, ranked < beam ? kCostCap : best[beam - 1] >> 16);
+            if (ranked == beam && rank[k] >= best[beam - 1]) continue;
+            // Into the sorted list of the best ranks.
+            std::size_t at = std::min(ranked, beam - 1);
+            for (; at > 0 && best[at - 1] > rank[k]; --at) best[at] = best[at - 1];
+            best[at] = rank[k];
+            ranked += ranked < beam;
+        }
+    } else {
+        for (std::size_t u = 0; u < alive; ++u) {
+            rank[unique[u]] = candKey[unique[u]];
+            ahead[unique[u]] = 0;
+        }
+        if (referenceChild != SIZE_MAX) ahead[referenceChild] = 0;
+    }
+
     // The best `beam` of them, in the order they were found, and the reference's path.
     uint64_t threshold = UINT64_MAX;
     if (alive > beam) {
         uint64_t* const select = select_.data();
-        for (std::size_t u = 0; u < alive; ++u) select[u] = candKey[unique[u]];
+        for (std::size_t u = 0; u < alive; ++u) select[u] = rank[unique[u]];
         if (alive <= kCountingLimit) {
             threshold = countedThreshold(select, alive, beam);
         } else {
@@ -186,7 +365,7 @@ void SearchEncoder::step(int32_t sample) {
     for (std::size_t u = 0; u < alive; ++u) {
         const uint32_t k = unique[u];
         unique[kept] = k;
-        kept += candKey[k] <= threshold;
+        kept += rank[k] <= threshold;
     }
     reference_ = -1;
     if (referenceChild != SIZE_MAX) {
@@ -201,6 +380,7 @@ void SearchEncoder::step(int32_t sample) {
         next_.cost[u] = candKey[k] >> 16;
         next_.atByte[u] = atByte_[parent];
         next_.history[u] = history_[parent] << C::kWidth | candCode[k];
+        next_.ahead[u] = ahead[k];
     }
     if constexpr (Weighted) {
         // One group of lanes changes; choosing it here keeps the rest a plain copy.
@@ -224,6 +404,7 @@ void SearchEncoder::step(int32_t sample) {
     cost_.swap(next_.cost);
     atByte_.swap(next_.atByte);
     history_.swap(next_.history);
+    ahead_.swap(next_.ahead);
     if constexpr (Weighted) memory_.swap(next_.memory);
     survivors_ = kept;
     ++pending_;
@@ -247,7 +428,7 @@ void SearchEncoder::remember(int32_t sample, std::size_t kept) {
     }
 }
 
-template void SearchEncoder::step<kVariant4Bit, false>(int32_t);
-template void SearchEncoder::step<kVariant4Bit, true>(int32_t);
-template void SearchEncoder::step<kVariant2Bit, false>(int32_t);
-template void SearchEncoder::step<kVariant2Bit, true>(int32_t);
+template void SearchEncoder::step<kVariant4Bit, false>(int32_t, const int16_t*, std::size_t);
+template void SearchEncoder::step<kVariant4Bit, true>(int32_t, const int16_t*, std::size_t);
+template void SearchEncoder::step<kVariant2Bit, false>(int32_t, const int16_t*, std::size_t);
+template void SearchEncoder::step<kVariant2Bit, true>(int32_t, const int16_t*, std::size_t);

@@ -105,6 +105,11 @@ public:
     bool next(bool end, WeightingFilter* filter, std::span<const int16_t>* samples);
 
     int order() const { return order_; }
+    // The samples after the last frame returned: at least margin() of them until the end.
+    std::span<const int16_t> following() const {
+        return std::span<const int16_t>(buffer_).subspan(start_ + margin_ + handedOut_);
+    }
+    std::size_t margin() const { return margin_; }
 
 private:
     int order_;

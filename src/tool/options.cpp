@@ -71,7 +71,8 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
     app->add_option("-b,--bits", settings.bits, "Code width: 4 or 2 (default 4)")
         ->check(CLI::IsMember({4, 2}));
     app->add_option("-q,--quality", settings.level,
-                    "Search level 0-9; 0 is the reference quantiser (default " +
+                    "Search level 0-" + std::to_string(kestrune::kLevels - 1) +
+                        "; 0 is the reference quantiser (default " +
                         std::to_string(kestrune::kDefaultLevel) + ")")
         ->check(CLI::Range(0, kestrune::kLevels - 1));
     app->add_option("--tune", tune,
