@@ -3,6 +3,7 @@
 #include "kestrune/kestrune.hpp"
 
 #include <algorithm>
+#include <string>
 
 #include "adpFile.h"
 #include "codec/adpcm.h"
@@ -34,6 +35,9 @@ const char* version() {
     return KESTRUNE_VERSION;
 }
 
+// The levels' range, from their count.
+const std::string kLevelRange = "not a search level (0 to " + std::to_string(kLevels - 1) + ")";
+
 const char* message(Error error) {
     switch (error) {
         case Error::none:
@@ -43,7 +47,7 @@ const char* message(Error error) {
         case Error::invalid_bits:
             return "not a code width the device plays (4 or 2 bits)";
         case Error::invalid_level:
-            return "not a search level (0 to 9)";
+            return kLevelRange.c_str();
         case Error::not_device_file:
             return "not a device file";
         case Error::truncated:
