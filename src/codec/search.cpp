@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <iterator>
 
 #include "codec/searchCodes.h"
 
@@ -15,7 +16,9 @@ namespace {
 // reference's, beats a wide beam scored on the past alone; finer merging pays once the
 // beam holds a few paths. 2-bit paths try all four codes; a single 2-bit path needs its
 // codes decided a few bytes late, or its lookahead leads it far from the reference's.
-constexpr std::array<SearchLevel, kSearchLevels> kLevels4Bit = {{
+// One row a level:
+// clang-format off
+constexpr SearchLevel kLevels4Bit[] = {
     {0, 0, 0, 0},
     {1, 0, 0, 0, 1, true},
     {1, 0, 0, 0, 2, true},
@@ -26,8 +29,8 @@ constexpr std::array<SearchLevel, kSearchLevels> kLevels4Bit = {{
     {4, 3, 8, -2, 3, true},
     {5, 3, 10, -3, 4, true},
     {8, 4, 14, -5, 5, true},
-}};
-constexpr std::array<SearchLevel, kSearchLevels> kLevels2Bit = {{
+};
+constexpr SearchLevel kLevels2Bit[] = {
     {0, 0, 0, 0},
     {1, 2, 4, 0, 2},
     {1, 2, 8, 0, 3},
@@ -38,7 +41,19 @@ constexpr std::array<SearchLevel, kSearchLevels> kLevels2Bit = {{
     {3, 2, 28, -2, 6},
     {6, 2, 28, -3, 6},
     {10, 2, 28, -3, 6},
-}};
+};
+// clang-format on
+
+// A row for every level, and every level above the reference's searches: a table a row
+// short, or longer than the count the interfaces state, does not build.
+constexpr bool everyLevelSearches(const SearchLevel (&levels)[kSearchLevels]) {
+    for (int level = 1; level < kSearchLevels; ++level) {
+        if (levels[level].beam == 0) return false;
+    }
+    return levels[0].beam == 0;
+}
+static_assert(std::size(kLevels4Bit) == kSearchLevels && everyLevelSearches(kLevels4Bit));
+static_assert(std::size(kLevels2Bit) == kSearchLevels && everyLevelSearches(kLevels2Bit));
 
 }  // namespace
 
