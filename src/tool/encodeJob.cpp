@@ -22,8 +22,7 @@
 namespace {
 
 constexpr std::size_t kBlockSamples = 8192;
-constexpr double kLevelTolerance = 0.5;        // dB a levelled playback may lie off its target
-constexpr uint64_t kMaxPayload = 0xFFFFFFFFu;  // bytes the length field can say
+constexpr double kLevelTolerance = 0.5;  // dB a levelled playback may lie off its target
 constexpr const char* kTooLong =
     "too long for a device file (its length field holds at most 4294967295 bytes)";
 
@@ -105,7 +104,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     r.input = input;
     r.output = output;
     r.bits = settings.bits;
-    const uint64_t perByte = settings.bits == 2 ? 4 : 2;  // samples in a byte of codes
+    const uint64_t perByte = kestrune::samplesPerByte(settings.bits);
     AudioInput audio;
     struct stat source {};
     if (std::string why = inputProblem(identify(input, &source), source); !why.empty()) {
@@ -123,7 +122,8 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     // before any work when its header tells (a margin for resampling's rounding).
     const double expectedBytes =
         static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / perByte;
-    if (lengthKnown && expectedBytes > kMaxPayload * 1.001) return r.fail(kStatusFormat, kTooLong);
+    if (lengthKnown && expectedBytes > kestrune::kMaxPayloadBytes * 1.001)
+        return r.fail(kStatusFormat, kTooLong);
     if (!prepareAudio(settings, r.rate, &audio, &r)) return r;
     kestrune::Result<kestrune::Encoder> encoder =
         kestrune::Encoder::create({r.rate, settings.bits, settings.level, settings.tune});
@@ -151,7 +151,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         if (const std::optional<uint64_t> n = audio.countSamples()) {
             length = static_cast<int64_t>(*n / perByte);
         }
-        if (length > static_cast<int64_t>(kMaxPayload)) {
+        if (length > static_cast<int64_t>(kestrune::kMaxPayloadBytes)) {
             outputDiscard(&out);
             return r.fail(kStatusFormat, kTooLong);
         }
@@ -213,7 +213,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         if (settings.listen) heardSource.insert(heardSource.end(), samples.begin(), samples.end());
         encoder->encode(samples, bytes);
         emit();
-        if (writer.written > kMaxPayload) {
+        if (writer.written > kestrune::kMaxPayloadBytes) {
             r.fail(kStatusFormat, kTooLong);
             break;
         }
