@@ -2,7 +2,7 @@
 // samples (and the first byte choosing how the stream is split into calls) must encode
 // to the same bytes, and decode to the encoder's own reconstruction. The search encoder,
 // at a level the first byte also chooses: its bytes decode to the error it predicted, no
-// more than the reference quantiser's, and do not depend on the split.
+// more than the reference quantiser's, and do not depend on the split; under a ceiling too.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -13,20 +13,22 @@
 
 namespace {
 
-// What the search minimises, for the bytes it wrote: the plain or weighted squared error.
+// What the search minimises, for the bytes it wrote: the plain or weighted squared error,
+// and the price of each sample played past the ceiling.
 uint64_t objective(std::span<const int16_t> samples, uint8_t variant,
-                   const std::vector<uint8_t>& bytes, SearchTune tune) {
+                   const std::vector<uint8_t>& bytes, SearchTune tune, int32_t ceiling) {
     std::vector<int16_t> played(bytes.size() * count[variant]);
     DecoderStream decoder{};
     decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
                  played.data());
+    uint64_t error = 0;
+    for (const int16_t v : played) error += std::abs(int{v}) > ceiling ? kPastCeiling : 0;
     if (tune == SearchTune::kPerceptual) {
         WeightedMeter meter(8000);
         meter.add(samples, played);
         meter.finish();
-        return meter.squaredError();
+        return error + meter.squaredError();
     }
-    uint64_t error = 0;
     for (size_t i = 0; i < played.size(); ++i) {
         const int64_t d = int64_t{samples[i]} - played[i];
         error += static_cast<uint64_t>(d * d);
@@ -76,8 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             tune == SearchTune::kSnr ? samples.size()
                                      : samples.size() - samples.size() % count[variant]);
         const std::size_t cut = std::min<std::size_t>(first, input.size());
-        SearchEncoder one(variant, level, tune, 8000), two(variant, level, tune, 8000),
-            zero(variant, 0);
+        // Every third input under a ceiling between a quarter and all of full scale.
+        const int32_t ceiling =
+            split % 3 == 0 ? 8192 + static_cast<int32_t>(split) * 96 : kNoCeiling;
+        SearchEncoder one(variant, level, tune, 8000, ceiling),
+            two(variant, level, tune, 8000, ceiling), zero(variant, 0);
         one.encode(input, whole);
         one.finish(whole);
         two.encode(input.first(cut), parts);
@@ -85,9 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         two.finish(parts);
         zero.encode(input, reference);
         if (parts != whole || whole.size() != reference.size()) std::abort();
-        const uint64_t error = objective(input, variant, whole, tune);
+        const uint64_t error = objective(input, variant, whole, tune, ceiling);
         if (error != one.squaredError()) std::abort();
-        if (one.keptReference() && error > objective(input, variant, reference, tune)) std::abort();
+        if (one.keptReference() && error > objective(input, variant, reference, tune, ceiling)) {
+            std::abort();
+        }
     }
     return 0;
 }

@@ -41,8 +41,8 @@ struct Encoded {
 
 // Encodes in pieces of the given sizes (cycled), then finishes.
 Encoded encode(const Signal& s, uint8_t variant, int level, std::vector<std::size_t> pieces,
-               SearchTune tune = SearchTune::kSnr) {
-    SearchEncoder encoder(variant, level, tune, 8000);
+               SearchTune tune = SearchTune::kSnr, int32_t ceiling = kNoCeiling) {
+    SearchEncoder encoder(variant, level, tune, 8000, ceiling);
     Encoded e{{}, 0, false};
     for (std::size_t at = 0, p = 0; at < s.size(); ++p) {
         const std::size_t n = std::min(pieces[p % pieces.size()], s.size() - at);
@@ -56,20 +56,22 @@ Encoded encode(const Signal& s, uint8_t variant, int level, std::vector<std::siz
 }
 
 // What the decoder plays of the bytes, against the samples it stands for: the squared
-// error, or weighted as the perceptual search weighs it.
+// error, or weighted as the perceptual search weighs it; and the price of the samples
+// played past the ceiling.
 uint64_t playedError(const Signal& s, uint8_t variant, const Bytes& bytes,
-                     SearchTune tune = SearchTune::kSnr) {
+                     SearchTune tune = SearchTune::kSnr, int32_t ceiling = kNoCeiling) {
     DecoderStream decoder{};
     std::vector<int16_t> played(bytes.size() * count[variant]);
     decodeStream(&decoder, variant, bytes.data(), static_cast<uint32_t>(bytes.size()),
                  played.data());
+    uint64_t error = 0;
+    for (const int16_t v : played) error += std::abs(int{v}) > ceiling ? kPastCeiling : 0;
     if (tune == SearchTune::kPerceptual) {
         WeightedMeter meter(8000);
         meter.add(s, played);
         meter.finish();
-        return meter.squaredError();
+        return error + meter.squaredError();
     }
-    uint64_t error = 0;
     for (std::size_t i = 0; i < played.size(); ++i) {
         const int64_t d = int64_t{s[i]} - played[i];
         error += static_cast<uint64_t>(d * d);
@@ -97,6 +99,17 @@ TEST_P(SearchLevels, PlaysAsPredictedAndNeverWorseThanTheReference) {
         EXPECT_LE(static_cast<double>(error), reference * slack);
         // Uneven calls, single samples among them, give the same bytes.
         EXPECT_EQ(encode(s, variant, level, {1, 3, 1000, 2, 777}, tune).bytes, e.bytes);
+        // Under a ceiling the samples keep to and level 0 passes, no sample is played past it.
+        constexpr int32_t kCeiling = 9000;
+        for (int16_t& v : s) v = static_cast<int16_t>(std::clamp<int>(v, -kCeiling, kCeiling));
+        const Encoded held = encode(s, variant, level, {s.size()}, tune, kCeiling);
+        const uint64_t heldError = playedError(s, variant, held.bytes, tune, kCeiling);
+        EXPECT_EQ(heldError, held.predicted);
+        EXPECT_LT(heldError, kPastCeiling) << "the playback passes the ceiling";
+        EXPECT_GE(playedError(s, variant, encode(s, variant, 0, {s.size()}).bytes, tune, kCeiling),
+                  kPastCeiling);
+        EXPECT_EQ(encode(s, variant, level, {1, 3, 1000, 2, 777}, tune, kCeiling).bytes,
+                  held.bytes);
     }
 }
 

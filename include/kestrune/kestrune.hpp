@@ -84,6 +84,9 @@ struct EncoderOptions {
     int bits = 4;                  // code width: 4 or 2
     int level = kDefaultLevel;     // search level, 0 to kLevels - 1
     Tune tune = Tune::perceptual;  // what the search minimises (level 0 is the same under either)
+    // A ceiling (dBFS) the playback is held under at levels above 0, as far as any code can;
+    // 0 or above, or not a number: full scale. Level 0 plays what the vendor's quantiser does.
+    double peakDbfs = 0;
 };
 
 // What a device file's header says.

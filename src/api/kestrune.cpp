@@ -3,6 +3,7 @@
 #include "kestrune/kestrune.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "adpFile.h"
@@ -27,6 +28,12 @@ Error check(const EncoderOptions& o) {
     if (o.level < 0 || o.level >= kLevels) return Error::invalid_level;
     if (o.tune != Tune::perceptual && o.tune != Tune::snr) return Error::invalid_tune;
     return Error::none;
+}
+
+// The magnitude the playback is held within: the largest sample at or under the ceiling.
+int32_t ceiling(double peakDbfs) {
+    if (!(peakDbfs < 0)) return kNoCeiling;
+    return static_cast<int32_t>(std::floor(std::pow(10.0, peakDbfs / 20) * kNoCeiling));
 }
 
 }  // namespace
@@ -83,7 +90,7 @@ Result<Encoder> Encoder::create(const EncoderOptions& options) {
     auto state = std::make_unique<State>(
         State{SearchEncoder(adpVariant(options.bits), options.level,
                             options.tune == Tune::snr ? SearchTune::kSnr : SearchTune::kPerceptual,
-                            options.rate),
+                            options.rate, ceiling(options.peakDbfs)),
               0, false});
     return Encoder(options, std::move(state));
 }

@@ -62,14 +62,17 @@ const SearchLevel& searchLevel(uint8_t variant, int level) {
     return variant == kVariant2Bit ? kLevels2Bit[at] : kLevels4Bit[at];
 }
 
-SearchEncoder::SearchEncoder(uint8_t variant, int level, SearchTune tune, uint32_t rate)
-    : SearchEncoder(variant, searchLevel(variant, level), tune, rate) {}
+SearchEncoder::SearchEncoder(uint8_t variant, int level, SearchTune tune, uint32_t rate,
+                             int32_t ceiling)
+    : SearchEncoder(variant, searchLevel(variant, level), tune, rate, ceiling) {}
 
 SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTune tune,
-                             uint32_t rate)
-    : variant_(variant), level_(level) {
+                             uint32_t rate, int32_t ceiling)
+    : variant_(variant), level_(level), ceiling_(std::clamp(ceiling, 0, kNoCeiling)) {
     if (!variantSupported(variant)) level_.beam = 0;
     if (level_.beam == 0) return;
+    // The code below the reference's plays no further out than the sample.
+    if (ceiling_ < kNoCeiling) level_.window = std::max<uint8_t>(level_.window, 1);
     // Candidates are numbered in 16 bits; the history of pending codes fits 64.
     const std::size_t codes = (std::size_t{1} << length[variant]) + (level_.extremes ? 2 : 0);
     level_.beam = static_cast<uint16_t>(std::min<std::size_t>(level_.beam, 65535 / codes - 1));

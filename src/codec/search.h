@@ -23,6 +23,14 @@
 // The lookahead judges the samples ahead by their plain error: aiming its first sample
 // with the path's filter feedback changed the gains by a few hundredths of a dB either way.
 //
+// Under a ceiling, every sample the decoder would play past it adds kPastCeiling to a
+// path's error, more than the errors of the samples a path may still lose, so the search
+// takes such a path only when every path it holds passes the ceiling: the device plays
+// what it is given and stays under the ceiling too. 4-bit levels that try the reference's
+// code alone then try its neighbours too: the one toward the estimate plays no further out
+// than the sample, and the one past it stays inside unless the step is as wide as the
+// ceiling. Level 0 stays the reference quantiser and may pass the ceiling.
+//
 // One object per stream; no shared state, so streams may be encoded in parallel. The
 // output depends only on the samples, the level and the tune, not on how the samples are
 // split into calls, nor on the CPU.
@@ -48,6 +56,11 @@ struct SearchLevel {
 };
 
 inline constexpr int kSearchLevels = 10;
+
+// No ceiling: the largest magnitude the decoder plays.
+inline constexpr int32_t kNoCeiling = 32768;
+// What one sample played past the ceiling adds to a path's error.
+inline constexpr uint64_t kPastCeiling = uint64_t{1} << 40;
 inline constexpr int kDefaultSearchLevel = 5;
 
 // What the search minimises: the perceptually weighted error, or the plain squared error.
@@ -60,12 +73,13 @@ const SearchLevel& searchLevel(uint8_t variant, int level);
 class SearchEncoder {
 public:
     // variant: kVariant4Bit or kVariant2Bit; level: 0 ... kSearchLevels - 1; rate: the
-    // samples' rate, which the weighting follows (unused by kSnr).
+    // samples' rate, which the weighting follows (unused by kSnr); ceiling: the magnitude
+    // the playback is held within, 0 ... kNoCeiling (unused by level 0).
     SearchEncoder(uint8_t variant, int level, SearchTune tune = SearchTune::kSnr,
-                  uint32_t rate = 16000);
+                  uint32_t rate = 16000, int32_t ceiling = kNoCeiling);
     // The same with explicit parameters, for measuring others than the levels'.
     SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTune tune = SearchTune::kSnr,
-                  uint32_t rate = 16000);
+                  uint32_t rate = 16000, int32_t ceiling = kNoCeiling);
 
     // Encodes the samples and appends every byte that has been decided.
     void encode(std::span<const int16_t> samples, std::vector<uint8_t>& out);
@@ -76,7 +90,8 @@ public:
 
     // After finish, at levels above 0: the squared error (weighted, for kPerceptual),
     // summed over the samples whose codes were written, of what the decoder plays against
-    // them, as the search predicted it.
+    // them, as the search predicted it; plus kPastCeiling for each sample played past the
+    // ceiling.
     uint64_t squaredError() const { return settled_; }
 
     // After finish: whether the reference quantiser's own path was still among the
@@ -98,6 +113,7 @@ private:
 
     uint8_t variant_;
     SearchLevel level_;
+    int32_t ceiling_;
     EncoderStream greedy_{};        // level 0
     std::vector<int16_t> waiting_;  // plain: samples not yet searched, for the lookahead
 

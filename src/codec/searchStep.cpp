@@ -212,6 +212,7 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
     uint32_t* const unique = unique_.data();
     Slot* const table = table_.data();
     const int tableShift = tableShift_;
+    const int32_t ceiling = ceiling_;
 
     // Candidates: each path extended by the codes around the reference quantiser's choice.
     std::size_t n = 0;
@@ -241,7 +242,9 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
             const int rank = slot < span ? lo + slot : (slot - span) * (C::kCodes - 1);
             const int32_t next = std::clamp(estimate + moves.move[pointer][rank], -32768, 32767);
             const int64_t error = target - next;
-            const uint64_t total = cost + static_cast<uint64_t>(error * error);
+            const uint64_t past = next > ceiling || next < -ceiling;
+            const uint64_t total =
+                cost + static_cast<uint64_t>(error * error) + (kPastCeiling & (0 - past));
             candEstimate[n] = next;
             candPointer[n] = moves.next[pointer][rank];
             candKey[n] = std::min(total, kCostCap) << 16 | n;

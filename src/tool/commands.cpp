@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -202,6 +203,12 @@ std::string levellingSummary(const FileResult& r) {
         std::snprintf(text, sizeof text, "trimmed %.0f + %.0f ms", *r.trimStartMs, *r.trimEndMs);
         line += (line.empty() ? "" : ", ") + std::string(text);
     }
+    if (r.headroomDb) {
+        std::snprintf(text, sizeof text, "playback peaks at %.1f dBFS, %.1f dB %s the ceiling",
+                      *r.playbackPeakDbfs, std::fabs(*r.headroomDb),
+                      *r.headroomDb < 0 ? "over" : "under");
+        line += (line.empty() ? "" : ", ") + std::string(text);
+    }
     return line;
 }
 
@@ -223,7 +230,7 @@ void printEncodeSummary(const FileResult& r, const std::string& level) {
                  static_cast<unsigned long long>(r.bytes), level.c_str(), decibels(r.snrDb).c_str(),
                  decibels(r.segSnrDb).c_str(), decibels(r.weightedSnrDb).c_str(),
                  static_cast<unsigned long long>(r.clipped));
-    if (r.gainDb || r.limited || r.trimStartMs) {
+    if (r.gainDb || r.limited || r.trimStartMs || r.headroomDb) {
         std::fprintf(messages(), "  %s\n", levellingSummary(r).c_str());
     }
 }
@@ -243,6 +250,8 @@ Json encodeJson(const FileResult& r, const EncodeSettings& settings) {
     o["limited"] = r.limited ? Json(*r.limited) : Json(nullptr);
     o["trim_start_ms"] = rounded(r.trimStartMs, 1);
     o["trim_end_ms"] = rounded(r.trimEndMs, 1);
+    o["playback_peak_dbfs"] = rounded(r.playbackPeakDbfs, 2);
+    o["headroom_db"] = rounded(r.headroomDb, 2);
     return o;
 }
 

@@ -125,8 +125,15 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     if (lengthKnown && expectedBytes > kestrune::kMaxPayloadBytes * 1.001)
         return r.fail(kStatusFormat, kTooLong);
     if (!prepareAudio(settings, r.rate, &audio, &r)) return r;
-    kestrune::Result<kestrune::Encoder> encoder =
-        kestrune::Encoder::create({r.rate, settings.bits, settings.level, settings.tune});
+    // The ceiling in force: the one given, or levelling's default; the search holds the
+    // playback under it.
+    const Levelling& levelling = settings.levelling;
+    const std::optional<double> ceilingDb =
+        levelling.peakDbfs || !levelling.target()
+            ? levelling.peakDbfs
+            : std::optional(settings.bits == 2 ? kPeak2Bit : kPeak4Bit);
+    kestrune::Result<kestrune::Encoder> encoder = kestrune::Encoder::create(
+        {r.rate, settings.bits, settings.level, settings.tune, ceilingDb.value_or(0)});
     kestrune::Result<kestrune::Decoder> decoder = kestrune::Decoder::create(settings.bits);
     if (!encoder || !decoder) {  // the options were checked: not met
         return r.fail(kStatusUsage, kestrune::message(encoder ? decoder.error() : encoder.error()));
@@ -161,13 +168,13 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                             adpVariant(settings.bits), length);
 
     kestrune::Meter meter(r.rate);
-    const Levelling& levelling = settings.levelling;
     const bool levelled = levelling.target();
     std::optional<LevelMeter> playedLevel;
     if (levelled) playedLevel.emplace(r.rate, true, levelling.speechLevelDb.has_value());
     bool sounded = false;  // the source holds a sample that is not 0
     std::vector<float> playedFloat;
     uint64_t railed = 0;  // samples the device plays at full scale
+    int peak = 0;         // the largest magnitude it plays
     SourceQueue queue;
     std::vector<int16_t> block(kBlockSamples), played;
     std::vector<uint8_t> bytes;
@@ -177,7 +184,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     const auto emit = [&] {
         if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
         const std::size_t n = bytes.size() * perByte;
-        if (settings.measure || levelled || settings.listen) {
+        if (settings.measure || levelled || ceilingDb || settings.listen) {
             played.resize(n);
             decoder->decode(bytes, played);
         }
@@ -190,6 +197,9 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
             playedFloat.resize(n);
             for (std::size_t i = 0; i < n; ++i) playedFloat[i] = played[i] / 32768.0f;
             playedLevel->add(playedFloat);
+        }
+        if (ceilingDb) {
+            for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::abs(int{played[i]}));
         }
         if (settings.listen) {
             device.insert(device.end(), bytes.begin(), bytes.end());
@@ -242,6 +252,10 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     r.nonFinite = audio.nonFinite();
     if (audio.limiting()) r.limited = audio.limited();
     if (playedLevel) r.loudnessOut = playedLevel->loudnessLufs();
+    if (ceilingDb && peak > 0) {
+        r.playbackPeakDbfs = 20 * std::log10(peak / 32768.0);
+        r.headroomDb = *ceilingDb - *r.playbackPeakDbfs;
+    }
     if (const auto played = !playedLevel             ? std::nullopt
                             : levelling.loudnessLufs ? r.loudnessOut
                                                      : playedLevel->speechLevelDb();

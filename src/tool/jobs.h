@@ -69,6 +69,7 @@ struct FileResult {
     std::optional<double> loudnessIn, loudnessOut, gainDb;  // LUFS, and dB, when levelled
     std::optional<uint64_t> limited;                        // samples the limiter changed
     std::optional<double> trimStartMs, trimEndMs;           // when trimmed
+    std::optional<double> playbackPeakDbfs, headroomDb;     // under a ceiling, when not silent
     std::vector<std::string> warnings;           // what the output may lack, one line each
     std::shared_ptr<const Listening> listening;  // for the listening report, when asked
     OutputFile uncommitted;  // written in full, to be made to appear by commitFile
