@@ -138,7 +138,8 @@ TEST(Api, Errors) {
     } rows[] = {
         {kestrune::encodeFile(s, {8001, 4, 0}).error(), kestrune::Error::invalid_rate},
         {kestrune::encodeFile(s, {8000, 3, 0}).error(), kestrune::Error::invalid_bits},
-        {kestrune::encodeFile(s, {8000, 4, 10}).error(), kestrune::Error::invalid_level},
+        {kestrune::encodeFile(s, {8000, 4, kestrune::kLevels}).error(),
+         kestrune::Error::invalid_level},
         {kestrune::encodeFile(s, {8000, 4, -1}).error(), kestrune::Error::invalid_level},
         {kestrune::encodeFile(s, {8000, 4, 1, kestrune::Tune{2}}).error(),
          kestrune::Error::invalid_tune},
