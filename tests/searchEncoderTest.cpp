@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstring>
 #include <future>
-#include <map>
 #include <random>
 #include <regex>
 
@@ -249,36 +248,22 @@ TEST(SearchLevels, AreWhatTheReadmeStates) {
                         {}});
     }
     ASSERT_EQ(rows.size(), std::size_t{4} * kSearchLevels);
-    // Level 0's scores, once for each width and tune, and the default level's against them.
-    const auto scores = [&all](const Row& r) {
-        std::vector<Score> s;
-        for (const Recording& recording : all) {
-            s.push_back(measureLevel(recording, r.variant, r.level, r.tune));
-        }
-        return s;
-    };
-    std::map<std::pair<uint8_t, SearchTune>, std::shared_future<std::vector<Score>>> zero;
-    for (const Row& r : rows) {
-        if (r.level == 0)
-            zero[{r.variant, r.tune}] = std::async(std::launch::async, [&] { return scores(r); });
-    }
     for (Row& r : rows) {
         if (r.level != 0 && r.level != kDefaultSearchLevel) continue;
-        const std::shared_future<std::vector<Score>> base = zero[{r.variant, r.tune}];
-        r.measured = std::async(std::launch::async, [&, base, n = corpus.size()] {
-            const std::vector<Score> zeros = base.get();
-            const std::vector<Score> got = r.level == 0 ? zeros : scores(r);
+        r.measured = std::async(std::launch::async, [&all, &r, n = corpus.size()] {
             Score mean;
             double worst = -INFINITY;
             for (std::size_t i = 0; i < all.size(); ++i) {
-                const Score& s = got[i];
-                worst = std::max(worst, 10 * std::log10(s.objective / zeros[i].objective));
+                const Score base = measureLevel(all[i], r.variant, 0, r.tune);
+                const Score s =
+                    r.level == 0 ? base : measureLevel(all[i], r.variant, r.level, r.tune);
+                worst = std::max(worst, 10 * std::log10(s.objective / base.objective));
                 if (i < all.size() - n) continue;  // synthetic: the worst case alone
                 const double z = r.level == 0 ? 0 : 1, share = 1 / static_cast<double>(n);
-                mean.snr += (s.snr - z * zeros[i].snr) * share;
-                mean.segSnr += (s.segSnr - z * zeros[i].segSnr) * share;
-                mean.weightedSnr += (s.weightedSnr - z * zeros[i].weightedSnr) * share;
-                mean.fwSegSnr += (s.fwSegSnr - z * zeros[i].fwSegSnr) * share;
+                mean.snr += (s.snr - z * base.snr) * share;
+                mean.segSnr += (s.segSnr - z * base.segSnr) * share;
+                mean.weightedSnr += (s.weightedSnr - z * base.weightedSnr) * share;
+                mean.fwSegSnr += (s.fwSegSnr - z * base.fwSegSnr) * share;
             }
             return std::pair{mean, worst};
         });
