@@ -83,6 +83,10 @@ MUTANTS = [
      "    const std::size_t best = bestOf(cost_, nullptr, survivors_, reference_);",
      "the end chosen by the cost of codes not written"),
     ("src/codec/search.cpp", "    settled_ += shared;\n", "", "predicted error forgets committed cost"),
+    ("src/codec/searchStep.cpp", "const uint64_t past = next > ceiling || next < -ceiling;",
+     "const uint64_t past = next > ceiling;", "the ceiling held on one side only"),
+    ("src/codec/search.cpp", "if (ceiling_ < kNoCeiling) level_.window", "if (false) level_.window",
+     "a ceiling with no code beside the reference's"),
     ("src/codec/quality.cpp", "constexpr double kFrameFloorDb = -10;", "constexpr double kFrameFloorDb = -20;",
      "segmental SNR floor moved"),
     # Files and formats.
