@@ -25,6 +25,7 @@
 #include "tool/pack.h"
 #include "tool/paths.h"
 #include "tool/report.h"
+#include "tool/subcommand.h"
 
 namespace {
 
@@ -181,8 +182,6 @@ int writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& p
     }
     return kStatusFinished;
 }
-
-}  // namespace
 
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings) {
     if (c.inputs.empty() && p.list.empty()) throw UsageError{"pack needs prompts or --list"};
@@ -359,41 +358,39 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     return 0;
 }
 
-int runUnpack(const Common& c) {
-    if (c.inputs.size() != 1 || c.folder.empty()) throw UsageError{"unpack takes IMAGE -d DIR"};
-    const JobInputs in = imagePrompts(c.inputs);
-    if (!in.refused[0].empty() || in.lengths[0] == 0) {
-        tell(c.inputs[0],
-             in.refused[0].empty() ? "not an image (no \"KPAK\" mark)" : in.refused[0]);
-        return 1;
+class Pack : public Subcommand {
+public:
+    void define(CLI::App& app) override {
+        app.add_option("INPUT", common_.inputs, "Recordings or device files");
+        app.add_option("-o,--output", common_.output, "The image")->required();
+        app.add_option("--header", args_.header, "A C header with the prompt IDs");
+        app.add_option("--list", args_.list, "The prompts in ID order, one a line");
+        app.add_option("--prefix", args_.prefix, "The header's prefix (default: its name)");
+        app.add_option("--align", args_.align, "Alignment of each prompt (default 4)")
+            ->check(CLI::IsMember(
+                {1u, 2u, 4u, 8u, 16u, 32u, 64u, 128u, 256u, 512u, 1024u, 2048u, 4096u}));
+        app.add_option("-j,--jobs", common_.jobs, "Files encoded at once (default: the cores)")
+            ->check(CLI::Range(1u, 1024u));
+        app.add_flag("-f,--force", common_.force, "Replace the image and header if they exist");
+        app.add_flag("--quiet", common_.quiet,
+                     "No summary lines or progress; warnings only counted");
+        app.add_flag("--json", common_.json, "Print the manifest as JSON on standard output");
+        options_.add(&app, false);
+        app.footer("Example: kestrune-adpcm pack -r 16000 -o voice.bin --header voice.h rec/*.wav");
     }
-    std::vector<std::string> outputs;
-    const std::string folder = c.folder + (c.folder.back() == '/' ? "" : "/");
-    for (std::size_t i = 0; i < in.shown.size(); ++i) {
-        outputs.push_back(folder + imagePromptStem(c.inputs[0], i) + ".adp");
+    int run(CLI::App& app) override {
+        options_.finish(app);
+        return runPack(app, common_, args_, options_.settings);
     }
-    std::error_code made;  // a folder that cannot be made fails each file's output
-    std::filesystem::create_directories(c.folder, made);
-    const std::vector<std::string> clash = outputConflicts(in.paths, outputs, outputs.size());
-    Common batch = c;
-    batch.inputs = in.shown;
-    Progress progress;
-    const auto results = runBatch(
-        batch, &progress,
-        [&](std::size_t i) {
-            FileResult r;
-            if (clash[i].empty()) {
-                r = extractJob(in.paths[i], in.offsets[i], in.lengths[i], outputs[i], c.force);
-                describeDevice(&r, in.prompts[i]);
-            } else {
-                r.fail(kStatusOutputOpen, clash[i]);
-            }
-            r.input = in.shown[i];
-            return r;
-        },
-        [](const FileResult& r) {
-            std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s\n", quoted(r.input).c_str(),
-                         quoted(r.output).c_str(), r.rate, r.bits, r.seconds());
-        });
-    return exitStatus(results);
+
+private:
+    Common common_;
+    PackArgs args_;
+    EncodeOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<Subcommand> makePack() {
+    return std::make_unique<Pack>();
 }

@@ -1,0 +1,114 @@
+// kestrune-adpcm encode: recordings to device files (or C headers), one job each, and a
+// listening report of them when asked.
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "tool/cSource.h"
+#include "tool/commands.h"
+#include "tool/listening.h"
+#include "tool/options.h"
+#include "tool/paths.h"
+#include "tool/report.h"
+#include "tool/subcommand.h"
+
+namespace {
+
+int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
+              const std::string& report) {
+    checkCommon(app, c);
+    if (app.count("--report") > 0 && (report.empty() || report == "-")) {
+        throw UsageError{"--report needs a file name"};
+    }
+    settings.listen = !report.empty();
+    checkStandardInput(c.inputs);
+    std::vector<std::string> outputs =
+        planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
+    MadeFolders folders;
+    folders.make(c);
+    // The report is one more output, which no input nor device file may be.
+    if (!report.empty()) outputs.push_back(report);
+    std::vector<std::string> clash = outputConflicts(c.inputs, outputs, c.inputs.size());
+    if (!report.empty()) {
+        outputs.pop_back();
+        if (!clash.back().empty()) {
+            folders.undo();
+            std::fprintf(messages(), "%s: %s: %s\n", kTool, report.c_str(), clash.back().c_str());
+            return 1;
+        }
+        clash.pop_back();
+    }
+    // C names from the outputs' names, each (and its _length) once in a set of prompts.
+    std::vector<std::string> symbols(outputs.size());
+    std::map<std::string, std::size_t> named;
+    for (std::size_t i = 0; settings.c && i < outputs.size(); ++i) {
+        symbols[i] = cIdentifier(stemOf(outputs[i] == "-" ? c.inputs[i] : outputs[i]));
+        for (const std::string& name : {symbols[i], symbols[i] + "_length"}) {
+            const auto [at, fresh] = named.emplace(name, i);
+            if (!fresh && at->second != i && clash[i].empty()) {
+                clash[i] =
+                    "its C name '" + name + "' is also " + quoted(c.inputs[at->second]) + "'s";
+            }
+        }
+    }
+    settings.replace = c.force;
+    const std::string tuneName = levelName(settings);
+    Progress progress;
+    const auto results = runBatch(
+        c, &progress,
+        [&](std::size_t i) {
+            FileResult r;
+            if (skipExisting(c, c.inputs[i], outputs[i], &r)) return r;
+            if (clash[i].empty()) {
+                return encodeJob(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
+            }
+            r.input = c.inputs[i];
+            return r.fail(kStatusOutputOpen, clash[i]);
+        },
+        [&](const FileResult& r) { printEncodeSummary(r, tuneName); });
+    if (exitStatus(results) != 0 &&
+        std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
+        folders.undo();
+    }
+    std::vector<std::string> batchWarnings;
+    if (settings.rate == 0) batchWarnings.push_back(mixedRates(results));
+    printBatchEnd(results, c.quiet, "encoded", batchWarnings);
+    if (c.json) {
+        std::vector<Json> objects;
+        for (const FileResult& r : results) {
+            objects.push_back(encodeJson(r, settings));
+        }
+        printJson(objects);
+    }
+    if (!report.empty() && !writeListeningReport(report, c.force, results, tuneName)) return 1;
+    return exitStatus(results);
+}
+
+class Encode : public Subcommand {
+public:
+    void define(CLI::App& app) override {
+        addCommon(&app, &common_, "Recordings to convert (- for standard input)");
+        options_.add(&app, true);
+        app.add_option("--report", report_, "Also write a listening report (HTML) there");
+        app.footer(
+            "Example: kestrune-adpcm encode --loudness -23 --trim -r 16000 -d adp rec/*.wav");
+    }
+    int run(CLI::App& app) override {
+        options_.finish(app);
+        EncodeSettings& settings = options_.settings;
+        // Measured only where shown.
+        settings.measure = !common_.quiet || common_.json || !report_.empty();
+        return runEncode(app, common_, settings, report_);
+    }
+
+private:
+    Common common_;
+    EncodeOptions options_;
+    std::string report_;
+};
+
+}  // namespace
+
+std::unique_ptr<Subcommand> makeEncode() {
+    return std::make_unique<Encode>();
+}
