@@ -147,8 +147,8 @@ MUTANTS = [
     ("src/tool/commands.cpp", 'if (!output.empty() && inputs.size() != 1) throw UsageError{"-o takes a single input; use -d"};',
      "", "-o with many inputs"),
     ("src/tool/report.cpp", "if (!r.ok()) return 1;", "if (!r.ok()) return 0;", "failures exit 0"),
-    ("src/tool/encodeJob.cpp", "meter.add(queue.front(n), played);",
-     "meter.add(queue.front(n).subspan(0, n / 2), played);", "SNR measured on half the samples"),
+    ("src/tool/encodeJob.cpp", "meter_.add(queue_.front(n), played_);",
+     "meter_.add(queue_.front(n).subspan(0, n / 2), played_);", "SNR measured on half the samples"),
     # The listening report and the weighted search.
     ("src/tool/listeningPage.html", "estimate = Math.min(32767, Math.max(-32768, estimate + t.offset[at]));",
      "estimate = Math.min(32766, Math.max(-32768, estimate + t.offset[at]));",

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <map>
 
-#include "tool/cSource.h"
 #include "tool/commands.h"
 #include "tool/listening.h"
 #include "tool/options.h"
@@ -13,6 +12,23 @@
 #include "tool/subcommand.h"
 
 namespace {
+
+// The names the container makes each output define (a C array's), each once in a batch:
+// an output that would define one again fails.
+void namesClash(const ContainerRow& container, const std::vector<std::string>& inputs,
+                const std::vector<std::string>& outputs, std::vector<std::string>* clash) {
+    std::map<std::string, std::size_t> named;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        for (const std::string& name :
+             container.defines(stemOf(outputs[i] == "-" ? inputs[i] : outputs[i]))) {
+            const auto [at, fresh] = named.emplace(name, i);
+            if (!fresh && at->second != i && (*clash)[i].empty()) {
+                (*clash)[i] = "its " + std::string(container.defined) + " '" + name + "' is also " +
+                              quoted(inputs[at->second]) + "'s";
+            }
+        }
+    }
+}
 
 int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
               const std::string& report) {
@@ -23,7 +39,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
     settings.listen = !report.empty();
     checkStandardInput(c.inputs);
     std::vector<std::string> outputs =
-        planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
+        planOutputs(c.inputs, c.output, c.folder, settings.container->extension);
     MadeFolders folders;
     folders.make(c);
     // The report is one more output, which no input nor device file may be.
@@ -38,19 +54,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         }
         clash.pop_back();
     }
-    // C names from the outputs' names, each (and its _length) once in a set of prompts.
-    std::vector<std::string> symbols(outputs.size());
-    std::map<std::string, std::size_t> named;
-    for (std::size_t i = 0; settings.c && i < outputs.size(); ++i) {
-        symbols[i] = cIdentifier(stemOf(outputs[i] == "-" ? c.inputs[i] : outputs[i]));
-        for (const std::string& name : {symbols[i], symbols[i] + "_length"}) {
-            const auto [at, fresh] = named.emplace(name, i);
-            if (!fresh && at->second != i && clash[i].empty()) {
-                clash[i] =
-                    "its C name '" + name + "' is also " + quoted(c.inputs[at->second]) + "'s";
-            }
-        }
-    }
+    namesClash(*settings.container, c.inputs, outputs, &clash);
     settings.replace = c.force;
     const std::string tuneName = levelName(settings);
     Progress progress;
@@ -60,7 +64,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             FileResult r;
             if (skipExisting(c, c.inputs[i], outputs[i], &r)) return r;
             if (clash[i].empty()) {
-                return encodeJob(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
+                return encodeJob(settings, c.inputs[i], outputs[i], &progress);
             }
             r.input = c.inputs[i];
             return r.fail(kStatusOutputOpen, clash[i]);

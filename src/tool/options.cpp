@@ -98,8 +98,13 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                   "A file with a warning fails and leaves no output");
     addShaping(app);
     if (!formats) return;
-    app->add_option("--format", format, "adp (default), or c: a C header holding the bytes")
-        ->check(CLI::IsMember({"adp", "c"}));
+    std::vector<std::string> names;
+    std::string help;
+    for (const ContainerRow& row : containers()) {
+        names.push_back(row.name);
+        help += (help.empty() ? "" : ", or ") + std::string(row.help);
+    }
+    app->add_option("--format", format, help)->check(CLI::IsMember(names));
     app->add_option("--c-section", c.section, "Linker section for the C array");
     app->add_option("--c-align", c.align, "Alignment of the C array in bytes")
         ->check(
@@ -152,7 +157,8 @@ void EncodeOptions::finish(const CLI::App& app) {
     if (app.count("--peak") > 0) l.peakDbfs = peak;
     if (app.count("--trim") > 0) l.trimDb = trim;
     settings.tune = tune == "snr" ? kestrune::Tune::snr : kestrune::Tune::perceptual;
-    if (format == "c") settings.c = c;
+    settings.container = &containerNamed(format);
+    if (format == "c") settings.containerOptions = c;
     const bool placed = !c.section.empty() || c.align > 0;
     if (placed && format != "c") {
         throw UsageError{"--c-section and --c-align go with --format c"};

@@ -18,7 +18,7 @@ struct EncodeOptions {
     EncodeSettings settings;
     std::string format = "adp", tune = "perceptual";
     double normalize = 0, trim = 0, loudness = 0, speechLevel = 0, peak = 0;  // when given
-    COutput c;
+    ContainerOptions c;
 
     void add(CLI::App* app, bool formats);
     // Only the options that shape the source (channel, gain, levelling, trimming): a
