@@ -101,8 +101,8 @@ MUTANTS = [
      "a payload one byte short accepted"),
     ("src/wave/waveWriter.cpp", "putLe(h + 28, rate * 2, 4);  // byte rate", "putLe(h + 28, rate, 4);",
      "WAV byte rate wrong"),
-    ("src/device/adpWriter.cpp", "const int status = writeHeader(w->to, length, w->rate, w->variant);",
-     "const int status = writeHeader(w->to, 0, w->rate, w->variant);", "held codes get length 0"),
+    ("src/device/adpWriter.cpp", "const int status = writeHeader(to_, length, rate_, variant_);",
+     "const int status = writeHeader(to_, 0, rate_, variant_);", "held codes get length 0"),
     # (A format chunk shorter than its fields is refused twice over: skipping its size less
     # the fields would wrap, so loosening the first refusal cannot show. The skip is the test.)
     ("src/wave/waveFile.cpp", "if (!skipChunkBody(fp, static_cast<uint64_t>(size) - kFormatFieldBytes))",

@@ -225,14 +225,14 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         }
     }
     AdpWriter writer;
-    status = adpWriterStart(&writer, to, rewrite, r.rate, adpVariant(settings.bits), length);
+    status = writer.start(to, rewrite, r.rate, adpVariant(settings.bits), length);
 
     Playback playback(settings, r.rate);
     std::vector<int16_t> block(kBlockSamples);
     std::vector<uint8_t> bytes;
     // Writes the decided bytes and measures what the device will play of them.
     const auto emit = [&] {
-        if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
+        if (status == kStatusFinished) status = writer.add(bytes.data(), bytes.size());
         const std::size_t n = bytes.size() * perByte;
         playback.played(bytes, n, *decoder);
         r.samples += n;
@@ -250,7 +250,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         playback.given(samples);
         encoder->encode(samples, bytes);
         emit();
-        if (writer.written > kestrune::kMaxPayloadBytes) {
+        if (writer.written() > kestrune::kMaxPayloadBytes) {
             r.fail(kStatusFormat, kTooLong);
             break;
         }
@@ -258,15 +258,14 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     if (r.ok() && status == kStatusFinished) {
         encoder->finish(bytes);
         emit();
-        if (length >= 0 && writer.written != static_cast<uint64_t>(length)) {
+        if (length >= 0 && writer.written() != static_cast<uint64_t>(length)) {
             r.fail(kStatusRead, "the input changed while it was read");
         } else if (status == kStatusFinished) {
-            status = adpWriterFinish(&writer);
+            status = writer.finish();
             if (status == kStatusFinished) status = container->finish(r);
         }
     }
     if (r.ok() && status != kStatusFinished) outputFailed(&r, status, "");  // errno says why
-    adpWriterRelease(&writer);
     if (!r.ok()) {
         outputDiscard(&out);
         return r;
