@@ -202,11 +202,11 @@ std::string levelName(const EncodeSettings& settings) {
                      (settings.tune == kestrune::Tune::snr ? " snr" : " perceptual");
 }
 
-void printEncodeSummary(const FileResult& r, const std::string& level) {
+void printEncodeSummary(const FileResult& r, const std::string& level, const std::string& output) {
     std::fprintf(messages(),
                  "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
                  "wSNR %s, %llu clipped\n",
-                 quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
+                 quoted(r.input).c_str(), outputName(output).c_str(), r.rate, r.bits, r.seconds(),
                  static_cast<unsigned long long>(r.bytes), level.c_str(), decibels(r.snrDb).c_str(),
                  decibels(r.segSnrDb).c_str(), decibels(r.weightedSnrDb).c_str(),
                  static_cast<unsigned long long>(r.clipped));

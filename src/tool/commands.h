@@ -67,7 +67,8 @@ std::vector<std::string> outputConflicts(const std::vector<std::string>& inputs,
 // What encode tells of a file it converted, which pack tells of each prompt it encodes:
 // the search level as the summary names it, the summary lines, the JSON object.
 std::string levelName(const EncodeSettings& settings);
-void printEncodeSummary(const FileResult& r, const std::string& level);
+// The summary names the output as `output` (pack's image, where encode's is r.output).
+void printEncodeSummary(const FileResult& r, const std::string& level, const std::string& output);
 Json encodeJson(const FileResult& r, const EncodeSettings& settings);
 
 // The inputs of info, decode and unpack as their jobs read them: a device file as it is,

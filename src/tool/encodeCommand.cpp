@@ -69,7 +69,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
             r.input = c.inputs[i];
             return r.fail(kStatusOutputOpen, clash[i]);
         },
-        [&](const FileResult& r) { printEncodeSummary(r, tuneName); });
+        [&](const FileResult& r) { printEncodeSummary(r, tuneName, r.output); });
     if (exitStatus(results) != 0 &&
         std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
         folders.undo();

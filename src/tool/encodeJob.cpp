@@ -207,10 +207,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     const std::unique_ptr<Container> container = settings.container->make(
         out.fp, settings.containerOptions, stemOf(output == "-" ? input : output));
     FILE* const to = container->stream();
-    if (to == nullptr) {
-        outputDiscard(&out);
-        return r.fail(kStatusMemory, "out of memory");
-    }
+    if (to == nullptr) return r.fail(kStatusMemory, "out of memory");
     // An output that cannot go back for its header gets its length first, from a pass
     // that counts the samples, so that the codes stream out instead of being held.
     const bool rewrite = out.canSeek && container->direct();
@@ -220,7 +217,6 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
             length = static_cast<int64_t>(*n / perByte);
         }
         if (length > static_cast<int64_t>(kestrune::kMaxPayloadBytes)) {
-            outputDiscard(&out);
             return r.fail(kStatusFormat, kTooLong);
         }
     }
@@ -266,11 +262,8 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         }
     }
     if (r.ok() && status != kStatusFinished) outputFailed(&r, status, "");  // errno says why
-    if (!r.ok()) {
-        outputDiscard(&out);
-        return r;
-    }
-    r.uncommitted = out;
+    if (!r.ok()) return r;  // the output is discarded with `out`
+    r.uncommitted = std::move(out);
     r.bytes = r.samples / perByte;
     r.clipped = audio.clipped();
     r.nonFinite = audio.nonFinite();
@@ -278,8 +271,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     playback.finish(&r, *encoder);
     sourceWarnings(audio, &r);
     if (settings.warningsAsErrors && !r.warnings.empty()) {
-        outputDiscard(&r.uncommitted);
-        r.uncommitted = OutputFile{};
+        r.uncommitted = OutputFile{};  // discarded
         std::string all;
         for (const std::string& w : r.warnings) all += (all.empty() ? "" : "; ") + w;
         return r.fail(kStatusFormat, all + " (a warning, made an error by -w)");

@@ -70,11 +70,11 @@ struct FileResult {
     OutputFile uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
     bool ok() const { return status == kStatusFinished; }
-    // Marks the job failed; returns the result, for `return fail(...)`.
-    FileResult& fail(int failure, std::string why) {
+    // Marks the job failed; returns the result to be moved out, for `return r.fail(...)`.
+    FileResult&& fail(int failure, std::string why) {
         status = failure;
         problem = std::move(why);
-        return *this;
+        return std::move(*this);
     }
 };
 

@@ -273,19 +273,15 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     settings.measure = !c.quiet || c.json;
     const std::string level = levelName(settings);
     Progress progress;
-    const auto results = runBatch(
+    auto results = runBatch(
         batch, &progress,
         [&](std::size_t k) { return encodePrompt(settings, toEncode[k], &progress); },
-        [&](const FileResult& r) {
-            FileResult shown = r;
-            shown.output = c.output;
-            printEncodeSummary(shown, level);
-        });
+        [&](const FileResult& r) { printEncodeSummary(r, level, c.output); });
     std::vector<std::string> batchWarnings;
     if (settings.rate == 0) batchWarnings.push_back(mixedRates(results));
     printBatchEnd(results, c.quiet, "encoded", batchWarnings);
     if (exitStatus(results) != 0) return discard();
-    for (std::size_t k = 0; k < toEncode.size(); ++k) toEncode[k]->result = results[k];
+    for (std::size_t k = 0; k < toEncode.size(); ++k) toEncode[k]->result = std::move(results[k]);
     lengths.clear();
     for (const Prompt& pr : prompts) lengths.push_back(pr.length());
     if (!planImage(lengths, p.align, &layout, &problem)) {
