@@ -179,6 +179,22 @@ void sourceWarnings(const AudioInput& audio, FileResult* r) {
     if (!audio.truncation().empty()) r->warnings.push_back(audio.truncation());
 }
 
+// What the result tells of a file encoded in full; with -w, a warning fails it.
+void describeEncoded(const EncodeSettings& settings, const AudioInput& audio,
+                     const kestrune::Encoder& encoder, Playback* playback, FileResult* r) {
+    r->clipped = audio.clipped();
+    r->nonFinite = audio.nonFinite();
+    if (audio.limiting()) r->limited = audio.limited();
+    playback->finish(r, encoder);
+    sourceWarnings(audio, r);
+    if (settings.warningsAsErrors && !r->warnings.empty()) {
+        r->uncommitted = OutputFile{};  // discarded
+        std::string all;
+        for (const std::string& w : r->warnings) all += (all.empty() ? "" : "; ") + w;
+        r->fail(kStatusFormat, all + " (a warning, made an error by -w)");
+    }
+}
+
 }  // namespace
 
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
@@ -265,16 +281,6 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     if (!r.ok()) return r;  // the output is discarded with `out`
     r.uncommitted = std::move(out);
     r.bytes = r.samples / perByte;
-    r.clipped = audio.clipped();
-    r.nonFinite = audio.nonFinite();
-    if (audio.limiting()) r.limited = audio.limited();
-    playback.finish(&r, *encoder);
-    sourceWarnings(audio, &r);
-    if (settings.warningsAsErrors && !r.warnings.empty()) {
-        r.uncommitted = OutputFile{};  // discarded
-        std::string all;
-        for (const std::string& w : r.warnings) all += (all.empty() ? "" : "; ") + w;
-        return r.fail(kStatusFormat, all + " (a warning, made an error by -w)");
-    }
+    describeEncoded(settings, audio, *encoder, &playback, &r);
     return r;
 }
