@@ -49,7 +49,7 @@ int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
         outputs.pop_back();
         if (!clash.back().empty()) {
             folders.undo();
-            std::fprintf(messages(), "%s: %s: %s\n", kTool, report.c_str(), clash.back().c_str());
+            printFailure(report, clash.back());
             return 1;
         }
         clash.pop_back();

@@ -27,8 +27,7 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     std::vector<std::string> lines, read = c.inputs;
     std::string problem;
     if (!sourceList.empty() && !readListFile(sourceList, &lines, &problem)) {
-        std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(sourceList).c_str(),
-                     problem.c_str());
+        printFailure(sourceList, problem);
         return 1;
     }
     for (const std::string& line : lines) {
@@ -41,7 +40,7 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     }
     if (!sourceList.empty()) read.push_back(sourceList);
     if (const std::string why = outputConflicts(read, {report}, 0)[0]; !why.empty()) {
-        std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(report).c_str(), why.c_str());
+        printFailure(report, why);
         return 1;
     }
     Progress progress;

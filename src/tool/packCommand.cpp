@@ -60,7 +60,7 @@ bool openPackOutputs(const Common& c, const PackArgs& p, const std::vector<Promp
     const std::vector<std::string> conflicts = outputConflicts(read, *outputs, 0);
     for (std::size_t i = 0; i < outputs->size(); ++i) {
         if (!conflicts[i].empty()) {
-            tell(outputName((*outputs)[i]), conflicts[i]);
+            printFailure((*outputs)[i] == "-" ? "standard output" : (*outputs)[i], conflicts[i]);
             return false;
         }
     }
@@ -96,7 +96,7 @@ bool preparePrompts(const Common& c, const PackArgs& p, EncodeSettings settings,
     }
     std::string problem;
     if (ok && !planImage(lengths, p.align, layout, &problem)) {
-        tell(c.output, problem);
+        printFailure(c.output, problem);
         return false;
     }
     if (!ok) return false;
@@ -118,7 +118,7 @@ bool preparePrompts(const Common& c, const PackArgs& p, EncodeSettings settings,
     lengths.clear();
     for (const Prompt& pr : *prompts) lengths.push_back(pr.length());
     if (!planImage(lengths, p.align, layout, &problem)) {
-        tell(c.output, problem);
+        printFailure(c.output, problem);
         return false;
     }
     return true;
@@ -211,7 +211,7 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     for (const Prompt& pr : prompts) {
         const auto [at, fresh] = names.emplace(promptConstant(prefix, pr.name), pr.input);
         if (!fresh) {
-            tell(pr.input, "prompt name '" + pr.name + "' is also " + at->second + "'s");
+            printFailure(pr.input, "prompt name '" + pr.name + "' is also " + at->second + "'s");
             return 1;
         }
     }

@@ -33,10 +33,6 @@ std::string descriptorPath(int fd) {
 
 }  // namespace
 
-void tell(const std::string& path, const std::string& why) {
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(path).c_str(), why.c_str());
-}
-
 // The prompts in ID order. With a list and inputs, each entry names a prompt, found among
 // the inputs by their names without extension (the entry's own cut too, when it has one);
 // a list alone holds paths, relative to its folder; inputs alone are sorted by name.
@@ -45,7 +41,7 @@ bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompt
     std::vector<std::string> entries;
     std::string problem;
     if (!p.list.empty() && !readListFile(p.list, &entries, &problem)) {
-        tell(p.list, problem);
+        printFailure(p.list, problem);
         return false;
     }
     if (p.list.empty()) {
@@ -70,7 +66,7 @@ bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompt
         const auto named = [&](const std::string& in) { return stemOf(in) == name; };
         if (std::none_of(c.inputs.begin(), c.inputs.end(), named)) name = stemOf(e);
         if (std::none_of(c.inputs.begin(), c.inputs.end(), named)) {
-            tell(p.list, "no input for prompt '" + e + "'");
+            printFailure(p.list, "no input for prompt '" + e + "'");
             return false;
         }
         for (std::size_t i = 0; i < c.inputs.size(); ++i) {
@@ -80,7 +76,8 @@ bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompt
         }
     }
     if (const auto left = std::find(used.begin(), used.end(), false); left != used.end()) {
-        tell(c.inputs[static_cast<std::size_t>(left - used.begin())], "not named in " + p.list);
+        printFailure(c.inputs[static_cast<std::size_t>(left - used.begin())],
+                     "not named in " + p.list);
         return false;
     }
     return true;

@@ -21,9 +21,6 @@ struct Prompt {
     uint64_t length() const { return device ? kAdpHeaderSize + result.bytes : encoded.size(); }
 };
 
-// "kestrune-adpcm: PATH: why" on the messages.
-void tell(const std::string& path, const std::string& why);
-
 // The prompts in ID order. With a list and inputs, each entry names a prompt, found among
 // the inputs by their names without extension (the entry's own cut too, when it has one);
 // a list alone holds paths, relative to its folder; inputs alone are sorted by name.

@@ -15,9 +15,8 @@ int runUnpack(const Common& c) {
     if (c.inputs.size() != 1 || c.folder.empty()) throw UsageError{"unpack takes IMAGE -d DIR"};
     const JobInputs in = imagePrompts(c.inputs);
     if (!in.refused[0].empty() || in.lengths[0] == 0) {
-        std::fprintf(
-            messages(), "%s: %s: %s\n", kTool, quoted(c.inputs[0]).c_str(),
-            in.refused[0].empty() ? "not an image (no \"KPAK\" mark)" : in.refused[0].c_str());
+        printFailure(c.inputs[0],
+                     in.refused[0].empty() ? "not an image (no \"KPAK\" mark)" : in.refused[0]);
         return 1;
     }
     std::vector<std::string> outputs;
