@@ -232,6 +232,9 @@ TruthfulReasons() {
     [ ! -e made ]
     $K encode "$(printf 'a\nb\e[31m\xc3\xb6\xff.wav')" 2>err && exit 1
     [ "$(cat err)" = "kestrune-adpcm: 'a'\$'\\n''b'\$'\\033''[31mö'\$'\\377''.wav': cannot open: No such file or directory" ]
+    cp prompt.wav "$(printf 'r\n.wav')"
+    $K encode -f --report "$(printf 'r\n.wav')" "$(printf 'r\n.wav')" -o r.adp 2>err && exit 1
+    [ "$(cat err)" = "kestrune-adpcm: 'r'\$'\\n''.wav': cannot create 'r'\$'\\n''.wav': is the input itself" ]
 }
 
 OddSamplesAndTruncation() {

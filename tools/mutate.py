@@ -105,8 +105,8 @@ MUTANTS = [
      "a payload one byte short accepted"),
     ("src/wave/waveWriter.cpp", "putLe(h + 28, rate * 2, 4);  // byte rate", "putLe(h + 28, rate, 4);",
      "WAV byte rate wrong"),
-    ("src/device/adpWriter.cpp", "const int status = writeHeader(w->to, length, w->rate, w->variant);",
-     "const int status = writeHeader(w->to, 0, w->rate, w->variant);", "held codes get length 0"),
+    ("src/device/adpWriter.cpp", "const int status = writeHeader(to_, length, rate_, variant_);",
+     "const int status = writeHeader(to_, 0, rate_, variant_);", "held codes get length 0"),
     # (A format chunk shorter than its fields is refused twice over: skipping its size less
     # the fields would wrap, so loosening the first refusal cannot show. The skip is the test.)
     ("src/wave/waveFile.cpp", "if (!skipChunkBody(fp, static_cast<uint64_t>(size) - kFormatFieldBytes))",
@@ -151,8 +151,8 @@ MUTANTS = [
     ("src/tool/commands.cpp", 'if (!output.empty() && inputs.size() != 1) throw UsageError{"-o takes a single input; use -d"};',
      "", "-o with many inputs"),
     ("src/tool/report.cpp", "if (!r.ok()) return 1;", "if (!r.ok()) return 0;", "failures exit 0"),
-    ("src/tool/encodeJob.cpp", "meter.add(queue.front(n), played);",
-     "meter.add(queue.front(n).subspan(0, n / 2), played);", "SNR measured on half the samples"),
+    ("src/tool/encodeJob.cpp", "meter_.add(queue_.front(n), played_);",
+     "meter_.add(queue_.front(n).subspan(0, n / 2), played_);", "SNR measured on half the samples"),
     # The listening report and the weighted search.
     ("src/tool/listeningPage.html", "estimate = Math.min(32767, Math.max(-32768, estimate + t.offset[at]));",
      "estimate = Math.min(32766, Math.max(-32768, estimate + t.offset[at]));",

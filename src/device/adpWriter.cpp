@@ -23,49 +23,49 @@ int writeAll(FILE* to, const uint8_t* bytes, std::size_t n) {
     return std::fwrite(bytes, 1, n, to) == n ? kStatusFinished : kStatusWrite;
 }
 
-int adpWriterStart(AdpWriter* w, FILE* to, bool toCanSeek, uint32_t rate, uint8_t variant,
-                   int64_t length) {
-    *w = AdpWriter{to, rate, variant, false, -1, nullptr, 0, 0, 0};
+AdpWriter::~AdpWriter() {
+    ioHooks.release(held_);
+}
+
+int AdpWriter::start(FILE* to, bool toCanSeek, uint32_t rate, uint8_t variant, int64_t length) {
+    to_ = to;
+    rate_ = rate;
+    variant_ = variant;
     if (length >= 0) return writeHeader(to, static_cast<int32_t>(length), rate, variant);
-    if (toCanSeek && (w->headerAt = ftello(to)) >= 0) {
+    if (toCanSeek && (headerAt_ = ftello(to)) >= 0) {
         return writeHeader(to, 0, rate, variant);  // rewritten at the end
     }
-    w->hold = true;
-    w->headerAt = -1;
+    hold_ = true;
+    headerAt_ = -1;
     return kStatusFinished;
 }
 
-int adpWriterAdd(AdpWriter* w, const uint8_t* codes, std::size_t n) {
-    w->written += n;
-    if (!w->hold || n == 0) return writeAll(w->to, codes, n);
-    if (w->heldSize + n > w->heldCapacity) {
-        const std::size_t capacity = std::max(w->heldCapacity * 2, w->heldSize + n);
-        auto* grown = static_cast<uint8_t*>(ioHooks.reallocate(w->held, capacity));
+int AdpWriter::add(const uint8_t* codes, std::size_t n) {
+    written_ += n;
+    if (!hold_ || n == 0) return writeAll(to_, codes, n);
+    if (heldSize_ + n > heldCapacity_) {
+        const std::size_t capacity = std::max(heldCapacity_ * 2, heldSize_ + n);
+        auto* grown = static_cast<uint8_t*>(ioHooks.reallocate(held_, capacity));
         if (grown == nullptr) return kStatusMemory;
-        w->held = grown;
-        w->heldCapacity = capacity;
+        held_ = grown;
+        heldCapacity_ = capacity;
     }
-    std::memcpy(w->held + w->heldSize, codes, n);
-    w->heldSize += n;
+    std::memcpy(held_ + heldSize_, codes, n);
+    heldSize_ += n;
     return kStatusFinished;
 }
 
-int adpWriterFinish(AdpWriter* w) {
-    const auto length = static_cast<int32_t>(w->written);
-    if (w->hold) {
-        const int status = writeHeader(w->to, length, w->rate, w->variant);
-        return status == kStatusFinished ? writeAll(w->to, w->held, w->heldSize) : status;
+int AdpWriter::finish() {
+    const auto length = static_cast<int32_t>(written_);
+    if (hold_) {
+        const int status = writeHeader(to_, length, rate_, variant_);
+        return status == kStatusFinished ? writeAll(to_, held_, heldSize_) : status;
     }
-    if (w->headerAt < 0) return kStatusFinished;  // the length was known from the start
-    if (fseeko(w->to, w->headerAt, SEEK_SET) != 0 ||
-        writeHeader(w->to, length, w->rate, w->variant) != kStatusFinished ||
-        fseeko(w->to, 0, SEEK_END) != 0) {
+    if (headerAt_ < 0) return kStatusFinished;  // the length was known from the start
+    if (fseeko(to_, headerAt_, SEEK_SET) != 0 ||
+        writeHeader(to_, length, rate_, variant_) != kStatusFinished ||
+        fseeko(to_, 0, SEEK_END) != 0) {
         return kStatusWrite;
     }
     return kStatusFinished;
-}
-
-void adpWriterRelease(AdpWriter* w) {
-    ioHooks.release(w->held);
-    w->held = nullptr;
 }

@@ -63,11 +63,11 @@ int encodePayload(FILE* from, uint64_t payloadBytes, bool lengthKnown, uint32_t 
         swapLittleEndian(samples, n);
         codes.clear();
         encoder->encode({samples, n}, codes);
-        status = adpWriterAdd(writer, codes.data(), codes.size());
+        status = writer->add(codes.data(), codes.size());
     }
     codes.clear();
     encoder->finish(codes);  // the codes that do not fill a byte are not written
-    return status == kStatusFinished ? adpWriterAdd(writer, codes.data(), codes.size()) : status;
+    return status == kStatusFinished ? writer->add(codes.data(), codes.size()) : status;
 } catch (const std::bad_alloc&) {
     return kStatusMemory;
 }
@@ -119,13 +119,12 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
     AdpWriter writer;
     const int64_t length =
         lengthKnown ? static_cast<int64_t>(payloadBytes / sizeof(int16_t) / count[variant]) : -1;
-    status = adpWriterStart(&writer, to, toCanSeek, format.sampleRate, variant, length);
+    status = writer.start(to, toCanSeek, format.sampleRate, variant, length);
     if (status == kStatusFinished) {
         status =
             encodePayload(from, payloadBytes, lengthKnown, format.sampleRate, variant, &writer);
     }
-    if (status == kStatusFinished) status = adpWriterFinish(&writer);
-    adpWriterRelease(&writer);
+    if (status == kStatusFinished) status = writer.finish();
     return status;
 }
 

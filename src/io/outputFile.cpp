@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "io/ioHooks.h"
 #include "io/outputCleanup.h"
@@ -309,8 +310,28 @@ int outputCommit(OutputFile* out, int* folder) {
     return kStatusFinished;
 }
 
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+    if (this == &other) return *this;
+    if (fp != nullptr) outputDiscard(this);
+    fp = std::exchange(other.fp, nullptr);
+    canSeek = other.canSeek;
+    isStdout = other.isStdout;
+    folder = std::exchange(other.folder, -1);
+    slot = std::exchange(other.slot, -1);
+    name = std::move(other.name);
+    temp = std::move(other.temp);
+    replace = other.replace;
+    problem = std::move(other.problem);
+    return *this;
+}
+
+OutputFile::~OutputFile() {
+    if (fp != nullptr) outputDiscard(this);
+}
+
 void outputDiscard(OutputFile* out) {
     if (out->fp != nullptr) std::fclose(out->fp);
+    out->fp = nullptr;
     if (!out->temp.empty()) unlinkat(out->folder, out->temp.c_str(), 0);
     releaseSlot(out->slot);
     if (out->folder >= 0) close(out->folder);

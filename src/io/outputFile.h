@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 // Outputs written through temporary files that may be open at once, process-wide.
 inline constexpr int kMaxTemporaryOutputs = 4096;
@@ -36,6 +37,15 @@ struct OutputFile {
     std::string temp;       // the temporary file's name in the same folder
     bool replace = true;    // an existing file may be replaced
     std::string problem;    // why it could not be opened or committed
+
+    // An output is owned by one OutputFile at a time: one still open when its owner goes
+    // (neither committed nor discarded) is discarded.
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    OutputFile(OutputFile&& other) noexcept { *this = std::move(other); }
+    OutputFile& operator=(OutputFile&& other) noexcept;
+    ~OutputFile();
 };
 
 // What an output path names, links followed: a name in a folder, or a descriptor. Two

@@ -19,14 +19,11 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
-namespace {
-
 std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-// Where each input's output goes: -o, DIR/NAME.ext with -d, else NAME.ext beside it.
 std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
                                      const std::string& output, const std::string& folder,
                                      const char* extension) {
@@ -49,7 +46,6 @@ std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
     return outputs;
 }
 
-// Checks what encode and decode share, before any work.
 void checkCommon(const CLI::App& app, const Common& c) {
     if (app.count("--output") > 0 && c.output.empty()) throw UsageError{"-o needs a file name"};
     if (app.count("--directory") > 0 && c.folder.empty()) {
@@ -58,31 +54,24 @@ void checkCommon(const CLI::App& app, const Common& c) {
     if (c.json && c.output == "-") throw UsageError{"--json and -o - both want standard output"};
 }
 
-// The folder of the outputs (-d, or the one -o names a file in), made with the folders it
-// is in when missing. Those it made are removed again, when empty, by `undo`, or by a
-// fatal signal.
-struct MadeFolders {
-    std::vector<std::filesystem::path> made;  // outermost first
-    void make(const Common& c) {
-        const std::string folder = c.output == "-" ? "" : c.folder + folderOf(c.output);
-        std::filesystem::path at;
-        for (const auto& part : std::filesystem::path(folder)) {
-            at /= part;
-            std::error_code e;  // a folder that cannot be made fails each file's output
-            if (std::filesystem::create_directory(at, e)) {
-                made.push_back(at);
-                noteMadeFolder(at);
-            }
+void MadeFolders::make(const Common& c) {
+    const std::string folder = c.output == "-" ? "" : c.folder + folderOf(c.output);
+    std::filesystem::path at;
+    for (const auto& part : std::filesystem::path(folder)) {
+        at /= part;
+        std::error_code e;  // a folder that cannot be made fails each file's output
+        if (std::filesystem::create_directory(at, e)) {
+            made.push_back(at);
+            noteMadeFolder(at);
         }
     }
-    void undo() {
-        std::error_code ignored;
-        for (auto it = made.rbegin(); it != made.rend(); ++it)
-            std::filesystem::remove(*it, ignored);
-    }
-};
+}
 
-// With -n, an output that exists (a regular file, or a link to one) is not made again.
+void MadeFolders::undo() {
+    std::error_code ignored;
+    for (auto it = made.rbegin(); it != made.rend(); ++it) std::filesystem::remove(*it, ignored);
+}
+
 bool skipExisting(const Common& c, const std::string& input, const std::string& output,
                   FileResult* r) {
     struct stat st {};
@@ -94,8 +83,6 @@ bool skipExisting(const Common& c, const std::string& input, const std::string& 
     r->skipped = true;
     return true;
 }
-
-}  // namespace
 
 void checkStandardInput(const std::vector<std::string>& inputs) {
     if (std::count(inputs.begin(), inputs.end(), "-") > 0 && isatty(STDIN_FILENO)) {
@@ -222,11 +209,11 @@ std::string levelName(const EncodeSettings& settings) {
                      (settings.tune == kestrune::Tune::snr ? " snr" : " perceptual");
 }
 
-void printEncodeSummary(const FileResult& r, const std::string& level) {
+void printEncodeSummary(const FileResult& r, const std::string& level, const std::string& output) {
     std::fprintf(messages(),
                  "%s -> %s: %u Hz, %d-bit, %.2f s, %llu bytes, %s, SNR %s, segSNR %s, "
                  "wSNR %s, %llu clipped\n",
-                 quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits, r.seconds(),
+                 quoted(r.input).c_str(), outputName(output).c_str(), r.rate, r.bits, r.seconds(),
                  static_cast<unsigned long long>(r.bytes), level.c_str(), decibels(r.snrDb).c_str(),
                  decibels(r.segSnrDb).c_str(), decibels(r.weightedSnrDb).c_str(),
                  static_cast<unsigned long long>(r.clipped));
@@ -253,76 +240,6 @@ Json encodeJson(const FileResult& r, const EncodeSettings& settings) {
     o["playback_peak_dbfs"] = rounded(r.playbackPeakDbfs, 2);
     o["headroom_db"] = rounded(r.headroomDb, 2);
     return o;
-}
-
-int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
-              const std::string& report) {
-    checkCommon(app, c);
-    if (app.count("--report") > 0 && (report.empty() || report == "-")) {
-        throw UsageError{"--report needs a file name"};
-    }
-    settings.listen = !report.empty();
-    checkStandardInput(c.inputs);
-    std::vector<std::string> outputs =
-        planOutputs(c.inputs, c.output, c.folder, settings.c ? ".h" : ".adp");
-    MadeFolders folders;
-    folders.make(c);
-    // The report is one more output, which no input nor device file may be.
-    if (!report.empty()) outputs.push_back(report);
-    std::vector<std::string> clash = outputConflicts(c.inputs, outputs, c.inputs.size());
-    if (!report.empty()) {
-        outputs.pop_back();
-        if (!clash.back().empty()) {
-            folders.undo();
-            std::fprintf(messages(), "%s: %s: %s\n", kTool, report.c_str(), clash.back().c_str());
-            return 1;
-        }
-        clash.pop_back();
-    }
-    // C names from the outputs' names, each (and its _length) once in a set of prompts.
-    std::vector<std::string> symbols(outputs.size());
-    std::map<std::string, std::size_t> named;
-    for (std::size_t i = 0; settings.c && i < outputs.size(); ++i) {
-        symbols[i] = cIdentifier(stemOf(outputs[i] == "-" ? c.inputs[i] : outputs[i]));
-        for (const std::string& name : {symbols[i], symbols[i] + "_length"}) {
-            const auto [at, fresh] = named.emplace(name, i);
-            if (!fresh && at->second != i && clash[i].empty()) {
-                clash[i] =
-                    "its C name '" + name + "' is also " + quoted(c.inputs[at->second]) + "'s";
-            }
-        }
-    }
-    settings.replace = c.force;
-    const std::string tuneName = levelName(settings);
-    Progress progress;
-    const auto results = runBatch(
-        c, &progress,
-        [&](std::size_t i) {
-            FileResult r;
-            if (skipExisting(c, c.inputs[i], outputs[i], &r)) return r;
-            if (clash[i].empty()) {
-                return encodeJob(settings, c.inputs[i], outputs[i], &progress, symbols[i]);
-            }
-            r.input = c.inputs[i];
-            return r.fail(kStatusOutputOpen, clash[i]);
-        },
-        [&](const FileResult& r) { printEncodeSummary(r, tuneName); });
-    if (exitStatus(results) != 0 &&
-        std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
-        folders.undo();
-    }
-    std::vector<std::string> batchWarnings;
-    if (settings.rate == 0) batchWarnings.push_back(mixedRates(results));
-    printBatchEnd(results, c.quiet, "encoded", batchWarnings);
-    if (c.json) {
-        std::vector<Json> objects;
-        for (const FileResult& r : results) {
-            objects.push_back(encodeJson(r, settings));
-        }
-        printJson(objects);
-    }
-    if (!report.empty() && !writeListeningReport(report, c.force, results, tuneName)) return 1;
-    return exitStatus(results);
 }
 
 JobInputs imagePrompts(const std::vector<std::string>& inputs) {
@@ -353,94 +270,4 @@ JobInputs imagePrompts(const std::vector<std::string>& inputs) {
         j.refused.push_back(problem);
     }
     return j;
-}
-
-int runDecode(const CLI::App& app, Common c) {
-    checkCommon(app, c);
-    checkStandardInput(c.inputs);
-    const JobInputs in = imagePrompts(c.inputs);
-    c.inputs = in.shown;
-    const std::vector<std::string> outputs = planOutputs(in.planned, c.output, c.folder, ".wav");
-    MadeFolders folders;
-    folders.make(c);
-    const std::vector<std::string> clash = outputConflicts(in.paths, outputs, in.paths.size());
-    Progress progress;
-    const auto results = runBatch(
-        c, &progress,
-        [&](std::size_t i) {
-            FileResult r;
-            if (skipExisting(c, in.shown[i], outputs[i], &r)) return r;
-            if (!in.refused[i].empty()) {
-                r.fail(kStatusFormat, in.refused[i]);
-            } else if (!clash[i].empty()) {
-                r.fail(kStatusOutputOpen, clash[i]);
-            } else {
-                r = decodeJob(in.paths[i], outputs[i], c.force, &progress, in.offsets[i]);
-            }
-            r.input = in.shown[i];
-            return r;
-        },
-        [&](const FileResult& r) {
-            std::fprintf(messages(), "%s -> %s: %u Hz, %d-bit, %.2f s, %llu samples\n",
-                         quoted(r.input).c_str(), outputName(r.output).c_str(), r.rate, r.bits,
-                         r.seconds(), static_cast<unsigned long long>(r.samples));
-        });
-    if (std::none_of(results.begin(), results.end(), [](const FileResult& r) { return r.ok(); })) {
-        folders.undo();
-    }
-    printBatchEnd(results, c.quiet, "decoded", {});
-    if (c.json) {
-        std::vector<Json> objects;
-        for (const FileResult& r : results) objects.push_back(conversionJson(r, r.bits));
-        printJson(objects);
-    }
-    return exitStatus(results);
-}
-
-int runInfo(const std::vector<std::string>& files, bool json) {
-    checkStandardInput(files);
-    std::vector<FileResult> results;
-    const JobInputs in = imagePrompts(files);
-    for (std::size_t i = 0; i < in.shown.size(); ++i) {
-        FileResult r;
-        r.input = in.shown[i];
-        if (!in.refused[i].empty()) {
-            r.fail(kStatusFormat, in.refused[i]);
-        } else if (in.lengths[i] == 0) {
-            r = inspectJob(in.paths[i]);
-        } else {  // a prompt of an image, checked with it
-            describeDevice(&r, in.prompts[i]);
-        }
-        results.push_back(std::move(r));
-    }
-    if (json) {
-        std::vector<Json> objects;
-        for (const FileResult& r : results) {
-            const auto known = [&](Json v) { return r.ok() ? v : Json(nullptr); };
-            objects.push_back(Json{{"path", r.input},
-                                   {"ok", r.ok()},
-                                   {"error", r.ok() ? Json(nullptr) : Json(r.problem)},
-                                   {"bits", known(r.bits)},
-                                   {"rate", known(r.rate)},
-                                   {"bytes", known(r.bytes)},
-                                   {"samples", known(r.samples)},
-                                   {"seconds", known(rounded(r.seconds(), 3))},
-                                   {"warnings", r.warnings}});
-        }
-        printJson(objects);
-    }
-    std::string lines;
-    for (const FileResult& r : results) {
-        if (!r.ok()) {
-            printFailure(r);
-        } else if (!json) {
-            char line[128];
-            std::snprintf(line, sizeof line, ": %d-bit, %u Hz, %llu bytes, %llu samples, %.3f s\n",
-                          r.bits, r.rate, static_cast<unsigned long long>(r.bytes),
-                          static_cast<unsigned long long>(r.samples), r.seconds());
-            lines += r.input + line;
-        }
-    }
-    writeStandardOutput(lines);
-    return exitStatus(results);
 }

@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -28,6 +29,30 @@ struct PackArgs {
     unsigned align = 4;
 };
 
+// The folder a path names a file in, with its '/'; empty for a bare name.
+std::string folderOf(const std::string& path);
+
+// Where each input's output goes: -o, DIR/NAME.ext with -d, else NAME.ext beside it.
+std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
+                                     const std::string& output, const std::string& folder,
+                                     const char* extension);
+
+// Checks what encode and decode share, before any work.
+void checkCommon(const CLI::App& app, const Common& c);
+
+// The folder of the outputs (-d, or the one -o names a file in), made with the folders it
+// is in when missing. Those it made are removed again, when empty, by `undo`, or by a
+// fatal signal.
+struct MadeFolders {
+    std::vector<std::filesystem::path> made;  // outermost first
+    void make(const Common& c);
+    void undo();
+};
+
+// With -n, an output that exists (a regular file, or a link to one) is not made again.
+bool skipExisting(const Common& c, const std::string& input, const std::string& output,
+                  FileResult* r);
+
 // Refuses to wait for standard input typed at a terminal (a UsageError).
 void checkStandardInput(const std::vector<std::string>& inputs);
 
@@ -42,7 +67,8 @@ std::vector<std::string> outputConflicts(const std::vector<std::string>& inputs,
 // What encode tells of a file it converted, which pack tells of each prompt it encodes:
 // the search level as the summary names it, the summary lines, the JSON object.
 std::string levelName(const EncodeSettings& settings);
-void printEncodeSummary(const FileResult& r, const std::string& level);
+// The summary names the output as `output` (pack's image, where encode's is r.output).
+void printEncodeSummary(const FileResult& r, const std::string& level, const std::string& output);
 Json encodeJson(const FileResult& r, const EncodeSettings& settings);
 
 // The inputs of info, decode and unpack as their jobs read them: a device file as it is,
@@ -54,19 +80,6 @@ struct JobInputs {
     std::vector<AdpInfo> prompts;            // what a prompt's header says
 };
 JobInputs imagePrompts(const std::vector<std::string>& inputs);
-
-// With a report path, a listening report of the batch is written there too.
-int runEncode(const CLI::App& app, const Common& c, EncodeSettings settings,
-              const std::string& report = "");
-int runDecode(const CLI::App& app, Common c);
-int runInfo(const std::vector<std::string>& files, bool json);
-// A listening report of device files, each with the source beside it or given in the
-// list (lines of DEVICE<tab>SOURCE), prepared with the settings that shape a source.
-int runReport(const Common& c, const std::string& report, const std::string& sourceList,
-              const EncodeSettings& settings);
-int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings);
-// Writes an image's device files back into a folder, byte for byte, as NAME-ID.adp.
-int runUnpack(const Common& c);
 
 // Runs a batch and reports as the results come: failures always, warnings and summaries
 // unless quiet, a progress line when standard error is a terminal.

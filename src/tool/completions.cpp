@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "tool/subcommand.h"
+
 namespace {
 
 struct Flag {
@@ -146,4 +148,30 @@ std::string completionScript(const CLI::App& app, const std::string& shell) {
     if (shell == "bash") return bash(app.get_name(), commands, flagsOf(app));
     if (shell == "zsh") return zsh(app.get_name(), commands);
     return "";
+}
+
+namespace {
+
+// Hidden from the help: the scripts the install puts in place.
+class Completions : public Subcommand {
+public:
+    void define(CLI::App& app) override {
+        app.group("");
+        app.add_option("SHELL", shell_, "bash or zsh")
+            ->required()
+            ->check(CLI::IsMember({"bash", "zsh"}));
+    }
+    int run(CLI::App& app) override {
+        std::fputs(completionScript(*app.get_parent(), shell_).c_str(), stdout);
+        return 0;
+    }
+
+private:
+    std::string shell_;
+};
+
+}  // namespace
+
+std::unique_ptr<Subcommand> makeCompletions() {
+    return std::make_unique<Completions>();
 }

@@ -14,10 +14,11 @@
 #include "io/outputFile.h"
 #include "io/status.h"
 #include "kestrune/kestrune.hpp"
-#include "tool/cSource.h"
+#include "tool/container.h"
 #include "tool/jobs.h"
 #include "tool/listening.h"
 #include "tool/paths.h"
+#include "tool/prepareAudio.h"
 
 namespace {
 
@@ -52,54 +53,161 @@ private:
     std::size_t head_ = 0;
 };
 
-// The device file held in memory, for a C source to be made of it.
-struct MemoryFile {
-    char* data = nullptr;
-    std::size_t size = 0;
-    FILE* fp = open_memstream(&data, &size);
-    MemoryFile() = default;
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-    ~MemoryFile() {
-        if (fp != nullptr) std::fclose(fp);
-        std::free(data);
+// Opens the recording and prepares it as the encoder receives it, at the rate it gets
+// (r->rate). False, with the result failed, when it cannot be read or is too long.
+bool openSource(const EncodeSettings& settings, const std::string& input, Progress* progress,
+                AudioInput* audio, struct stat* source, FileResult* r) {
+    if (std::string why = inputProblem(identify(input, source), *source); !why.empty()) {
+        return r->fail(kStatusInputOpen, why).ok();
     }
+    if (audio->open(input) != kStatusFinished)
+        return r->fail(audio->status(), audio->problem()).ok();
+    r->rate = settings.rate != 0 ? settings.rate : defaultDeviceRate(audio->sourceRate());
+    const bool lengthKnown = audio->frames() > 0 && audio->frames() != SF_COUNT_MAX;
+    if (progress != nullptr && lengthKnown) {
+        progress->knownMicroseconds +=
+            microseconds(static_cast<uint64_t>(audio->frames()), audio->sourceRate());
+        ++progress->filesMeasured;
+    }
+    // The length field holds 32 bits of bytes; a recording too long for it is refused
+    // before any work when its header tells (a margin for resampling's rounding).
+    const double expectedBytes = static_cast<double>(audio->frames()) * r->rate /
+                                 audio->sourceRate() / kestrune::samplesPerByte(settings.bits);
+    if (lengthKnown && expectedBytes > kestrune::kMaxPayloadBytes * 1.001) {
+        return r->fail(kStatusFormat, kTooLong).ok();
+    }
+    return prepareAudio(settings, r->rate, audio, r);
+}
+
+// What the encoder is given and what the device will play of the codes, measured as they
+// come: the quality, the level of the playback and its samples at full scale, and what a
+// listening report keeps.
+class Playback {
+public:
+    Playback(const EncodeSettings& settings, uint32_t rate, std::optional<double> ceilingDb)
+        : settings_(settings), rate_(rate), ceilingDb_(ceilingDb), meter_(rate) {
+        if (settings.levelling.target()) {
+            playedLevel_.emplace(rate, true, settings.levelling.speechLevelDb.has_value());
+        }
+    }
+    void given(std::span<const int16_t> samples) {
+        if (settings_.measure) queue_.push(samples);
+        sounded_ =
+            sounded_ || std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; });
+        if (settings_.listen)
+            heardSource_.insert(heardSource_.end(), samples.begin(), samples.end());
+    }
+    // The codes decided, `n` samples of them, decoded as the device decodes them.
+    void played(std::span<const uint8_t> bytes, std::size_t n, kestrune::Decoder& decoder) {
+        if (settings_.measure || playedLevel_ || ceilingDb_ || settings_.listen) {
+            played_.resize(n);
+            decoder.decode(bytes, played_);
+        }
+        if (settings_.measure) {
+            meter_.add(queue_.front(n), played_);
+            queue_.pop(n);
+        }
+        if (playedLevel_) {
+            for (std::size_t i = 0; i < n; ++i) {
+                railed_ += played_[i] == 32767 || played_[i] == -32768;
+            }
+            playedFloat_.resize(n);
+            for (std::size_t i = 0; i < n; ++i) playedFloat_[i] = played_[i] / 32768.0f;
+            playedLevel_->add(playedFloat_);
+        }
+        if (ceilingDb_) {
+            for (std::size_t i = 0; i < n; ++i) peak_ = std::max(peak_, std::abs(int{played_[i]}));
+        }
+        if (settings_.listen) {
+            device_.insert(device_.end(), bytes.begin(), bytes.end());
+            heardPlayed_.insert(heardPlayed_.end(), played_.begin(), played_.end());
+        }
+    }
+    // What was measured, into the result; the encoder gives the device file's header.
+    void finish(FileResult* r, const kestrune::Encoder& encoder);
+
+private:
+    const EncodeSettings& settings_;
+    uint32_t rate_;
+    std::optional<double> ceilingDb_;  // the ceiling in force, when one is
+    int peak_ = 0;                     // the largest magnitude the device plays
+    kestrune::Meter meter_;
+    std::optional<LevelMeter> playedLevel_;  // when levelled
+    bool sounded_ = false;                   // the source holds a sample that is not 0
+    uint64_t railed_ = 0;                    // samples the device plays at full scale
+    SourceQueue queue_;
+    std::vector<int16_t> played_;
+    std::vector<float> playedFloat_;
+    std::vector<int16_t> heardSource_, heardPlayed_;  // for a listening report
+    std::vector<uint8_t> device_;
 };
 
-// Writes the held device file as C source onto the output.
-int writeCSource(MemoryFile* held, FILE* to, const COutput& c, const std::string& symbol,
-                 const FileResult& r) {
-    if (std::fflush(held->fp) != 0) return kStatusMemory;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(held->data);
-    const std::string comment = "Made by kestrune-adpcm from " + nameOf(r.input) + ": " +
-                                std::to_string(r.rate) + " Hz, " + std::to_string(r.bits) +
-                                "-bit, " + std::to_string(held->size) + " bytes.";
-    const std::string text = cArrayHeader(symbol, {bytes, held->size}, comment, c.section, c.align);
-    return std::fwrite(text.data(), 1, text.size(), to) == text.size() ? kStatusFinished
-                                                                       : kStatusWrite;
+void Playback::finish(FileResult* r, const kestrune::Encoder& encoder) {
+    const Levelling& levelling = settings_.levelling;
+    if (playedLevel_) r->loudnessOut = playedLevel_->loudnessLufs();
+    if (ceilingDb_ && peak_ > 0) {
+        r->playbackPeakDbfs = 20 * std::log10(peak_ / 32768.0);
+        r->headroomDb = *ceilingDb_ - *r->playbackPeakDbfs;
+    }
+    if (const auto played = !playedLevel_            ? std::nullopt
+                            : levelling.loudnessLufs ? r->loudnessOut
+                                                     : playedLevel_->speechLevelDb();
+        played && r->gainDb) {
+        const double target =
+            levelling.loudnessLufs ? *levelling.loudnessLufs : *levelling.speechLevelDb;
+        if (std::fabs(*played - target) > kLevelTolerance) {
+            char text[200];
+            std::snprintf(text, sizeof text, "plays at %.1f %s, %.1f dB %s its target of %g%s",
+                          *played, levelling.loudnessLufs ? "LUFS" : "dBov",
+                          std::fabs(*played - target), *played < target ? "under" : "over", target,
+                          r->limited > 0u ? "; the limiter holds its peaks under --peak" : "");
+            r->warnings.push_back(text);
+        }
+    }
+    if (railed_ > 0) {
+        r->warnings.push_back("the device plays " + std::to_string(railed_) +
+                              " samples at full scale; a lower --peak leaves the decoder room");
+    }
+    if (settings_.measure && sounded_) setQuality(r, meter_.finish());
+    if (settings_.listen) {
+        const auto header = encoder.header(static_cast<uint32_t>(device_.size()));
+        std::vector<uint8_t> file(header.begin(), header.end());
+        file.insert(file.end(), device_.begin(), device_.end());
+        r->listening = std::make_shared<const Listening>(
+            listenTo(std::move(file), heardSource_, heardPlayed_, rate_));
+    }
+}
+
+// What the source's reading left to say: clipped, not finite, cut short.
+void sourceWarnings(const AudioInput& audio, FileResult* r) {
+    if (r->clipped > 0) r->warnings.push_back(std::to_string(r->clipped) + " samples clipped");
+    if (r->nonFinite > 0) {
+        r->warnings.push_back(std::to_string(r->nonFinite) +
+                              " samples not finite (NaN or infinite), played as silence");
+    }
+    if (!audio.truncation().empty()) r->warnings.push_back(audio.truncation());
+}
+
+// What the result tells of a file encoded in full; with -w, a warning fails it.
+void describeEncoded(const EncodeSettings& settings, const AudioInput& audio,
+                     const kestrune::Encoder& encoder, Playback* playback, FileResult* r) {
+    r->clipped = audio.clipped();
+    r->nonFinite = audio.nonFinite();
+    if (audio.limiting()) r->limited = audio.limited();
+    playback->finish(r, encoder);
+    sourceWarnings(audio, r);
+    if (settings.warningsAsErrors && !r->warnings.empty()) {
+        r->uncommitted = OutputFile{};  // discarded
+        std::string all;
+        for (const std::string& w : r->warnings) all += (all.empty() ? "" : "; ") + w;
+        r->fail(kStatusFormat, all + " (a warning, made an error by -w)");
+    }
 }
 
 }  // namespace
 
-bool prepareAudio(const EncodeSettings& settings, uint32_t rate, AudioInput* audio, FileResult* r) {
-    LevelResult level;
-    if (audio->start(settings.audio, rate) != kStatusFinished ||
-        (settings.levelling.any() &&
-         audio->level(settings.levelling, settings.bits == 2 ? kPeak2Bit : kPeak4Bit, &level) !=
-             kStatusFinished)) {
-        r->fail(audio->status(), audio->problem());
-        return false;
-    }
-    r->loudnessIn = level.loudnessIn;
-    r->gainDb = level.gainDb;
-    r->trimStartMs = level.trimStartMs;
-    r->trimEndMs = level.trimEndMs;
-    r->warnings.insert(r->warnings.end(), level.warnings.begin(), level.warnings.end());
-    return true;
-}
-
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
-                     const std::string& output, Progress* progress, const std::string& symbol) {
+                     const std::string& output, Progress* progress) {
     FileResult r;
     r.input = input;
     r.output = output;
@@ -107,24 +215,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     const uint64_t perByte = kestrune::samplesPerByte(settings.bits);
     AudioInput audio;
     struct stat source {};
-    if (std::string why = inputProblem(identify(input, &source), source); !why.empty()) {
-        return r.fail(kStatusInputOpen, why);
-    }
-    if (audio.open(input) != kStatusFinished) return r.fail(audio.status(), audio.problem());
-    r.rate = settings.rate != 0 ? settings.rate : defaultDeviceRate(audio.sourceRate());
-    const bool lengthKnown = audio.frames() > 0 && audio.frames() != SF_COUNT_MAX;
-    if (progress != nullptr && lengthKnown) {
-        progress->knownMicroseconds +=
-            microseconds(static_cast<uint64_t>(audio.frames()), audio.sourceRate());
-        ++progress->filesMeasured;
-    }
-    // The length field holds 32 bits of bytes; a recording too long for it is refused
-    // before any work when its header tells (a margin for resampling's rounding).
-    const double expectedBytes =
-        static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / perByte;
-    if (lengthKnown && expectedBytes > kestrune::kMaxPayloadBytes * 1.001)
-        return r.fail(kStatusFormat, kTooLong);
-    if (!prepareAudio(settings, r.rate, &audio, &r)) return r;
+    if (!openSource(settings, input, progress, &audio, &source, &r)) return r;
     // The ceiling in force: the one given, or levelling's default; the search holds the
     // playback under it.
     const Levelling& levelling = settings.levelling;
@@ -145,66 +236,33 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         outputFailed(&r, status, out.problem);
         return r;
     }
+    const std::unique_ptr<Container> container = settings.container->make(
+        out.fp, settings.containerOptions, stemOf(output == "-" ? input : output));
+    FILE* const to = container->stream();
+    if (to == nullptr) return r.fail(kStatusMemory, "out of memory");
     // An output that cannot go back for its header gets its length first, from a pass
     // that counts the samples, so that the codes stream out instead of being held.
+    const bool rewrite = out.canSeek && container->direct();
     int64_t length = -1;
-    MemoryFile held;
-    FILE* const to = settings.c ? held.fp : out.fp;
-    if (to == nullptr) {
-        outputDiscard(&out);
-        return r.fail(kStatusMemory, "out of memory");
-    }
-    if (!out.canSeek && !settings.c) {
+    if (!out.canSeek && container->direct()) {
         if (const std::optional<uint64_t> n = audio.countSamples()) {
             length = static_cast<int64_t>(*n / perByte);
         }
         if (length > static_cast<int64_t>(kestrune::kMaxPayloadBytes)) {
-            outputDiscard(&out);
             return r.fail(kStatusFormat, kTooLong);
         }
     }
     AdpWriter writer;
-    status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate,
-                            adpVariant(settings.bits), length);
+    status = writer.start(to, rewrite, r.rate, adpVariant(settings.bits), length);
 
-    kestrune::Meter meter(r.rate);
-    const bool levelled = levelling.target();
-    std::optional<LevelMeter> playedLevel;
-    if (levelled) playedLevel.emplace(r.rate, true, levelling.speechLevelDb.has_value());
-    bool sounded = false;  // the source holds a sample that is not 0
-    std::vector<float> playedFloat;
-    uint64_t railed = 0;  // samples the device plays at full scale
-    int peak = 0;         // the largest magnitude it plays
-    SourceQueue queue;
-    std::vector<int16_t> block(kBlockSamples), played;
+    Playback playback(settings, r.rate, ceilingDb);
+    std::vector<int16_t> block(kBlockSamples);
     std::vector<uint8_t> bytes;
-    std::vector<int16_t> heardSource, heardPlayed;  // for a listening report
-    std::vector<uint8_t> device;
     // Writes the decided bytes and measures what the device will play of them.
     const auto emit = [&] {
-        if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
+        if (status == kStatusFinished) status = writer.add(bytes.data(), bytes.size());
         const std::size_t n = bytes.size() * perByte;
-        if (settings.measure || levelled || ceilingDb || settings.listen) {
-            played.resize(n);
-            decoder->decode(bytes, played);
-        }
-        if (settings.measure) {
-            meter.add(queue.front(n), played);
-            queue.pop(n);
-        }
-        if (levelled) {
-            for (std::size_t i = 0; i < n; ++i) railed += played[i] == 32767 || played[i] == -32768;
-            playedFloat.resize(n);
-            for (std::size_t i = 0; i < n; ++i) playedFloat[i] = played[i] / 32768.0f;
-            playedLevel->add(playedFloat);
-        }
-        if (ceilingDb) {
-            for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::abs(int{played[i]}));
-        }
-        if (settings.listen) {
-            device.insert(device.end(), bytes.begin(), bytes.end());
-            heardPlayed.insert(heardPlayed.end(), played.begin(), played.end());
-        }
+        playback.played(bytes, n, *decoder);
         r.samples += n;
         if (progress != nullptr) progress->audioMicroseconds += microseconds(n, r.rate);
         bytes.clear();
@@ -217,13 +275,10 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         }
         if (n == 0) break;
         const auto samples = std::span(block).first(static_cast<std::size_t>(n));
-        if (settings.measure) queue.push(samples);
-        sounded =
-            sounded || std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; });
-        if (settings.listen) heardSource.insert(heardSource.end(), samples.begin(), samples.end());
+        playback.given(samples);
         encoder->encode(samples, bytes);
         emit();
-        if (writer.written > kestrune::kMaxPayloadBytes) {
+        if (writer.written() > kestrune::kMaxPayloadBytes) {
             r.fail(kStatusFormat, kTooLong);
             break;
         }
@@ -231,70 +286,17 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     if (r.ok() && status == kStatusFinished) {
         encoder->finish(bytes);
         emit();
-        if (length >= 0 && writer.written != static_cast<uint64_t>(length)) {
+        if (length >= 0 && writer.written() != static_cast<uint64_t>(length)) {
             r.fail(kStatusRead, "the input changed while it was read");
         } else if (status == kStatusFinished) {
-            status = adpWriterFinish(&writer);
-            if (settings.c && status == kStatusFinished) {
-                status = writeCSource(&held, out.fp, *settings.c, symbol, r);
-            }
+            status = writer.finish();
+            if (status == kStatusFinished) status = container->finish(r);
         }
     }
     if (r.ok() && status != kStatusFinished) outputFailed(&r, status, "");  // errno says why
-    adpWriterRelease(&writer);
-    if (!r.ok()) {
-        outputDiscard(&out);
-        return r;
-    }
-    r.uncommitted = out;
+    if (!r.ok()) return r;  // the output is discarded with `out`
+    r.uncommitted = std::move(out);
     r.bytes = r.samples / perByte;
-    r.clipped = audio.clipped();
-    r.nonFinite = audio.nonFinite();
-    if (audio.limiting()) r.limited = audio.limited();
-    if (playedLevel) r.loudnessOut = playedLevel->loudnessLufs();
-    if (ceilingDb && peak > 0) {
-        r.playbackPeakDbfs = 20 * std::log10(peak / 32768.0);
-        r.headroomDb = *ceilingDb - *r.playbackPeakDbfs;
-    }
-    if (const auto played = !playedLevel             ? std::nullopt
-                            : levelling.loudnessLufs ? r.loudnessOut
-                                                     : playedLevel->speechLevelDb();
-        played && r.gainDb) {
-        const double target =
-            levelling.loudnessLufs ? *levelling.loudnessLufs : *levelling.speechLevelDb;
-        if (std::fabs(*played - target) > kLevelTolerance) {
-            char text[200];
-            std::snprintf(text, sizeof text, "plays at %.1f %s, %.1f dB %s its target of %g%s",
-                          *played, levelling.loudnessLufs ? "LUFS" : "dBov",
-                          std::fabs(*played - target), *played < target ? "under" : "over", target,
-                          r.limited > 0u ? "; the limiter holds its peaks under --peak" : "");
-            r.warnings.push_back(text);
-        }
-    }
-    if (railed > 0) {
-        r.warnings.push_back("the device plays " + std::to_string(railed) +
-                             " samples at full scale; a lower --peak leaves the decoder room");
-    }
-    if (r.clipped > 0) r.warnings.push_back(std::to_string(r.clipped) + " samples clipped");
-    if (r.nonFinite > 0) {
-        r.warnings.push_back(std::to_string(r.nonFinite) +
-                             " samples not finite (NaN or infinite), played as silence");
-    }
-    if (!audio.truncation().empty()) r.warnings.push_back(audio.truncation());
-    if (settings.measure && sounded) setQuality(&r, meter.finish());
-    if (settings.listen) {
-        const auto header = encoder->header(static_cast<uint32_t>(device.size()));
-        std::vector<uint8_t> file(header.begin(), header.end());
-        file.insert(file.end(), device.begin(), device.end());
-        r.listening = std::make_shared<const Listening>(
-            listenTo(std::move(file), heardSource, heardPlayed, r.rate));
-    }
-    if (settings.warningsAsErrors && !r.warnings.empty()) {
-        outputDiscard(&r.uncommitted);
-        r.uncommitted = OutputFile{};
-        std::string all;
-        for (const std::string& w : r.warnings) all += (all.empty() ? "" : "; ") + w;
-        return r.fail(kStatusFormat, all + " (a warning, made an error by -w)");
-    }
+    describeEncoded(settings, audio, *encoder, &playback, &r);
     return r;
 }

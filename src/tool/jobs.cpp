@@ -93,7 +93,7 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
         outputDiscard(&out);
         return r;
     }
-    r.uncommitted = out;
+    r.uncommitted = std::move(out);
     describeDevice(&r, info);
     if (progress != nullptr) progress->audioMicroseconds += microseconds(r.samples, r.rate);
     return r;
@@ -125,7 +125,7 @@ FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length
         outputDiscard(&out);
         return r;
     }
-    r.uncommitted = out;
+    r.uncommitted = std::move(out);
     r.bytes = length;
     return r;
 }

@@ -15,17 +15,12 @@
 #include "io/outputFile.h"
 #include "io/status.h"
 #include "kestrune/kestrune.hpp"
+#include "tool/container.h"
 
 // The limiter's ceilings when levelling, in dBFS: what the decoder plays then stays
 // under full scale.
 inline constexpr double kPeak4Bit = -1;
 inline constexpr double kPeak2Bit = -4;
-
-// A device file written as C source instead: the bytes as a static const array.
-struct COutput {
-    std::string section;  // a linker section for the array, when given
-    unsigned align = 0;   // its alignment in bytes, when given
-};
 
 struct EncodeSettings {
     int bits = 4;  // 4 or 2
@@ -36,7 +31,8 @@ struct EncodeSettings {
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
     Levelling levelling;
-    std::optional<COutput> c;       // write C source named by the symbol given to encodeJob
+    const ContainerRow* container = &containers().front();  // what the device file is written as
+    ContainerOptions containerOptions;
     bool listen = false;            // keep what a listening report shows (FileResult::listening)
     bool warningsAsErrors = false;  // a file with a warning fails, and leaves no output
 };
@@ -75,22 +71,18 @@ struct FileResult {
     OutputFile uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
     bool ok() const { return status == kStatusFinished; }
-    // Marks the job failed; returns the result, for `return fail(...)`.
-    FileResult& fail(int failure, std::string why) {
+    // Marks the job failed; returns the result to be moved out, for `return r.fail(...)`.
+    FileResult&& fail(int failure, std::string why) {
         status = failure;
         problem = std::move(why);
-        return *this;
+        return std::move(*this);
     }
 };
 
 // "-" is standard input or output. A converted file's output is left for commitFile,
 // so that one file's sync to disk can overlap the next file's conversion.
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
-                     const std::string& output, Progress* progress, const std::string& symbol = "");
-// Starts the recording at `rate` and levels and trims it as encode does: what a listening
-// report compares a device file with is prepared by this too. False, with the result
-// failed, when the audio cannot be read.
-bool prepareAudio(const EncodeSettings& settings, uint32_t rate, AudioInput* audio, FileResult* r);
+                     const std::string& output, Progress* progress);
 // The quality of what the device plays against a source that is not silent (the SNR of a
 // silent one is undefined, and stays unset).
 void setQuality(FileResult* r, const kestrune::Quality& q);

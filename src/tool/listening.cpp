@@ -12,6 +12,7 @@
 #include "kestrune/kestrune.hpp"
 #include "tool/jobs.h"
 #include "tool/paths.h"
+#include "tool/prepareAudio.h"
 
 namespace {
 

@@ -12,6 +12,9 @@
 #include "tool/options.h"
 #include "tool/paths.h"
 #include "tool/report.h"
+#include "tool/subcommand.h"
+
+namespace {
 
 int runReport(const Common& c, const std::string& report, const std::string& sourceList,
               const EncodeSettings& settings) {
@@ -24,8 +27,7 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     std::vector<std::string> lines, read = c.inputs;
     std::string problem;
     if (!sourceList.empty() && !readListFile(sourceList, &lines, &problem)) {
-        std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(sourceList).c_str(),
-                     problem.c_str());
+        printFailure(sourceList, problem);
         return 1;
     }
     for (const std::string& line : lines) {
@@ -38,7 +40,7 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     }
     if (!sourceList.empty()) read.push_back(sourceList);
     if (const std::string why = outputConflicts(read, {report}, 0)[0]; !why.empty()) {
-        std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(report).c_str(), why.c_str());
+        printFailure(report, why);
         return 1;
     }
     Progress progress;
@@ -60,4 +62,36 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     printBatchEnd(results, c.quiet, "read", {});
     const bool written = writeListeningReport(report, c.force, results, "");
     return written ? exitStatus(results) : 1;
+}
+
+class Report : public Subcommand {
+public:
+    void define(CLI::App& app) override {
+        app.add_option("REPORT", report_, "The report to write (.html)")->required();
+        app.add_option("FILE", common_.inputs, "Device files")->required();
+        app.add_option("--sources", sources_,
+                       "Lines of DEVICE<tab>SOURCE (default: the audio file beside each)");
+        app.add_option("-j,--jobs", common_.jobs, "Files read at once (default: the cores)")
+            ->check(CLI::Range(1u, 1024u));
+        app.add_flag("-f,--force", common_.force, "Replace the report if it exists");
+        app.add_flag("--quiet", common_.quiet,
+                     "No summary lines or progress; warnings only counted");
+        options_.addShaping(&app);
+        app.footer("Example: kestrune-adpcm report --loudness -23 --trim report.html adp/*.adp");
+    }
+    int run(CLI::App& app) override {
+        options_.finish(app);
+        return runReport(common_, report_, sources_, options_.settings);
+    }
+
+private:
+    Common common_;
+    std::string report_, sources_;
+    EncodeOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<Subcommand> makeReport() {
+    return std::make_unique<Report>();
 }

@@ -47,16 +47,31 @@ CLI::Validator deviceRate() {
         "{" + set + "}");
 }
 
+// The defaults of the options whose value may be left out: --normalize alone, --trim alone.
+constexpr double kNormalizeDbfs = -1;
+constexpr double kTrimDb = -50;
+
+// A value as help shows it: -1, -50, 0.5.
+std::string shown(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return text;
+}
+
 bool isNumber(const char* text) {
     char* end = nullptr;
     std::strtod(text, &end);
     return end != text && *end == '\0';
 }
 
-// Adds an option whose value may be left out, shown as --name[=TEXT].
-CLI::Option* addOptional(CLI::App* app, const char* name, std::string* value, const char* help,
-                         const char* text) {
-    return app->add_option(name, *value, help)->expected(0, 1)->option_text(text);
+// Adds an option whose value may be left out, shown as --name[=TEXT]; left out, it is
+// `fallback`.
+CLI::Option* addOptional(CLI::App* app, const char* name, double* value, const std::string& help,
+                         const char* text, double fallback) {
+    return app->add_option(name, *value, help)
+        ->expected(0, 1)
+        ->option_text(text)
+        ->default_str(shown(fallback));
 }
 
 }  // namespace
@@ -83,8 +98,13 @@ void EncodeOptions::add(CLI::App* app, bool formats) {
                   "A file with a warning fails and leaves no output");
     addShaping(app);
     if (!formats) return;
-    app->add_option("--format", format, "adp (default), or c: a C header holding the bytes")
-        ->check(CLI::IsMember({"adp", "c"}));
+    std::vector<std::string> names;
+    std::string help;
+    for (const ContainerRow& row : containers()) {
+        names.push_back(row.name);
+        help += (help.empty() ? "" : ", or ") + std::string(row.help);
+    }
+    app->add_option("--format", format, help)->check(CLI::IsMember(names));
     app->add_option("--c-section", c.section, "Linker section for the C array");
     app->add_option("--c-align", c.align, "Alignment of the C array in bytes")
         ->check(
@@ -98,9 +118,9 @@ void EncodeOptions::addShaping(CLI::App* app) {
     auto* gain = app->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
                      ->check(finiteIn(-200, 200, "dB"));
     auto* normal = addOptional(app, "--normalize", &normalize,
-                               "Scale the peak to DBFS instead (default -1; --normalize=-3 or "
-                               "--normalize -3)",
-                               "[=DBFS]")
+                               "Scale the peak to DBFS instead (default " + shown(kNormalizeDbfs) +
+                                   "; --normalize=-3 or --normalize -3)",
+                               "[=DBFS]", kNormalizeDbfs)
                        ->check(finiteIn(-200, 0, "dB"))
                        ->excludes(gain);
     auto* lufs = app->add_option("--loudness", loudness,
@@ -115,25 +135,30 @@ void EncodeOptions::addShaping(CLI::App* app) {
         ->excludes(normal)
         ->excludes(lufs);
     app->add_option("--peak", peak,
-                    "Peak ceiling for a levelled file, kept by a limiter (default -1, 2-bit -4)")
+                    "Peak ceiling for a levelled file, kept by a limiter (default " +
+                        shown(kPeak4Bit) + ", 2-bit " + shown(kPeak2Bit) + ")")
         ->check(finiteIn(-60, 0, "dB"));
-    addOptional(app, "--trim", &trim,
-                "Cut leading and trailing silence below DB from the peak (default -50)", "[=DB]")
+    addOptional(
+        app, "--trim", &trim,
+        "Cut leading and trailing silence below DB from the peak (default " + shown(kTrimDb) + ")",
+        "[=DB]", kTrimDb)
         ->check(finiteIn(-120, -1, "dB"));
-    app->add_option("--trim-margin", margin, "Silence kept before and after the sound (default 40)")
+    app->add_option("--trim-margin", settings.levelling.trimMarginMs,
+                    "Silence kept before and after the sound (default " +
+                        shown(Levelling{}.trimMarginMs) + ")")
         ->check(finiteIn(0, 10000, "ms"));
 }
 
 void EncodeOptions::finish(const CLI::App& app) {
     Levelling& l = settings.levelling;
-    if (app.count("--normalize") > 0) settings.audio.normalizeDbfs = std::stod(normalize);
+    if (app.count("--normalize") > 0) settings.audio.normalizeDbfs = normalize;
     if (app.count("--loudness") > 0) l.loudnessLufs = loudness;
     if (app.count("--speech-level") > 0) l.speechLevelDb = speechLevel;
     if (app.count("--peak") > 0) l.peakDbfs = peak;
-    if (app.count("--trim") > 0) l.trimDb = std::stod(trim);
-    l.trimMarginMs = margin;
+    if (app.count("--trim") > 0) l.trimDb = trim;
     settings.tune = tune == "snr" ? kestrune::Tune::snr : kestrune::Tune::perceptual;
-    if (format == "c") settings.c = c;
+    settings.container = &containerNamed(format);
+    if (format == "c") settings.containerOptions = c;
     const bool placed = !c.section.empty() || c.align > 0;
     if (placed && format != "c") {
         throw UsageError{"--c-section and --c-align go with --format c"};
@@ -176,32 +201,43 @@ std::string nearestOption(const CLI::App& command, int argc, char** argv) {
     return "";
 }
 
-std::vector<std::string> normalizedArguments(int argc, char** argv,
-                                             const std::vector<std::string>& commands) {
+std::vector<std::string> normalizedArguments(int argc, char** argv, const CLI::App& app) {
+    const CLI::App* command = nullptr;
+    if (argc > 1 && argv[1][0] != '-') {
+        const std::string given = argv[1];
+        std::vector<std::string> names;
+        std::string list;
+        for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+            names.push_back(sub->get_name());
+            if (sub->get_name() == given) command = sub;
+        }
+        for (const std::string& name : names) {
+            list += (list.empty() ? "" : name == names.back() ? " and " : ", ") + name;
+        }
+        if (command == nullptr) {
+            const std::string near = nearestName(given, names);
+            throw UsageError{"unknown command '" + given + "'" +
+                             (near.empty() ? "" : " (did you mean '" + near + "'?)") +
+                             "; the commands are " + list};
+        }
+    }
+    // An option whose value may be left out, as the command defines it.
+    const auto optional = [command](const char* arg) -> const CLI::Option* {
+        if (command == nullptr || std::strncmp(arg, "--", 2) != 0) return nullptr;
+        const CLI::Option* o = command->get_option_no_throw(arg);
+        return o != nullptr && o->get_expected_min() == 0 && o->get_expected_max() == 1 ? o
+                                                                                        : nullptr;
+    };
     std::vector<std::string> args;
     for (int i = argc - 1; i > 0; --i) {
-        const bool optional =
-            std::strcmp(argv[i], "--normalize") == 0 || std::strcmp(argv[i], "--trim") == 0;
-        if (optional) {
-            const bool level = i + 1 < argc && isNumber(argv[i + 1]);
-            if (level) args.pop_back();
-            const char* fallback = argv[i][2] == 'n' ? "-1" : "-50";
-            args.push_back(std::string(argv[i]) + "=" + (level ? argv[i + 1] : fallback));
+        if (const CLI::Option* o = optional(argv[i])) {
+            const bool value = i + 1 < argc && isNumber(argv[i + 1]);
+            if (value) args.pop_back();
+            args.push_back(std::string(argv[i]) + "=" +
+                           (value ? std::string(argv[i + 1]) : o->get_default_str()));
         } else {
             args.push_back(argv[i]);
         }
-    }
-    if (argc > 1 && argv[1][0] != '-') {
-        const std::string given = argv[1];
-        std::string list;
-        for (const std::string& command : commands) {
-            list += (list.empty() ? "" : command == commands.back() ? " and " : ", ") + command;
-            if (given == command) return args;
-        }
-        const std::string near = nearestName(given, commands);
-        throw UsageError{"unknown command '" + given + "'" +
-                         (near.empty() ? "" : " (did you mean '" + near + "'?)") +
-                         "; the commands are " + list};
     }
     return args;
 }

@@ -16,9 +16,9 @@ struct UsageError {
 // Every option that shapes an encoding, wired to one EncodeSettings.
 struct EncodeOptions {
     EncodeSettings settings;
-    std::string normalize, trim, format = "adp", tune = "perceptual";
-    double loudness = 0, speechLevel = 0, peak = -1, margin = 40;
-    COutput c;
+    std::string format = "adp", tune = "perceptual";
+    double normalize = 0, trim = 0, loudness = 0, speechLevel = 0, peak = 0;  // when given
+    ContainerOptions c;
 
     void add(CLI::App* app, bool formats);
     // Only the options that shape the source (channel, gain, levelling, trimming): a
@@ -28,11 +28,12 @@ struct EncodeOptions {
     void finish(const CLI::App& app);
 };
 
-// The arguments, last first (as CLI11 takes them). An optional value (--normalize,
-// --trim) is joined to its option when it looks like a number, and the default given
-// when not. A first argument that is no command is refused, naming the nearest one.
-std::vector<std::string> normalizedArguments(int argc, char** argv,
-                                             const std::vector<std::string>& commands);
+// The arguments, last first (as CLI11 takes them). The value of an option whose value may
+// be left out (--normalize, --trim) is joined to it when it looks like a number ("-3",
+// which CLI11 would take for an option), and the option's default when not (so that no
+// input is taken for it). A first argument that is none of app's commands is refused,
+// naming the nearest one.
+std::vector<std::string> normalizedArguments(int argc, char** argv, const CLI::App& app);
 
 // The name among `names` nearest to a mistyped one (a letter dropped, added, changed or
 // swapped, or a prefix), or empty when none is near.

@@ -100,9 +100,12 @@ void silenceLibraries() {
     if (FILE* null = std::fopen("/dev/null", "w")) stderr = null;
 }
 
+void printFailure(const std::string& path, const std::string& why) {
+    std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(path).c_str(), why.c_str());
+}
+
 void printFailure(const FileResult& r) {
-    const std::string& path = r.problemPath.empty() ? r.input : r.problemPath;
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(path).c_str(), r.problem.c_str());
+    printFailure(r.problemPath.empty() ? r.input : r.problemPath, r.problem);
 }
 
 void printWarnings(const FileResult& r) {
@@ -237,8 +240,7 @@ bool writeWhole(const std::string& path, const std::string& bytes, bool replace)
     }
     if (status == kStatusFinished) status = outputCommit(&out);
     if (status == kStatusFinished) return true;
-    std::fprintf(messages(), "%s: %s: %s\n", kTool, quoted(path).c_str(),
-                 status == kStatusOutputExists ? "exists (use -f to replace it)"
-                                               : ("cannot write: " + out.problem).c_str());
+    printFailure(path, status == kStatusOutputExists ? "exists (use -f to replace it)"
+                                                     : "cannot write: " + out.problem);
     return false;
 }

@@ -24,7 +24,9 @@ FILE* messages();
 void reserveStandardStreams();
 void silenceLibraries();
 
-// "kestrune-adpcm: PATH: reason", PATH being what the failure is about.
+// "kestrune-adpcm: PATH: reason", PATH being what the failure is about: the one form of a
+// failure's line, the path quoted as messages quote paths.
+void printFailure(const std::string& path, const std::string& why);
 void printFailure(const FileResult& r);
 // "kestrune-adpcm: INPUT: warning: ..." for each of the result's warnings.
 void printWarnings(const FileResult& r);
