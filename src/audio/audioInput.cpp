@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr sf_count_t kBlockFrames = 4096;
+constexpr std::size_t kBlockFrames = 4096;
 
 }  // namespace
 
@@ -55,7 +55,8 @@ AudioInput::~AudioInput() {
         cache.from = sourceRate();
         cache.to = static_cast<uint32_t>(outRate_);
     }
-    if (file_ != nullptr) sf_close(file_);
+    reader_.reset();
+    if (fd_ >= 0) close(fd_);
     if (spool_ != nullptr) std::fclose(spool_);
 }
 
@@ -72,7 +73,7 @@ int AudioInput::peak(float* value) {
 
 // Starts reading from the beginning again, as if just opened.
 bool AudioInput::rewind() {
-    if (sf_seek(file_, 0, SEEK_SET) != 0) return false;
+    if (!reader_->rewind()) return false;
     if (resampler_ != nullptr && soxr_clear(resampler_) != nullptr) return false;
     ended_ = flushed_ = false;
     ready_.clear();
@@ -96,58 +97,14 @@ std::optional<uint64_t> AudioInput::countSamples() {
     return n;
 }
 
-namespace {
-
-// The promise a WAVE or AIFF file broke: libsndfile logs its data chunk's size as
-// "data : SAID (should be IS)" when the file holds less. Zero when it logged none.
-double promisedShare(SNDFILE* file) {
-    char log[8192] = "";
-    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    for (const char* line = log; *line != '\0'; line = std::strchr(line, '\n') + 1) {
-        unsigned long long said = 0, is = 0;
-        const char* tag = line + std::strspn(line, " ");
-        if ((std::strncmp(tag, "data", 4) == 0 || std::strncmp(tag, "SSND", 4) == 0) &&
-            std::sscanf(tag, "%*[^:]: %llu (should be %llu)", &said, &is) == 2 && is > 0 &&
-            said > is) {
-            return static_cast<double>(said) / static_cast<double>(is);
-        }
-        if (std::strchr(line, '\n') == nullptr) break;
-    }
-    return 0;
-}
-
-}  // namespace
-
-// The recording's end: whether it held what its header promised. `failure` is the
-// decoder's complaint when it stopped on an error.
-void AudioInput::noteEnd(const char* failure) {
-    const bool known = info_.frames > 0 && info_.frames != SF_COUNT_MAX;
-    if (const double share = promisedShare(file_); share > 0) {
-        const auto promised = std::llround(static_cast<double>(framesRead_) * share);
-        truncation_ = "truncated: its header promises " + std::to_string(promised) + " frames, " +
-                      std::to_string(framesRead_) + " read";
-    } else if (failure != nullptr) {
-        truncation_ = "cut short (" + std::string(failure) + "): " +
-                      (known ? std::to_string(framesRead_) + " of " + std::to_string(info_.frames) +
-                                   " frames read"
-                             : std::to_string(framesRead_) + " frames read");
-    } else if (info_.frames == SF_COUNT_MAX) {
-        truncation_ =
-            "truncated: the stream has no end, " + std::to_string(framesRead_) + " frames read";
-    } else if (framesRead_ < info_.frames) {
-        truncation_ = "truncated: " + std::to_string(framesRead_) + " of " +
-                      std::to_string(info_.frames) + " frames read";
-    }
-}
-
 int AudioInput::start(const AudioOptions& options, uint32_t rate) {
-    if (options.channel < 0 || options.channel > info_.channels) {
+    if (options.channel < 0 || options.channel > reader_->channels()) {
         return fail(kStatusFormat, "has no channel " + std::to_string(options.channel) +
-                                       " (it has " + std::to_string(info_.channels) + ")");
+                                       " (it has " + std::to_string(reader_->channels()) + ")");
     }
     channel_ = options.channel;
     outputRate_ = rate;
-    frames_.resize(static_cast<std::size_t>(kBlockFrames * info_.channels));
+    frames_.resize(kBlockFrames * static_cast<std::size_t>(reader_->channels()));
     scale_ = 1;  // the peak is measured unscaled
     if (options.normalizeDbfs) {
         float top = 0;
@@ -181,24 +138,25 @@ int AudioInput::start(const AudioOptions& options, uint32_t rate) {
 std::size_t AudioInput::refill() {
     mono_.clear();
     if (ended_) return 0;
-    const sf_count_t got = sf_readf_float(file_, frames_.data(), kBlockFrames);
-    const auto channels = static_cast<std::size_t>(info_.channels);
-    framesRead_ += got;
+    const std::size_t got = reader_->read(frames_);
+    const auto channels = static_cast<std::size_t>(reader_->channels());
+    framesRead_ += static_cast<int64_t>(got);
     if (got < kBlockFrames) {
         ended_ = true;
-        const bool failed = sf_error(file_) != SF_ERR_NO_ERROR;
+        const char* failure = reader_->failure();
+        const bool failed = failure != nullptr;
         // Nothing at all is a failure; some audio and then none is a recording cut short.
         if (failed && framesRead_ == 0) {
-            fail(kStatusRead, std::string("cannot read the audio: ") + sf_strerror(file_));
+            fail(kStatusRead, std::string("cannot read the audio: ") + failure);
             return 0;
         }
-        noteEnd(failed ? sf_strerror(file_) : nullptr);
+        truncation_ = reader_->shortfall(framesRead_, failure);
     }
     // NaN and infinities are silence; a mix or a resampler would spread them. Finite
     // samples are held within 2^24 (144 dB over full scale, where any sample has long
     // clipped), so that no mix, resampler, gain or level of them overflows to infinity.
     constexpr float kMost = 16777216.0f;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) {
+    for (std::size_t i = 0; i < got * channels; ++i) {
         if (!std::isfinite(frames_[i])) {
             frames_[i] = 0;
             ++nonFinite_;

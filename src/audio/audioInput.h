@@ -10,7 +10,6 @@
 // sample for sample.
 #pragma once
 
-#include <sndfile.h>
 #include <soxr.h>
 
 #include <cstdint>
@@ -22,17 +21,12 @@
 #include <vector>
 
 #include "audio/level.h"
+#include "audio/reader.h"
 #include "io/status.h"
 
 // The device rate a source at this rate is converted to by default: its own when the
 // device plays it, else the highest device rate below it, else the lowest.
 uint32_t defaultDeviceRate(uint32_t sourceRate);
-
-// Bytes in memory read through libsndfile's virtual I/O.
-struct MemoryReader {
-    std::span<const uint8_t> bytes;
-    sf_count_t at = 0;
-};
 
 // What is done to the signal at the device rate, from what an analysis pass found: a gain,
 // a limiter under a peak ceiling, and the silence at the ends cut.
@@ -85,11 +79,14 @@ public:
     // Opens audio held in memory; the bytes must outlive the input.
     int openMemory(std::span<const uint8_t> bytes);
 
-    uint32_t sourceRate() const { return static_cast<uint32_t>(info_.samplerate); }
+    uint32_t sourceRate() const { return reader_->rate(); }
     // The device rate given to start().
     uint32_t outputRate() const { return outputRate_; }
     // Frames (samples per channel) the source says it holds; some formats only estimate.
-    int64_t frames() const { return info_.frames; }
+    int64_t frames() const { return reader_->frames(); }
+    bool lengthKnown() const {
+        return frames() > 0 && frames() != kestrune::detail::Reader::kUnknownFrames;
+    }
 
     // Prepares the conversion to `rate`; a failure's status, with problem(), when the
     // options do not fit the source (a channel it does not have) or the audio cannot be read.
@@ -126,21 +123,19 @@ public:
     const std::string& problem() const { return problem_; }
 
 private:
-    int opened(SNDFILE* file);
+    int opened(const kestrune::detail::Source& source);
     int fail(int status, std::string problem);
     std::size_t refill();
     bool resample(std::span<const float> in);
     bool produce();
     int peak(float* value);
     bool rewind();
-    void noteEnd(const char* failure);
     bool nextShaped(float* v);
     std::size_t pull(std::span<float> out);
 
-    SF_INFO info_{};
-    SNDFILE* file_ = nullptr;
-    FILE* spool_ = nullptr;  // standard input, copied
-    MemoryReader memory_;
+    std::unique_ptr<kestrune::detail::Reader> reader_;
+    int fd_ = -1;                 // a regular file read through its descriptor
+    FILE* spool_ = nullptr;       // standard input, copied
     std::vector<uint8_t> whole_;  // a short recording, read whole
     soxr_t resampler_ = nullptr;  // none when the source is at the device rate
     std::size_t outRate_ = 0;

@@ -112,7 +112,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     }
     if (audio.open(input) != kStatusFinished) return r.fail(audio.status(), audio.problem());
     r.rate = settings.rate != 0 ? settings.rate : defaultDeviceRate(audio.sourceRate());
-    const bool lengthKnown = audio.frames() > 0 && audio.frames() != SF_COUNT_MAX;
+    const bool lengthKnown = audio.lengthKnown();
     if (progress != nullptr && lengthKnown) {
         progress->knownMicroseconds +=
             microseconds(static_cast<uint64_t>(audio.frames()), audio.sourceRate());
