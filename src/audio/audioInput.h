@@ -10,8 +10,6 @@
 // sample for sample.
 #pragma once
 
-#include <soxr.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -22,6 +20,7 @@
 
 #include "audio/level.h"
 #include "audio/reader.h"
+#include "audio/step.h"
 #include "io/status.h"
 
 // The device rate a source at this rate is converted to by default: its own when the
@@ -125,34 +124,27 @@ public:
 private:
     int opened(const kestrune::detail::Source& source);
     int fail(int status, std::string problem);
-    std::size_t refill();
-    bool resample(std::span<const float> in);
+    bool refill(kestrune::detail::Block& block);
     bool produce();
     int peak(float* value);
     bool rewind();
-    bool nextShaped(float* v);
     std::size_t pull(std::span<float> out);
 
     std::unique_ptr<kestrune::detail::Reader> reader_;
     int fd_ = -1;                 // a regular file read through its descriptor
     FILE* spool_ = nullptr;       // standard input, copied
     std::vector<uint8_t> whole_;  // a short recording, read whole
-    soxr_t resampler_ = nullptr;  // none when the source is at the device rate
-    std::size_t outRate_ = 0;
     uint32_t outputRate_ = 0;
 
-    int channel_ = 0;
-    float scale_ = 1;
-    bool ended_ = false;    // the source is read to its end
-    bool flushed_ = false;  // and the resampler emptied
-    std::vector<float> frames_, mono_, ready_, pulled_;
+    // The chain, in the order the samples flow; the steps from shapedFrom_ on are shape()'s.
+    std::vector<std::unique_ptr<kestrune::detail::Step>> steps_;
+    std::size_t shapedFrom_ = 0;
+    kestrune::detail::LimitStep* limiter_ = nullptr;  // the chain's limiter, when it has one
+    bool ended_ = false;                              // the source is read to its end
+    bool flushed_ = false;                            // and the chain emptied
+    kestrune::detail::Block frames_;
+    std::vector<float> ready_, pulled_;
     std::size_t readyAt_ = 0;
-    std::optional<Shaping> shaping_;
-    std::unique_ptr<Limiter> limiter_;
-    std::vector<float> shaped_;
-    std::size_t shapedAt_ = 0;
-    uint64_t position_ = 0;  // samples taken from ready_ while shaping
-    bool shapedEnd_ = false;
     uint64_t clipped_ = 0, nonFinite_ = 0;
     int64_t framesRead_ = 0;
     std::string truncation_;
