@@ -250,6 +250,13 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
     return kStatusFinished;
 }
 
+int AudioInput::prepare(const AudioOptions& options, const Levelling& levelling, uint32_t rate,
+                        int bits, LevelResult* result) {
+    if (start(options, rate) != kStatusFinished) return status_;
+    if (levelling.any()) return level(levelling, defaultPeakDbfs(bits), result);
+    return kStatusFinished;
+}
+
 void AudioInput::shape(const Shaping& shaping) {
     steps_.resize(shapedFrom_);
     steps_.push_back(kestrune::detail::trimStep(shaping.skip, shaping.keep));

@@ -23,6 +23,12 @@
 #include "audio/step.h"
 #include "io/status.h"
 
+// The limiter's ceiling when levelling, in dBFS: what the decoder plays then stays under
+// full scale (it overshoots more at 2 bits).
+constexpr double defaultPeakDbfs(int bits) {
+    return bits == 2 ? -4 : -1;
+}
+
 // The device rate a source at this rate is converted to by default: its own when the
 // device plays it, else the highest device rate below it, else the lowest.
 uint32_t defaultDeviceRate(uint32_t sourceRate);
@@ -77,8 +83,11 @@ public:
     int open(const std::string& path);
     // Opens audio held in memory; the bytes must outlive the input.
     int openMemory(std::span<const uint8_t> bytes);
+    // Opens interleaved float samples (full scale 1); they must outlive the input.
+    int openSamples(std::span<const float> samples, uint32_t rate, int channels);
 
     uint32_t sourceRate() const { return reader_->rate(); }
+    int channels() const { return reader_->channels(); }
     // The device rate given to start().
     uint32_t outputRate() const { return outputRate_; }
     // Frames (samples per channel) the source says it holds; some formats only estimate.
@@ -110,6 +119,10 @@ public:
     // the ceiling (`ceilingDb` unless the levelling names one) takes some of it, the gain
     // again through the limiter. Returns kStatusFinished or the failure's status.
     int level(const Levelling& levelling, double ceilingDb, LevelResult* result);
+    // start() and, when levelling asks anything, level() with the ceiling for `bits`: how
+    // a recording is prepared for the encoder.
+    int prepare(const AudioOptions& options, const Levelling& levelling, uint32_t rate, int bits,
+                LevelResult* result);
     bool limiting() const { return limiter_ != nullptr; }
     uint64_t limited() const { return limiter_ ? limiter_->changed() : 0; }
 

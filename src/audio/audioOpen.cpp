@@ -67,3 +67,9 @@ int AudioInput::open(const std::string& path) {
 int AudioInput::openMemory(std::span<const uint8_t> bytes) {
     return opened({.bytes = bytes});
 }
+
+int AudioInput::openSamples(std::span<const float> samples, uint32_t rate, int channels) {
+    std::string problem;
+    reader_ = kestrune::detail::sampleReader(samples, rate, channels, &problem);
+    return reader_ ? kStatusFinished : fail(kStatusFormat, problem);
+}

@@ -53,4 +53,9 @@ std::unique_ptr<Reader> openReader(const Source& source, std::string* problem);
 // The libsndfile row (WAV, AIFF, FLAC, Ogg Vorbis, Opus, MP3, ...).
 std::unique_ptr<Reader> openSndfile(const Source& source, std::string* problem);
 
+// Interleaved float samples in memory (not a row: no bytes to recognise); null, with
+// *problem, when the rate or channels cannot be, or the samples are not whole frames.
+std::unique_ptr<Reader> sampleReader(std::span<const float> samples, uint32_t rate, int channels,
+                                     std::string* problem);
+
 }  // namespace kestrune::detail

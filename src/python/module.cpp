@@ -14,40 +14,11 @@ using kestrune::Error;
 
 namespace {
 
-// Error's values by name, as Python sees them; the library's message says the rest.
-const char* errorName(Error e) {
-    switch (e) {
-        case Error::none:
-            return "none";
-        case Error::invalid_rate:
-            return "invalid_rate";
-        case Error::invalid_bits:
-            return "invalid_bits";
-        case Error::invalid_level:
-            return "invalid_level";
-        case Error::not_device_file:
-            return "not_device_file";
-        case Error::truncated:
-            return "truncated";
-        case Error::too_long:
-            return "too_long";
-        case Error::length_mismatch:
-            return "length_mismatch";
-        case Error::write_failed:
-            return "write_failed";
-        case Error::finished:
-            return "finished";
-        case Error::invalid_tune:
-            return "invalid_tune";
-    }
-    return "unknown";
-}
-
 py::object errorType;
 
 [[noreturn]] void raise(Error e) {
     py::object error = errorType(kestrune::message(e));
-    error.attr("error") = errorName(e);
+    error.attr("error") = kestrune::name(e);
     PyErr_SetObject(errorType.ptr(), error.ptr());
     throw py::error_already_set();
 }

@@ -14,6 +14,7 @@
 #include "io/outputFile.h"
 #include "io/status.h"
 #include "kestrune/kestrune.hpp"
+#include "kestrune/recording.hpp"
 #include "tool/cSource.h"
 #include "tool/jobs.h"
 #include "tool/listening.h"
@@ -21,8 +22,6 @@
 
 namespace {
 
-constexpr std::size_t kBlockSamples = 8192;
-constexpr double kLevelTolerance = 0.5;  // dB a levelled playback may lie off its target
 constexpr const char* kTooLong =
     "too long for a device file (its length field holds at most 4294967295 bytes)";
 
@@ -30,27 +29,6 @@ constexpr const char* kTooLong =
 int identify(const std::string& input, struct stat* st) {
     return input == "-" ? fstat(STDIN_FILENO, st) : stat(input.c_str(), st);
 }
-
-// The samples given to the encoder that the decoder has not played back yet: the search
-// decides each code some samples late.
-class SourceQueue {
-public:
-    void push(std::span<const int16_t> s) { queue_.insert(queue_.end(), s.begin(), s.end()); }
-    std::span<const int16_t> front(std::size_t n) const {
-        return std::span(queue_).subspan(head_, n);
-    }
-    void pop(std::size_t n) {
-        head_ += n;
-        if (head_ > kBlockSamples) {
-            queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(head_));
-            head_ = 0;
-        }
-    }
-
-private:
-    std::vector<int16_t> queue_;
-    std::size_t head_ = 0;
-};
 
 // The device file held in memory, for a C source to be made of it.
 struct MemoryFile {
@@ -79,24 +57,39 @@ int writeCSource(MemoryFile* held, FILE* to, const COutput& c, const std::string
                                                                        : kStatusWrite;
 }
 
-}  // namespace
-
-bool prepareAudio(const EncodeSettings& settings, uint32_t rate, AudioInput* audio, FileResult* r) {
-    LevelResult level;
-    if (audio->start(settings.audio, rate) != kStatusFinished ||
-        (settings.levelling.any() &&
-         audio->level(settings.levelling, settings.bits == 2 ? kPeak2Bit : kPeak4Bit, &level) !=
-             kStatusFinished)) {
-        r->fail(audio->status(), audio->problem());
-        return false;
-    }
-    r->loudnessIn = level.loudnessIn;
-    r->gainDb = level.gainDb;
-    r->trimStartMs = level.trimStartMs;
-    r->trimEndMs = level.trimEndMs;
-    r->warnings.insert(r->warnings.end(), level.warnings.begin(), level.warnings.end());
-    return true;
+// The tool's settings as the library's pipeline takes them.
+kestrune::RecordingOptions recordingOptions(const EncodeSettings& s, uint32_t rate) {
+    const Levelling& l = s.levelling;
+    return {rate,
+            s.bits,
+            s.level,
+            s.tune,
+            s.audio.channel,
+            s.audio.gainDb,
+            s.audio.normalizeDbfs,
+            l.loudnessLufs,
+            l.speechLevelDb,
+            l.peakDbfs,
+            l.trimDb,
+            l.trimMarginMs,
+            s.measure};
 }
+
+// The library's failures as the tool's statuses (which only tell failure from success).
+int statusOf(kestrune::Error e) {
+    switch (e) {
+        case kestrune::Error::cannot_open:
+            return kStatusInputOpen;
+        case kestrune::Error::read_failed:
+            return kStatusRead;
+        case kestrune::Error::out_of_memory:
+            return kStatusMemory;
+        default:
+            return kStatusFormat;
+    }
+}
+
+}  // namespace
 
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                      const std::string& output, Progress* progress, const std::string& symbol) {
@@ -105,31 +98,28 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     r.output = output;
     r.bits = settings.bits;
     const uint64_t perByte = kestrune::samplesPerByte(settings.bits);
-    AudioInput audio;
     struct stat source {};
     if (std::string why = inputProblem(identify(input, &source), source); !why.empty()) {
         return r.fail(kStatusInputOpen, why);
     }
-    if (audio.open(input) != kStatusFinished) return r.fail(audio.status(), audio.problem());
-    r.rate = settings.rate != 0 ? settings.rate : defaultDeviceRate(audio.sourceRate());
-    const bool lengthKnown = audio.lengthKnown();
-    if (progress != nullptr && lengthKnown) {
-        progress->knownMicroseconds +=
-            microseconds(static_cast<uint64_t>(audio.frames()), audio.sourceRate());
+    std::string why;
+    kestrune::Result<kestrune::Recording> audio = kestrune::Recording::open(input, &why);
+    if (!audio) return r.fail(statusOf(audio.error()), why);
+    r.rate = settings.rate != 0 ? settings.rate : kestrune::defaultRate(audio->sourceRate());
+    const std::optional<uint64_t> frames = audio->frames();
+    if (progress != nullptr && frames) {
+        progress->knownMicroseconds += microseconds(*frames, audio->sourceRate());
         ++progress->filesMeasured;
     }
     // The length field holds 32 bits of bytes; a recording too long for it is refused
     // before any work when its header tells (a margin for resampling's rounding).
-    const double expectedBytes =
-        static_cast<double>(audio.frames()) * r.rate / audio.sourceRate() / perByte;
-    if (lengthKnown && expectedBytes > kestrune::kMaxPayloadBytes * 1.001)
+    if (frames && static_cast<double>(*frames) * r.rate / audio->sourceRate() / perByte >
+                      kestrune::kMaxPayloadBytes * 1.001) {
         return r.fail(kStatusFormat, kTooLong);
-    if (!prepareAudio(settings, r.rate, &audio, &r)) return r;
-    kestrune::Result<kestrune::Encoder> encoder =
-        kestrune::Encoder::create({r.rate, settings.bits, settings.level, settings.tune});
-    kestrune::Result<kestrune::Decoder> decoder = kestrune::Decoder::create(settings.bits);
-    if (!encoder || !decoder) {  // the options were checked: not met
-        return r.fail(kStatusUsage, kestrune::message(encoder ? decoder.error() : encoder.error()));
+    }
+    kestrune::Report report;
+    if (audio->prepare(recordingOptions(settings, r.rate), &report) != kestrune::Error::none) {
+        return r.fail(statusOf(report.error), report.reason);
     }
 
     OutputFile out;
@@ -148,7 +138,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         return r.fail(kStatusMemory, "out of memory");
     }
     if (!out.canSeek && !settings.c) {
-        if (const std::optional<uint64_t> n = audio.countSamples()) {
+        if (const std::optional<uint64_t> n = audio->countSamples()) {
             length = static_cast<int64_t>(*n / perByte);
         }
         if (length > static_cast<int64_t>(kestrune::kMaxPayloadBytes)) {
@@ -160,70 +150,33 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     status = adpWriterStart(&writer, to, out.canSeek && !settings.c, r.rate,
                             adpVariant(settings.bits), length);
 
-    kestrune::Meter meter(r.rate);
-    const Levelling& levelling = settings.levelling;
-    const bool levelled = levelling.target();
-    std::optional<LevelMeter> playedLevel;
-    if (levelled) playedLevel.emplace(r.rate, true, levelling.speechLevelDb.has_value());
-    bool sounded = false;  // the source holds a sample that is not 0
-    std::vector<float> playedFloat;
-    uint64_t railed = 0;  // samples the device plays at full scale
-    SourceQueue queue;
-    std::vector<int16_t> block(kBlockSamples), played;
-    std::vector<uint8_t> bytes;
     std::vector<int16_t> heardSource, heardPlayed;  // for a listening report
     std::vector<uint8_t> device;
-    // Writes the decided bytes and measures what the device will play of them.
-    const auto emit = [&] {
-        if (status == kStatusFinished) status = adpWriterAdd(&writer, bytes.data(), bytes.size());
-        const std::size_t n = bytes.size() * perByte;
-        if (settings.measure || levelled || settings.listen) {
-            played.resize(n);
-            decoder->decode(bytes, played);
-        }
-        if (settings.measure) {
-            meter.add(queue.front(n), played);
-            queue.pop(n);
-        }
-        if (levelled) {
-            for (std::size_t i = 0; i < n; ++i) railed += played[i] == 32767 || played[i] == -32768;
-            playedFloat.resize(n);
-            for (std::size_t i = 0; i < n; ++i) playedFloat[i] = played[i] / 32768.0f;
-            playedLevel->add(playedFloat);
-        }
-        if (settings.listen) {
-            device.insert(device.end(), bytes.begin(), bytes.end());
-            heardPlayed.insert(heardPlayed.end(), played.begin(), played.end());
-        }
-        r.samples += n;
-        if (progress != nullptr) progress->audioMicroseconds += microseconds(n, r.rate);
-        bytes.clear();
+    kestrune::RecordingSink sink;
+    sink.codes = [&](std::span<const uint8_t> codes) {
+        if (status == kStatusFinished) status = adpWriterAdd(&writer, codes.data(), codes.size());
+        if (settings.listen) device.insert(device.end(), codes.begin(), codes.end());
+        return status == kStatusFinished;
     };
-    while (status == kStatusFinished) {
-        const std::ptrdiff_t n = audio.read(block);
-        if (n < 0) {
-            r.fail(audio.status(), audio.problem());
-            break;
-        }
-        if (n == 0) break;
-        const auto samples = std::span(block).first(static_cast<std::size_t>(n));
-        if (settings.measure) queue.push(samples);
-        sounded =
-            sounded || std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; });
-        if (settings.listen) heardSource.insert(heardSource.end(), samples.begin(), samples.end());
-        encoder->encode(samples, bytes);
-        emit();
-        if (writer.written > kestrune::kMaxPayloadBytes) {
-            r.fail(kStatusFormat, kTooLong);
-            break;
-        }
+    if (settings.listen || progress != nullptr)
+        sink.played = [&](std::span<const int16_t> played) {
+            if (settings.listen)
+                heardPlayed.insert(heardPlayed.end(), played.begin(), played.end());
+            if (progress != nullptr)
+                progress->audioMicroseconds += microseconds(played.size(), r.rate);
+        };
+    if (settings.listen) {
+        sink.source = [&](std::span<const int16_t> samples) {
+            heardSource.insert(heardSource.end(), samples.begin(), samples.end());
+        };
     }
-    if (r.ok() && status == kStatusFinished) {
-        encoder->finish(bytes);
-        emit();
+    const kestrune::Error encoded = audio->encode(sink, &report);
+    if (encoded != kestrune::Error::none && encoded != kestrune::Error::write_failed) {
+        r.fail(statusOf(encoded), report.reason);
+    } else if (status == kStatusFinished) {
         if (length >= 0 && writer.written != static_cast<uint64_t>(length)) {
             r.fail(kStatusRead, "the input changed while it was read");
-        } else if (status == kStatusFinished) {
+        } else {
             status = adpWriterFinish(&writer);
             if (settings.c && status == kStatusFinished) {
                 status = writeCSource(&held, out.fp, *settings.c, symbol, r);
@@ -237,39 +190,23 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         return r;
     }
     r.uncommitted = out;
-    r.bytes = r.samples / perByte;
-    r.clipped = audio.clipped();
-    r.nonFinite = audio.nonFinite();
-    if (audio.limiting()) r.limited = audio.limited();
-    if (playedLevel) r.loudnessOut = playedLevel->loudnessLufs();
-    if (const auto played = !playedLevel             ? std::nullopt
-                            : levelling.loudnessLufs ? r.loudnessOut
-                                                     : playedLevel->speechLevelDb();
-        played && r.gainDb) {
-        const double target =
-            levelling.loudnessLufs ? *levelling.loudnessLufs : *levelling.speechLevelDb;
-        if (std::fabs(*played - target) > kLevelTolerance) {
-            char text[200];
-            std::snprintf(text, sizeof text, "plays at %.1f %s, %.1f dB %s its target of %g%s",
-                          *played, levelling.loudnessLufs ? "LUFS" : "dBov",
-                          std::fabs(*played - target), *played < target ? "under" : "over", target,
-                          r.limited > 0u ? "; the limiter holds its peaks under --peak" : "");
-            r.warnings.push_back(text);
-        }
-    }
-    if (railed > 0) {
-        r.warnings.push_back("the device plays " + std::to_string(railed) +
-                             " samples at full scale; a lower --peak leaves the decoder room");
-    }
-    if (r.clipped > 0) r.warnings.push_back(std::to_string(r.clipped) + " samples clipped");
-    if (r.nonFinite > 0) {
-        r.warnings.push_back(std::to_string(r.nonFinite) +
-                             " samples not finite (NaN or infinite), played as silence");
-    }
-    if (!audio.truncation().empty()) r.warnings.push_back(audio.truncation());
-    if (settings.measure && sounded) setQuality(&r, meter.finish());
+    r.samples = report.samples;
+    r.bytes = report.bytes;
+    r.clipped = report.clipped;
+    r.nonFinite = report.nonFinite;
+    r.limited = report.limited;
+    r.loudnessIn = report.loudnessIn;
+    r.loudnessOut = report.loudnessOut;
+    r.gainDb = report.gainDb;
+    r.trimStartMs = report.trimStartMs;
+    r.trimEndMs = report.trimEndMs;
+    r.snrDb = report.snrDb;
+    r.segSnrDb = report.segmentalSnrDb;
+    r.weightedSnrDb = report.weightedSnrDb;
+    r.warnings = std::move(report.warnings);
     if (settings.listen) {
-        const auto header = encoder->header(static_cast<uint32_t>(device.size()));
+        const auto header = kestrune::Encoder::create({r.rate, settings.bits, 0})
+                                ->header(static_cast<uint32_t>(device.size()));
         std::vector<uint8_t> file(header.begin(), header.end());
         file.insert(file.end(), device.begin(), device.end());
         r.listening = std::make_shared<const Listening>(

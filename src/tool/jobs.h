@@ -16,11 +16,6 @@
 #include "io/status.h"
 #include "kestrune/kestrune.hpp"
 
-// The limiter's ceilings when levelling, in dBFS: what the decoder plays then stays
-// under full scale.
-inline constexpr double kPeak4Bit = -1;
-inline constexpr double kPeak2Bit = -4;
-
 // A device file written as C source instead: the bytes as a static const array.
 struct COutput {
     std::string section;  // a linker section for the array, when given
@@ -86,10 +81,6 @@ struct FileResult {
 // so that one file's sync to disk can overlap the next file's conversion.
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
                      const std::string& output, Progress* progress, const std::string& symbol = "");
-// Starts the recording at `rate` and levels and trims it as encode does: what a listening
-// report compares a device file with is prepared by this too. False, with the result
-// failed, when the audio cannot be read.
-bool prepareAudio(const EncodeSettings& settings, uint32_t rate, AudioInput* audio, FileResult* r);
 // The quality of what the device plays against a source that is not silent (the SNR of a
 // silent one is undefined, and stays unset).
 void setQuality(FileResult* r, const kestrune::Quality& q);

@@ -73,19 +73,17 @@ FileResult listenToFile(const std::string& device, const std::string& source,
         r.warnings.push_back("no source found beside it; the playback is shown alone");
     } else {
         // Prepared as encode prepared it for this device file.
-        settings.bits = r.bits;
         AudioInput audio;
-        FileResult prepared;
+        LevelResult prepared;
         std::vector<int16_t> block(8192);
         std::ptrdiff_t n = 0;
         const bool read = audio.open(source) == kStatusFinished &&
-                          prepareAudio(settings, r.rate, &audio, &prepared);
+                          audio.prepare(settings.audio, settings.levelling, r.rate, r.bits,
+                                        &prepared) == kStatusFinished;
         while (read && (n = audio.read(block)) > 0)
             samples.insert(samples.end(), block.begin(), block.begin() + n);
         if (!read || n < 0) {
-            // Opening and reading say why in the input; preparing, in its result.
-            r.warnings.push_back("source " + quoted(source) + ": " +
-                                 (prepared.problem.empty() ? audio.problem() : prepared.problem));
+            r.warnings.push_back("source " + quoted(source) + ": " + audio.problem());
             samples.clear();
         } else {
             r.loudnessIn = prepared.loudnessIn;
