@@ -24,7 +24,7 @@ TEST(ActiveSpeechLevel, KnownAnswers) {
         double on, period, level, activity;
     } rows[] = {{8, 8, -23.01, 1.0}, {1, 2, -24.04, 0.634}};
     for (const auto& r : rows) {
-        ActiveSpeechLevel meter(rate);
+        kestrune::detail::ActiveSpeechLevel meter(rate);
         std::vector<float> x(static_cast<std::size_t>(8 * rate));
         for (std::size_t i = 0; i < x.size(); ++i) {
             const double t = static_cast<double>(i) / rate;
@@ -36,7 +36,7 @@ TEST(ActiveSpeechLevel, KnownAnswers) {
         EXPECT_NEAR(*meter.level(), r.level, 0.3);
         EXPECT_NEAR(meter.activity(), r.activity, 0.03);
     }
-    EXPECT_FALSE(ActiveSpeechLevel(rate).level());
+    EXPECT_FALSE(kestrune::detail::ActiveSpeechLevel(rate).level());
 }
 
 // The limiter never lets a sample past the ceiling, delays nothing away, and leaves alone
@@ -44,7 +44,7 @@ TEST(ActiveSpeechLevel, KnownAnswers) {
 TEST(Limiter, HoldsTheCeiling) {
     std::mt19937 random(7);
     for (const float ceiling : {0.89f, 0.5f, 0.1f}) {
-        Limiter limiter(ceiling, 16000);
+        kestrune::detail::Limiter limiter(ceiling, 16000);
         std::vector<float> in(96000), out;
         for (std::size_t i = 0; i < in.size(); ++i) {
             const float loud = i % 32000 < 2000 ? 4.0f : 0.05f;  // loud stretches, quiet ones

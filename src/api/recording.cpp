@@ -46,7 +46,7 @@ bool outOfRange(const RecordingOptions& o) {
 }  // namespace
 
 uint32_t defaultRate(uint32_t sourceRate) {
-    return defaultDeviceRate(sourceRate);
+    return detail::defaultDeviceRate(sourceRate);
 }
 
 Recording::Recording(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -102,16 +102,16 @@ Error Recording::prepare(const RecordingOptions& o, Report* report) {
     const Result<Encoder> check = Encoder::create({report->rate, o.bits, o.level, o.tune});
     if (!check) return failed(report, check.error(), "");
     if (outOfRange(o)) return failed(report, Error::invalid_option, "");
-    AudioInput& audio = s.audio;
+    detail::AudioInput& audio = s.audio;
     if (o.channel > audio.channels()) {
         return failed(report, Error::invalid_channel,
                       "has no channel " + std::to_string(o.channel) + " (it has " +
                           std::to_string(audio.channels()) + ")");
     }
-    const AudioOptions shape{o.channel, o.gainDb, o.normalizeDbfs};
-    const Levelling levelling{o.loudnessLufs, o.speechLevelDb, o.peakDbfs, o.trimDb,
-                              o.trimMarginMs};
-    LevelResult level;
+    const detail::AudioOptions shape{o.channel, o.gainDb, o.normalizeDbfs};
+    const detail::Levelling levelling{o.loudnessLufs, o.speechLevelDb, o.peakDbfs, o.trimDb,
+                                      o.trimMarginMs};
+    detail::LevelResult level;
     if (audio.prepare(shape, levelling, report->rate, o.bits, &level) != kStatusFinished) {
         return failed(report, errorOf(audio.status()), audio.problem());
     }

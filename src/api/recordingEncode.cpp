@@ -43,8 +43,8 @@ private:
 // What is measured of the playback as the codes come.
 struct Playback {
     Meter meter;
-    std::optional<LevelMeter> level;  // when levelling: the loudness the device plays
-    uint64_t railed = 0;              // samples the device plays at full scale
+    std::optional<detail::LevelMeter> level;  // when levelling: the loudness the device plays
+    uint64_t railed = 0;                      // samples the device plays at full scale
     SourceQueue queue;
     std::vector<int16_t> played;
     std::vector<float> asFloat;
@@ -67,7 +67,8 @@ std::string missedTarget(const RecordingOptions& o, const Playback& p, const Rep
 }
 
 // The warnings after levelling's, in the order the tool prints them.
-void warn(const RecordingOptions& o, const Playback& p, const AudioInput& audio, Report* r) {
+void warn(const RecordingOptions& o, const Playback& p, const detail::AudioInput& audio,
+          Report* r) {
     if (std::string text = missedTarget(o, p, *r); !text.empty()) r->warnings.push_back(text);
     if (p.railed > 0) {
         r->warnings.push_back("the device plays " + std::to_string(p.railed) +
@@ -91,7 +92,7 @@ Error Recording::encode(const RecordingSink& sink, Report* r) {
     };
     if (!state_->prepared) return r->error != Error::none ? r->error : fail(Error::read_failed, "");
     const RecordingOptions& o = state_->options;
-    AudioInput& audio = state_->audio;
+    detail::AudioInput& audio = state_->audio;
     Result<Encoder> encoder = Encoder::create({r->rate, o.bits, o.level, o.tune});
     Result<Decoder> decoder = Decoder::create(o.bits);
     if (!encoder || !decoder) return fail(encoder ? decoder.error() : encoder.error(), "");

@@ -7,7 +7,7 @@
 namespace kestrune {
 
 struct Recording::State {
-    AudioInput audio;
+    detail::AudioInput audio;
     RecordingOptions options;
     bool prepared = false;
 };

@@ -13,6 +13,8 @@
 #include "adpFile.h"
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 constexpr std::size_t kBlockFrames = 4096;
@@ -78,7 +80,7 @@ int AudioInput::start(const AudioOptions& options, uint32_t rate) {
     }
     outputRate_ = rate;
     steps_.clear();
-    steps_.push_back(kestrune::detail::mixStep(options.channel));
+    steps_.push_back(mixStep(options.channel));
     float scale = 1;  // the peak is measured unscaled, before resampling
     if (options.normalizeDbfs) {
         float top = 0;
@@ -91,18 +93,18 @@ int AudioInput::start(const AudioOptions& options, uint32_t rate) {
     }
     if (rate != sourceRate()) {
         std::string why;
-        auto resample = kestrune::detail::resampleStep(sourceRate(), rate, &why);
+        auto resample = resampleStep(sourceRate(), rate, &why);
         if (!resample) return fail(kStatusMemory, why);
         steps_.push_back(std::move(resample));
     }
-    steps_.push_back(kestrune::detail::gainStep(scale));
+    steps_.push_back(gainStep(scale));
     shapedFrom_ = steps_.size();
     return kStatusFinished;
 }
 
 // Reads the next block of frames, with samples that are not finite made silence; false
 // once the source has ended or failed.
-bool AudioInput::refill(kestrune::detail::Block& block) {
+bool AudioInput::refill(Block& block) {
     const auto channels = static_cast<std::size_t>(reader_->channels());
     block.channels = reader_->channels();
     block.samples.resize(kBlockFrames * channels);
@@ -149,7 +151,7 @@ bool AudioInput::produce() {
         if (from == 0 && !refill(frames_)) return false;
         bool over = from > 0 || ended_;
         for (std::size_t i = from; i < steps_.size(); ++i) {
-            kestrune::detail::Step& step = *steps_[i];
+            Step& step = *steps_[i];
             if (!step.run(frames_, &why) || (over && !step.end(frames_, &why))) {
                 fail(kStatusMemory, why);
                 return false;
@@ -259,11 +261,11 @@ int AudioInput::prepare(const AudioOptions& options, const Levelling& levelling,
 
 void AudioInput::shape(const Shaping& shaping) {
     steps_.resize(shapedFrom_);
-    steps_.push_back(kestrune::detail::trimStep(shaping.skip, shaping.keep));
-    steps_.push_back(kestrune::detail::gainStep(shaping.gain));
+    steps_.push_back(trimStep(shaping.skip, shaping.keep));
+    steps_.push_back(gainStep(shaping.gain));
     limiter_ = nullptr;
     if (shaping.ceiling) {
-        auto limit = std::make_unique<kestrune::detail::LimitStep>(*shaping.ceiling, outputRate());
+        auto limit = std::make_unique<LimitStep>(*shaping.ceiling, outputRate());
         limiter_ = limit.get();
         steps_.push_back(std::move(limit));
     }
@@ -303,3 +305,5 @@ int AudioInput::fail(int status, std::string problem) {
     problem_ = std::move(problem);
     return status;
 }
+
+}  // namespace kestrune::detail

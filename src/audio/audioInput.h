@@ -23,6 +23,8 @@
 #include "audio/step.h"
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 // The limiter's ceiling when levelling, in dBFS: what the decoder plays then stays under
 // full scale (it overshoots more at 2 bits).
 constexpr double defaultPeakDbfs(int bits) {
@@ -92,9 +94,7 @@ public:
     uint32_t outputRate() const { return outputRate_; }
     // Frames (samples per channel) the source says it holds; some formats only estimate.
     int64_t frames() const { return reader_->frames(); }
-    bool lengthKnown() const {
-        return frames() > 0 && frames() != kestrune::detail::Reader::kUnknownFrames;
-    }
+    bool lengthKnown() const { return frames() > 0 && frames() != Reader::kUnknownFrames; }
 
     // Prepares the conversion to `rate`; a failure's status, with problem(), when the
     // options do not fit the source (a channel it does not have) or the audio cannot be read.
@@ -135,27 +135,27 @@ public:
     const std::string& problem() const { return problem_; }
 
 private:
-    int opened(const kestrune::detail::Source& source);
+    int opened(const Source& source);
     int fail(int status, std::string problem);
-    bool refill(kestrune::detail::Block& block);
+    bool refill(Block& block);
     bool produce();
     int peak(float* value);
     bool rewind();
     std::size_t pull(std::span<float> out);
 
-    std::unique_ptr<kestrune::detail::Reader> reader_;
+    std::unique_ptr<Reader> reader_;
     int fd_ = -1;                 // a regular file read through its descriptor
     FILE* spool_ = nullptr;       // standard input, copied
     std::vector<uint8_t> whole_;  // a short recording, read whole
     uint32_t outputRate_ = 0;
 
     // The chain, in the order the samples flow; the steps from shapedFrom_ on are shape()'s.
-    std::vector<std::unique_ptr<kestrune::detail::Step>> steps_;
+    std::vector<std::unique_ptr<Step>> steps_;
     std::size_t shapedFrom_ = 0;
-    kestrune::detail::LimitStep* limiter_ = nullptr;  // the chain's limiter, when it has one
-    bool ended_ = false;                              // the source is read to its end
-    bool flushed_ = false;                            // and the chain emptied
-    kestrune::detail::Block frames_;
+    LimitStep* limiter_ = nullptr;  // the chain's limiter, when it has one
+    bool ended_ = false;            // the source is read to its end
+    bool flushed_ = false;          // and the chain emptied
+    Block frames_;
     std::vector<float> ready_, pulled_;
     std::size_t readyAt_ = 0;
     uint64_t clipped_ = 0, nonFinite_ = 0;
@@ -164,3 +164,5 @@ private:
     int status_ = kStatusFinished;
     std::string problem_;
 };
+
+}  // namespace kestrune::detail

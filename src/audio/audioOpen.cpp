@@ -14,6 +14,8 @@
 #include "io/inputFile.h"
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 // Recordings up to this size are read whole: a prompt in one call instead of hundreds.
@@ -21,9 +23,9 @@ constexpr off_t kWholeFile = off_t{4} << 20;
 
 }  // namespace
 
-int AudioInput::opened(const kestrune::detail::Source& source) {
+int AudioInput::opened(const Source& source) {
     std::string problem;
-    reader_ = kestrune::detail::openReader(source, &problem);
+    reader_ = openReader(source, &problem);
     return reader_ ? kStatusFinished : fail(kStatusFormat, problem);
 }
 
@@ -70,6 +72,8 @@ int AudioInput::openMemory(std::span<const uint8_t> bytes) {
 
 int AudioInput::openSamples(std::span<const float> samples, uint32_t rate, int channels) {
     std::string problem;
-    reader_ = kestrune::detail::sampleReader(samples, rate, channels, &problem);
+    reader_ = sampleReader(samples, rate, channels, &problem);
     return reader_ ? kStatusFinished : fail(kStatusFormat, problem);
 }
+
+}  // namespace kestrune::detail

@@ -4,8 +4,10 @@
 
 #include "audio/memoryIo.h"
 
+namespace kestrune::detail {
+
 std::optional<std::vector<uint8_t>> flacBytes(std::span<const int16_t> samples, uint32_t rate) {
-    kestrune::detail::MemoryIo sink;
+    MemoryIo sink;
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
     info.channels = 1;
@@ -19,3 +21,5 @@ std::optional<std::vector<uint8_t>> flacBytes(std::span<const int16_t> samples, 
     if (sf_close(file) != 0 || !written) return std::nullopt;
     return sink.take();
 }
+
+}  // namespace kestrune::detail

@@ -59,7 +59,7 @@ int writeCSource(MemoryFile* held, FILE* to, const COutput& c, const std::string
 
 // The tool's settings as the library's pipeline takes them.
 kestrune::RecordingOptions recordingOptions(const EncodeSettings& s, uint32_t rate) {
-    const Levelling& l = s.levelling;
+    const kestrune::detail::Levelling& l = s.levelling;
     return {rate,
             s.bits,
             s.level,

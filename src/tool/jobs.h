@@ -27,10 +27,10 @@ struct EncodeSettings {
     int level = kestrune::kDefaultLevel;
     kestrune::Tune tune = kestrune::Tune::perceptual;
     uint32_t rate = 0;  // 0: the default rule
-    AudioOptions audio;
+    kestrune::detail::AudioOptions audio;
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
-    Levelling levelling;
+    kestrune::detail::Levelling levelling;
     std::optional<COutput> c;       // write C source named by the symbol given to encodeJob
     bool listen = false;            // keep what a listening report shows (FileResult::listening)
     bool warningsAsErrors = false;  // a file with a warning fails, and leaves no output

@@ -125,7 +125,7 @@ void EncodeOptions::addShaping(CLI::App* app) {
 }
 
 void EncodeOptions::finish(const CLI::App& app) {
-    Levelling& l = settings.levelling;
+    kestrune::detail::Levelling& l = settings.levelling;
     if (app.count("--normalize") > 0) settings.audio.normalizeDbfs = std::stod(normalize);
     if (app.count("--loudness") > 0) l.loudnessLufs = loudness;
     if (app.count("--speech-level") > 0) l.speechLevelDb = speechLevel;
