@@ -191,6 +191,8 @@ TEST(Recording, Errors) {
     } rows[] = {
         {error(dir.file("none.wav"), {}), E::cannot_open, "cannot open: No such file or directory"},
         {error(dir.file("text.wav"), {}), E::not_audio, nullptr},
+        {error(prompt + std::string(1, '\0') + ".x", {}), E::cannot_open,
+         "cannot open: the path holds a NUL byte"},
         {error(prompt, with([](auto& o) { o.channel = 2; })), E::invalid_channel,
          "has no channel 2 (it has 1)"},
         {error(prompt, with([](auto& o) { o.gainDb = 201; })), E::invalid_option, nullptr},

@@ -72,6 +72,7 @@ def test_encode_file_gives_what_the_tool_gives(tmp_path, args, options):
 
 @pytest.mark.parametrize("call, error", [
     (lambda: kestrune.encode_file("/nonexistent.wav"), "cannot_open"),
+    (lambda: kestrune.encode_file(PROMPT + "\0.x"), "cannot_open"),
     (lambda: kestrune.encode_file(PROMPT, channel=2), "invalid_channel"),
     (lambda: kestrune.encode_file(PROMPT, loudness=-100), "invalid_option"),
     (lambda: kestrune.encode(np.zeros(8, np.int16), 44100), "invalid_rate"),

@@ -83,7 +83,8 @@ struct RecordingSink {
 class KESTRUNE_API Recording {
 public:
     // A file ("-" is standard input; what is not a regular file is copied to $TMPDIR first).
-    // Errors: cannot_open, not_audio, read_failed; `reason` (when given) says why.
+    // Errors: cannot_open (also for a path holding a NUL byte), not_audio, read_failed;
+    // `reason` (when given) says why.
     static Result<Recording> open(const std::string& path, std::string* reason = nullptr);
     // Interleaved float samples (full scale 1) at `rate` Hz, `channels` to a frame; the
     // samples must outlive the recording. Errors: not_audio (no rate, no channels, or not a

@@ -55,6 +55,11 @@ Recording& Recording::operator=(Recording&&) noexcept = default;
 Recording::~Recording() = default;
 
 Result<Recording> Recording::open(const std::string& path, std::string* reason) {
+    // The system would open the path up to the NUL: another file than the one named.
+    if (path.find('\0') != std::string::npos) {
+        if (reason != nullptr) *reason = "cannot open: the path holds a NUL byte";
+        return Error::cannot_open;
+    }
     auto state = std::make_unique<State>();
     if (const int s = state->audio.open(path); s != kStatusFinished) {
         if (reason != nullptr) *reason = state->audio.problem();
