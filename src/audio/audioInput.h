@@ -6,8 +6,10 @@
 // counted and played as silence; a recording that ends before its header says, or that
 // cannot be decoded to its end, gives what could be read and a warning.
 //
-// A 16-bit source that needs no mixing, scaling or resampling passes through unchanged,
-// sample for sample.
+// The format is read by a Reader (reader.h, a table of readers), and the samples flow
+// through a chain of Steps (step.h): mix, resample, gain, then trim, gain and limit when
+// levelled. A 16-bit source that needs no mixing, scaling or resampling passes through
+// unchanged, sample for sample.
 #pragma once
 
 #include <cstdint>
