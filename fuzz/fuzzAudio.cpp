@@ -14,31 +14,31 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
     const uint8_t choice = data[0], shaping = data[1];
-    AudioInput audio;
+    kestrune::detail::AudioInput audio;
     if (audio.openMemory(std::span(data + 2, size - 2)) != kStatusFinished) {
         if (audio.problem().empty()) std::abort();
         return 0;
     }
-    AudioOptions options;
+    kestrune::detail::AudioOptions options;
     options.channel = (choice & 3) == 3 ? 1 : 0;
     if (choice & 4) options.normalizeDbfs = -1.0;
     if (choice & 8) options.gainDb = 12;
     const uint32_t rate = (choice & 16) ? kAcceptedRates[(choice >> 5) % kAcceptedRates.size()]
-                                        : defaultDeviceRate(audio.sourceRate());
+                                        : kestrune::detail::defaultDeviceRate(audio.sourceRate());
     if (audio.start(options, rate) != kStatusFinished) {
         if (audio.problem().empty()) std::abort();
         return 0;
     }
-    // Levelling: a loudness or speech level from -70 to 0, a ceiling, the ends trimmed
-    // with a margin from 0 to 70 ms.
-    Levelling levelling;
+    // kestrune::detail::Levelling: a loudness or speech level from -70 to 0, a ceiling, the ends
+    // trimmed with a margin from 0 to 70 ms.
+    kestrune::detail::Levelling levelling;
     const double level = -70.0 * (shaping >> 5) / 7;
     if ((shaping & 3) == 1) levelling.loudnessLufs = level;
     if ((shaping & 3) == 2) levelling.speechLevelDb = level;
     if (shaping & 4) levelling.peakDbfs = -level / 7 - 10;
     if (shaping & 8) levelling.trimDb = level - 1;
     levelling.trimMarginMs = 10.0 * ((shaping >> 4) & 1) * (shaping >> 5);
-    LevelResult levelled;
+    kestrune::detail::LevelResult levelled;
     if (levelling.any() && audio.level(levelling, -1, &levelled) != kStatusFinished) {
         if (audio.problem().empty()) std::abort();
         return 0;

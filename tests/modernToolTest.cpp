@@ -10,7 +10,6 @@
 #include <random>
 
 #include "adpFile.h"
-#include "audio/level.h"
 #include "codec/adpcm.h"
 #include "support/testSupport.h"
 #include "tool/batch.h"
@@ -213,55 +212,6 @@ TEST_F(ModernTool, LevelledSetIsEvenUnclippedAndTrimmed) {
         const double cut = json["trim_start_ms"].get<double>() + json["trim_end_ms"].get<double>();
         EXPECT_NEAR(cut * rate / 1000 + static_cast<double>(played.size()),
                     static_cast<double>(source.size() + 20000), 3);
-    }
-}
-
-// Active speech level, worked by hand: a steady sine is active throughout, so its level is
-// its RMS; switched on and off each second, it is active for its second plus the
-// envelope's fall to the threshold 15.9 dB under (about 95 ms) and the 200 ms hangover,
-// less the envelope's rise (about 27 ms): 63.4 % of the time, 1.03 dB under its RMS.
-TEST(ActiveSpeechLevel, KnownAnswers) {
-    const uint32_t rate = 8000;
-    const struct {
-        double on, period, level, activity;
-    } rows[] = {{8, 8, -23.01, 1.0}, {1, 2, -24.04, 0.634}};
-    for (const auto& r : rows) {
-        ActiveSpeechLevel meter(rate);
-        std::vector<float> x(static_cast<std::size_t>(8 * rate));
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const double t = static_cast<double>(i) / rate;
-            x[i] = std::fmod(t, r.period) < r.on
-                       ? static_cast<float>(0.1 * std::sin(2 * M_PI * 440 * t))
-                       : 0;
-        }
-        meter.add(x);
-        EXPECT_NEAR(*meter.level(), r.level, 0.3);
-        EXPECT_NEAR(meter.activity(), r.activity, 0.03);
-    }
-    EXPECT_FALSE(ActiveSpeechLevel(rate).level());
-}
-
-// The limiter never lets a sample past the ceiling, delays nothing away, and leaves alone
-// what lies far from any peak.
-TEST(Limiter, HoldsTheCeiling) {
-    std::mt19937 random(7);
-    for (const float ceiling : {0.89f, 0.5f, 0.1f}) {
-        Limiter limiter(ceiling, 16000);
-        std::vector<float> in(96000), out;
-        for (std::size_t i = 0; i < in.size(); ++i) {
-            const float loud = i % 32000 < 2000 ? 4.0f : 0.05f;  // loud stretches, quiet ones
-            in[i] = loud * std::uniform_real_distribution<float>(-1, 1)(random);
-        }
-        for (const float x : in) limiter.push(x, out);
-        limiter.flush(out);
-        ASSERT_EQ(out.size(), in.size());
-        for (std::size_t i = 0; i < in.size(); ++i) {
-            ASSERT_LE(std::fabs(out[i]), ceiling) << i;
-            if (i % 32000 > 2000 + 16000 && i % 32000 < 32000 - 100) {
-                ASSERT_EQ(out[i], in[i]) << i;
-            }
-        }
-        EXPECT_GT(limiter.changed(), 5000u);
     }
 }
 

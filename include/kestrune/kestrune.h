@@ -42,7 +42,12 @@ typedef enum {
     KESTRUNE_FINISHED,        /* the encoder was used after kestrune_encoder_finish */
     KESTRUNE_INVALID_TUNE,    /* a tune other than the two below */
     KESTRUNE_OUT_OF_MEMORY,   /* an allocation failed */
-    KESTRUNE_NULL_ARGUMENT    /* a pointer that must be given is null */
+    KESTRUNE_NULL_ARGUMENT,   /* a pointer that must be given is null */
+    KESTRUNE_CANNOT_OPEN,     /* a recording that cannot be opened */
+    KESTRUNE_NOT_AUDIO,       /* a recording that is not audio any reader reads */
+    KESTRUNE_READ_FAILED,     /* a recording that cannot be read */
+    KESTRUNE_INVALID_CHANNEL, /* a channel the recording does not have */
+    KESTRUNE_INVALID_OPTION   /* an option's value out of its range */
 } kestrune_status;
 
 /* The library's version, "MAJOR.MINOR.PATCH", in static storage. */
@@ -130,6 +135,79 @@ KESTRUNE_API kestrune_status kestrune_read_header(const uint8_t* file, size_t si
  * shorter than the header says), KESTRUNE_OUT_OF_MEMORY. */
 KESTRUNE_API kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samples,
                                              size_t* count);
+
+/* How a recording is prepared and encoded by kestrune_encode_recording; set every field
+ * to its default (the tool's) with kestrune_recording_defaults. A level given as NAN is
+ * not applied. */
+typedef struct {
+    uint32_t rate;          /* a device rate, or 0 (default): the source's own when the device
+                               plays it, else the highest device rate below it */
+    int bits;               /* 4 (default) or 2 */
+    int level;              /* search level, 0 to 9 (default 5) */
+    int tune;               /* KESTRUNE_TUNE_PERCEPTUAL (default) or KESTRUNE_TUNE_SNR */
+    int channel;            /* the channel taken (1 = the first), or 0 (default): their mean */
+    double gain_db;         /* a gain applied first, -200 to 200 (default 0) */
+    double normalize_dbfs;  /* or the mix's peak scaled to this, -200 to 0 (default NAN) */
+    double loudness_lufs;   /* integrated loudness to bring it to (EBU R128; default NAN) */
+    double speech_level_db; /* or active speech level (ITU-T P.56, dBov; default NAN) */
+    double peak_dbfs;       /* the limiter's ceiling when levelling (default NAN: -1 at 4 bits,
+                               -4 at 2 bits) */
+    double trim_db;         /* cut what lies this far under the peak at the ends (NAN: no
+                               trim; the tool's --trim is -50) */
+    double trim_margin_ms;  /* silence kept before and after the sound (default 40) */
+    int measure;            /* nonzero (default): measure the playback's SNRs */
+} kestrune_recording_options;
+
+/* What encoding a recording gave: the tool's JSON keys. Values that were not measured are
+ * NAN (or -1 for `limited`). Its strings are freed by kestrune_report_free. */
+typedef struct {
+    char* reason;  /* why it failed, in words; null on success */
+    uint32_t rate; /* the device rate chosen */
+    int bits, level, tune;
+    uint64_t samples;                  /* samples the device plays */
+    uint64_t bytes;                    /* payload bytes */
+    double snr_db, segsnr_db, wsnr_db; /* NAN for a silent source */
+    uint64_t clipped;                  /* samples clipped when rounded to 16 bits */
+    uint64_t nonfinite;                /* NaN or infinite source samples, played as silence */
+    double loudness_in, loudness_out;  /* LUFS, when levelled or trimmed */
+    double gain_db;                    /* the levelling's gain */
+    int64_t limited;                   /* samples the limiter changed; -1 when it did not run */
+    double trim_start_ms, trim_end_ms; /* what trimming cut at each end */
+    /* Under a ceiling: the playback's peak (dBFS) and how far under the ceiling it stays;
+       NAN when no ceiling is in force. */
+    double playback_peak_dbfs, headroom_db;
+    size_t warning_count;              /* warnings[0 .. warning_count - 1], one line each */
+    char** warnings;
+} kestrune_report;
+
+/* Sets every option to its default. Errors: KESTRUNE_NULL_ARGUMENT. */
+KESTRUNE_API kestrune_status kestrune_recording_defaults(kestrune_recording_options* options);
+
+/* Encodes a recording as `kestrune-adpcm encode` does: read (any format libsndfile reads;
+ * "-" is standard input), mixed, resampled, levelled, limited, trimmed and encoded.
+ *   path            the recording
+ *   options         how; null for the defaults
+ *   file, size      receive the whole device file (freed with kestrune_free) and its size
+ *   report          receives what it gave, when not null (kestrune_report_free it after)
+ * Errors: KESTRUNE_NULL_ARGUMENT (path, file or size); KESTRUNE_CANNOT_OPEN;
+ * KESTRUNE_NOT_AUDIO; KESTRUNE_READ_FAILED; KESTRUNE_INVALID_CHANNEL; KESTRUNE_INVALID_OPTION;
+ * those of kestrune_encoder_new_tuned; KESTRUNE_TOO_LONG; KESTRUNE_OUT_OF_MEMORY. */
+KESTRUNE_API kestrune_status kestrune_encode_recording(const char* path,
+                                                       const kestrune_recording_options* options,
+                                                       uint8_t** file, size_t* size,
+                                                       kestrune_report* report);
+
+/* The same for interleaved float samples (full scale 1.0) in memory: `frames` frames of
+ * `channels` samples at `rate` Hz. Errors: those of kestrune_encode_recording but
+ * KESTRUNE_CANNOT_OPEN; KESTRUNE_NOT_AUDIO (a rate or channel count of 0). */
+KESTRUNE_API kestrune_status kestrune_encode_samples(const float* samples, size_t frames,
+                                                     uint32_t rate, int channels,
+                                                     const kestrune_recording_options* options,
+                                                     uint8_t** file, size_t* size,
+                                                     kestrune_report* report);
+
+/* Frees a report's strings and zeroes it; null is allowed. */
+KESTRUNE_API void kestrune_report_free(kestrune_report* report);
 
 /* Frees what the library handed out; null is allowed. */
 KESTRUNE_API void kestrune_free(void* memory);

@@ -36,10 +36,20 @@ enum class Error {
     write_failed,     // the stream would not take the bytes
     finished,         // the encoder was used after finish()
     invalid_tune,     // not perceptual or snr
+    out_of_memory,    // an allocation failed (the C interface's status; recording.hpp's)
+    // 12 is the C interface's own KESTRUNE_NULL_ARGUMENT.
+    cannot_open = 13,  // a recording that cannot be opened
+    not_audio,         // a recording that is not audio any reader reads
+    read_failed,       // a recording that cannot be read (or read again)
+    invalid_channel,   // a channel the recording does not have
+    invalid_option,    // an option's value outside its range (a gain, a level, a margin)
 };
 
 // What an Error means, in a few words ("not a device file", ...).
 KESTRUNE_API const char* message(Error error);
+// Its name as written here ("not_device_file", ...), for bindings; "unknown" for a value
+// that is not an Error.
+KESTRUNE_API const char* name(Error error);
 
 // The library's version, "MAJOR.MINOR.PATCH".
 KESTRUNE_API const char* version();

@@ -69,8 +69,60 @@ const char* message(Error error) {
             return "the encoder has finished";
         case Error::invalid_tune:
             return "not a tune (perceptual or snr)";
+        case Error::out_of_memory:
+            return "out of memory";
+        case Error::cannot_open:
+            return "cannot open the recording";
+        case Error::not_audio:
+            return "not audio that can be read";
+        case Error::read_failed:
+            return "cannot read the recording";
+        case Error::invalid_channel:
+            return "no such channel";
+        case Error::invalid_option:
+            return "an option's value is out of its range";
     }
     return "unknown error";
+}
+
+const char* name(Error error) {
+    switch (error) {
+        case Error::none:
+            return "none";
+        case Error::invalid_rate:
+            return "invalid_rate";
+        case Error::invalid_bits:
+            return "invalid_bits";
+        case Error::invalid_level:
+            return "invalid_level";
+        case Error::not_device_file:
+            return "not_device_file";
+        case Error::truncated:
+            return "truncated";
+        case Error::too_long:
+            return "too_long";
+        case Error::length_mismatch:
+            return "length_mismatch";
+        case Error::write_failed:
+            return "write_failed";
+        case Error::finished:
+            return "finished";
+        case Error::invalid_tune:
+            return "invalid_tune";
+        case Error::out_of_memory:
+            return "out_of_memory";
+        case Error::cannot_open:
+            return "cannot_open";
+        case Error::not_audio:
+            return "not_audio";
+        case Error::read_failed:
+            return "read_failed";
+        case Error::invalid_channel:
+            return "invalid_channel";
+        case Error::invalid_option:
+            return "invalid_option";
+    }
+    return "unknown";
 }
 
 struct Encoder::State {

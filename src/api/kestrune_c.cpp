@@ -29,7 +29,7 @@ struct kestrune_encoder {
 
 namespace {
 
-// The C statuses are kestrune::Error's values, in order.
+// The C statuses are kestrune::Error's values, but for the C interface's own null argument.
 using E = kestrune::Error;
 static_assert(KESTRUNE_OK == int(E::none) && KESTRUNE_INVALID_RATE == int(E::invalid_rate) &&
               KESTRUNE_INVALID_BITS == int(E::invalid_bits) &&
@@ -39,7 +39,13 @@ static_assert(KESTRUNE_OK == int(E::none) && KESTRUNE_INVALID_RATE == int(E::inv
               KESTRUNE_LENGTH_MISMATCH == int(E::length_mismatch) &&
               KESTRUNE_WRITE_FAILED == int(E::write_failed) &&
               KESTRUNE_FINISHED == int(E::finished) &&
-              KESTRUNE_INVALID_TUNE == int(E::invalid_tune));
+              KESTRUNE_INVALID_TUNE == int(E::invalid_tune) &&
+              KESTRUNE_OUT_OF_MEMORY == int(E::out_of_memory) &&
+              KESTRUNE_CANNOT_OPEN == int(E::cannot_open) &&
+              KESTRUNE_NOT_AUDIO == int(E::not_audio) &&
+              KESTRUNE_READ_FAILED == int(E::read_failed) &&
+              KESTRUNE_INVALID_CHANNEL == int(E::invalid_channel) &&
+              KESTRUNE_INVALID_OPTION == int(E::invalid_option));
 
 kestrune_status status(kestrune::Error e) {
     return static_cast<kestrune_status>(e);
@@ -86,7 +92,6 @@ const char* kestrune_version(void) {
 }
 
 const char* kestrune_status_message(kestrune_status s) {
-    if (s == KESTRUNE_OUT_OF_MEMORY) return "out of memory";
     if (s == KESTRUNE_NULL_ARGUMENT) return "a pointer that must be given is null";
     return kestrune::message(static_cast<kestrune::Error>(s));
 }

@@ -13,9 +13,11 @@
 #include "adpFile.h"
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 namespace {
 
-constexpr sf_count_t kBlockFrames = 4096;
+constexpr std::size_t kBlockFrames = 4096;
 
 }  // namespace
 
@@ -29,41 +31,19 @@ uint32_t defaultDeviceRate(uint32_t sourceRate) {
 
 AudioInput::AudioInput() = default;
 
-namespace {
-
-// The resampler a thread used last, kept for its next file: designing the filter costs
-// more than resampling a short prompt. Cleared before reuse, it starts afresh.
-struct CachedResampler {
-    soxr_t resampler = nullptr;
-    uint32_t from = 0, to = 0;
-    CachedResampler() = default;
-    CachedResampler(const CachedResampler&) = delete;
-    CachedResampler& operator=(const CachedResampler&) = delete;
-    ~CachedResampler() {
-        if (resampler != nullptr) soxr_delete(resampler);
-    }
-};
-thread_local CachedResampler cachedResampler;
-
-}  // namespace
-
 AudioInput::~AudioInput() {
-    if (resampler_ != nullptr) {
-        CachedResampler& cache = cachedResampler;
-        if (cache.resampler != nullptr) soxr_delete(cache.resampler);
-        cache.resampler = std::exchange(resampler_, nullptr);
-        cache.from = sourceRate();
-        cache.to = static_cast<uint32_t>(outRate_);
-    }
-    if (file_ != nullptr) sf_close(file_);
+    steps_.clear();
+    reader_.reset();
+    if (fd_ >= 0) close(fd_);
     if (spool_ != nullptr) std::fclose(spool_);
 }
 
 // The largest magnitude of the mixed or chosen channel, read through once.
 int AudioInput::peak(float* value) {
     *value = 0;
-    while (refill() > 0) {
-        for (const float v : mono_) *value = std::max(*value, std::fabs(v));
+    std::vector<float> block(kBlockFrames);
+    for (std::size_t n; (n = pull(block)) > 0;) {
+        for (const float v : std::span(block).first(n)) *value = std::max(*value, std::fabs(v));
     }
     if (status_ != kStatusFinished) return status_;
     if (!rewind()) return fail(kStatusRead, "cannot read the audio twice to find its peak");
@@ -72,19 +52,16 @@ int AudioInput::peak(float* value) {
 
 // Starts reading from the beginning again, as if just opened.
 bool AudioInput::rewind() {
-    if (sf_seek(file_, 0, SEEK_SET) != 0) return false;
-    if (resampler_ != nullptr && soxr_clear(resampler_) != nullptr) return false;
+    if (!reader_->rewind()) return false;
+    for (const auto& step : steps_) {
+        if (!step->restart()) return false;
+    }
     ended_ = flushed_ = false;
     ready_.clear();
     readyAt_ = 0;
     clipped_ = nonFinite_ = 0;
     framesRead_ = 0;
     truncation_.clear();
-    shaped_.clear();
-    shapedAt_ = 0;
-    position_ = 0;
-    shapedEnd_ = false;
-    if (shaping_) shape(*shaping_);  // a fresh limiter
     return true;
 }
 
@@ -96,168 +73,93 @@ std::optional<uint64_t> AudioInput::countSamples() {
     return n;
 }
 
-namespace {
-
-// The promise a WAVE or AIFF file broke: libsndfile logs its data chunk's size as
-// "data : SAID (should be IS)" when the file holds less. Zero when it logged none.
-double promisedShare(SNDFILE* file) {
-    char log[8192] = "";
-    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    for (const char* line = log; *line != '\0'; line = std::strchr(line, '\n') + 1) {
-        unsigned long long said = 0, is = 0;
-        const char* tag = line + std::strspn(line, " ");
-        if ((std::strncmp(tag, "data", 4) == 0 || std::strncmp(tag, "SSND", 4) == 0) &&
-            std::sscanf(tag, "%*[^:]: %llu (should be %llu)", &said, &is) == 2 && is > 0 &&
-            said > is) {
-            return static_cast<double>(said) / static_cast<double>(is);
-        }
-        if (std::strchr(line, '\n') == nullptr) break;
-    }
-    return 0;
-}
-
-}  // namespace
-
-// The recording's end: whether it held what its header promised. `failure` is the
-// decoder's complaint when it stopped on an error.
-void AudioInput::noteEnd(const char* failure) {
-    const bool known = info_.frames > 0 && info_.frames != SF_COUNT_MAX;
-    if (const double share = promisedShare(file_); share > 0) {
-        const auto promised = std::llround(static_cast<double>(framesRead_) * share);
-        truncation_ = "truncated: its header promises " + std::to_string(promised) + " frames, " +
-                      std::to_string(framesRead_) + " read";
-    } else if (failure != nullptr) {
-        truncation_ = "cut short (" + std::string(failure) + "): " +
-                      (known ? std::to_string(framesRead_) + " of " + std::to_string(info_.frames) +
-                                   " frames read"
-                             : std::to_string(framesRead_) + " frames read");
-    } else if (info_.frames == SF_COUNT_MAX) {
-        truncation_ =
-            "truncated: the stream has no end, " + std::to_string(framesRead_) + " frames read";
-    } else if (framesRead_ < info_.frames) {
-        truncation_ = "truncated: " + std::to_string(framesRead_) + " of " +
-                      std::to_string(info_.frames) + " frames read";
-    }
-}
-
 int AudioInput::start(const AudioOptions& options, uint32_t rate) {
-    if (options.channel < 0 || options.channel > info_.channels) {
+    if (options.channel < 0 || options.channel > reader_->channels()) {
         return fail(kStatusFormat, "has no channel " + std::to_string(options.channel) +
-                                       " (it has " + std::to_string(info_.channels) + ")");
+                                       " (it has " + std::to_string(reader_->channels()) + ")");
     }
-    channel_ = options.channel;
     outputRate_ = rate;
-    frames_.resize(static_cast<std::size_t>(kBlockFrames * info_.channels));
-    scale_ = 1;  // the peak is measured unscaled
+    steps_.clear();
+    steps_.push_back(mixStep(options.channel));
+    float scale = 1;  // the peak is measured unscaled, before resampling
     if (options.normalizeDbfs) {
         float top = 0;
         if (peak(&top) != kStatusFinished) return status_;
         // 0 dBFS is the largest positive sample, 32767: a peak taken there is not clipped.
         const double level = std::min(std::pow(10.0, *options.normalizeDbfs / 20), 32767 / 32768.0);
-        if (top > 0) scale_ = static_cast<float>(level / top);
+        if (top > 0) scale = static_cast<float>(level / top);
     } else {
-        scale_ = static_cast<float>(std::pow(10.0, options.gainDb / 20));
+        scale = static_cast<float>(std::pow(10.0, options.gainDb / 20));
     }
-    CachedResampler& cache = cachedResampler;
-    if (rate != sourceRate() && cache.resampler != nullptr && cache.from == sourceRate() &&
-        cache.to == rate && soxr_clear(cache.resampler) == nullptr) {
-        resampler_ = std::exchange(cache.resampler, nullptr);
-        outRate_ = rate;
-    } else if (rate != sourceRate()) {
-        soxr_error_t failure = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-        resampler_ = soxr_create(sourceRate(), rate, 1, &failure, &io, &quality, &runtime);
-        outRate_ = rate;
-        if (resampler_ == nullptr || failure != nullptr) {
-            return fail(kStatusMemory, std::string("cannot resample: ") + soxr_strerror(failure));
-        }
+    if (rate != sourceRate()) {
+        std::string why;
+        auto resample = resampleStep(sourceRate(), rate, &why);
+        if (!resample) return fail(kStatusMemory, why);
+        steps_.push_back(std::move(resample));
     }
+    steps_.push_back(gainStep(scale));
+    shapedFrom_ = steps_.size();
     return kStatusFinished;
 }
 
-// Reads a block of frames into mono_, mixed or one channel taken and scaled.
-std::size_t AudioInput::refill() {
-    mono_.clear();
-    if (ended_) return 0;
-    const sf_count_t got = sf_readf_float(file_, frames_.data(), kBlockFrames);
-    const auto channels = static_cast<std::size_t>(info_.channels);
-    framesRead_ += got;
+// Reads the next block of frames, with samples that are not finite made silence; false
+// once the source has ended or failed.
+bool AudioInput::refill(Block& block) {
+    const auto channels = static_cast<std::size_t>(reader_->channels());
+    block.channels = reader_->channels();
+    block.samples.resize(kBlockFrames * channels);
+    const std::size_t got = reader_->read(block.samples);
+    block.samples.resize(got * channels);
+    framesRead_ += static_cast<int64_t>(got);
     if (got < kBlockFrames) {
         ended_ = true;
-        const bool failed = sf_error(file_) != SF_ERR_NO_ERROR;
+        const char* failure = reader_->failure();
         // Nothing at all is a failure; some audio and then none is a recording cut short.
-        if (failed && framesRead_ == 0) {
-            fail(kStatusRead, std::string("cannot read the audio: ") + sf_strerror(file_));
-            return 0;
+        if (failure != nullptr && framesRead_ == 0) {
+            fail(kStatusRead, std::string("cannot read the audio: ") + failure);
+            return false;
         }
-        noteEnd(failed ? sf_strerror(file_) : nullptr);
+        truncation_ = reader_->shortfall(framesRead_, failure);
     }
     // NaN and infinities are silence; a mix or a resampler would spread them. Finite
     // samples are held within 2^24 (144 dB over full scale, where any sample has long
     // clipped), so that no mix, resampler, gain or level of them overflows to infinity.
     constexpr float kMost = 16777216.0f;
-    for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) {
-        if (!std::isfinite(frames_[i])) {
-            frames_[i] = 0;
+    for (float& v : block.samples) {
+        if (!std::isfinite(v)) {
+            v = 0;
             ++nonFinite_;
         }
-        frames_[i] = std::clamp(frames_[i], -kMost, kMost);
+        v = std::clamp(v, -kMost, kMost);
     }
-    mono_.resize(static_cast<std::size_t>(got));
-    if (channel_ > 0 || channels == 1) {
-        const std::size_t c = channel_ > 0 ? static_cast<std::size_t>(channel_ - 1) : 0;
-        for (std::size_t f = 0; f < mono_.size(); ++f) mono_[f] = frames_[f * channels + c];
-    } else {
-        const float share = 1.0f / static_cast<float>(channels);  // the mean
-        for (std::size_t f = 0; f < mono_.size(); ++f) {
-            float v = 0;
-            for (std::size_t c = 0; c < channels; ++c) v += frames_[f * channels + c];
-            mono_[f] = v * share;
-        }
-    }
-    return mono_.size();
+    return true;
 }
 
-// Appends to ready_ what the resampler makes of `in`; with no input, what it still holds.
-bool AudioInput::resample(std::span<const float> in) {
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t room = (in.size() - at) * outRate_ / sourceRate() + 1024;
-        const std::size_t base = ready_.size();
-        ready_.resize(base + room);
-        std::size_t used = 0, made = 0;
-        const soxr_error_t failure =
-            soxr_process(resampler_, in.empty() ? nullptr : in.data() + at, in.size() - at, &used,
-                         ready_.data() + base, room, &made);
-        ready_.resize(base + made);
-        if (failure != nullptr) {
-            fail(kStatusMemory, std::string("cannot resample: ") + failure);
-            return false;
-        }
-        at += used;
-        if (in.empty() ? made == 0 : at == in.size()) return true;
-    }
-}
-
-// Fills ready_ with the next samples at the device rate; false when there are no more.
+// Fills ready_ with the next samples out of the chain; false when there are no more. A step
+// that takes no more input (the end of a trim) ends the stream for the steps after it.
 bool AudioInput::produce() {
     ready_.clear();
     readyAt_ = 0;
+    std::string why;
     while (ready_.empty() && !flushed_) {
-        refill();
-        if (status_ != kStatusFinished) return false;
-        if (resampler_ == nullptr) {
-            ready_.swap(mono_);
-            flushed_ = ended_ && ready_.empty();
-        } else {
-            if (!mono_.empty() && !resample(mono_)) return false;
-            if (ended_) {
-                if (!resample({})) return false;
-                flushed_ = true;
-            }
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < steps_.size(); ++i) {
+            if (steps_[i]->done()) from = i + 1;
         }
+        frames_.samples.clear();
+        frames_.channels = 1;
+        if (from == 0 && !refill(frames_)) return false;
+        bool over = from > 0 || ended_;
+        for (std::size_t i = from; i < steps_.size(); ++i) {
+            Step& step = *steps_[i];
+            if (!step.run(frames_, &why) || (over && !step.end(frames_, &why))) {
+                fail(kStatusMemory, why);
+                return false;
+            }
+            over = over || step.done();
+        }
+        flushed_ = over;
+        ready_.swap(frames_.samples);
     }
     return !ready_.empty();
 }
@@ -350,45 +252,34 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
     return kStatusFinished;
 }
 
+int AudioInput::prepare(const AudioOptions& options, const Levelling& levelling, uint32_t rate,
+                        int bits, LevelResult* result) {
+    if (start(options, rate) != kStatusFinished) return status_;
+    if (levelling.any()) return level(levelling, defaultPeakDbfs(bits), result);
+    return kStatusFinished;
+}
+
 void AudioInput::shape(const Shaping& shaping) {
-    shaping_ = shaping;
-    if (shaping.ceiling) limiter_ = std::make_unique<Limiter>(*shaping.ceiling, outputRate());
-}
-
-// The next sample cut, scaled and limited; false at the end.
-bool AudioInput::nextShaped(float* v) {
-    while (shapedAt_ == shaped_.size()) {
-        shaped_.clear();
-        shapedAt_ = 0;
-        if (shapedEnd_) return false;
-        const bool more =
-            position_ < shaping_->skip + shaping_->keep && (readyAt_ < ready_.size() || produce());
-        if (!more) {
-            if (limiter_) limiter_->flush(shaped_);
-            shapedEnd_ = true;
-            continue;
-        }
-        const float x = ready_[readyAt_++] * scale_;
-        if (position_++ < shaping_->skip) continue;
-        if (limiter_) {
-            limiter_->push(x * shaping_->gain, shaped_);
-        } else {
-            shaped_.push_back(x * shaping_->gain);
-        }
+    steps_.resize(shapedFrom_);
+    steps_.push_back(trimStep(shaping.skip, shaping.keep));
+    steps_.push_back(gainStep(shaping.gain));
+    limiter_ = nullptr;
+    if (shaping.ceiling) {
+        auto limit = std::make_unique<LimitStep>(*shaping.ceiling, outputRate());
+        limiter_ = limit.get();
+        steps_.push_back(std::move(limit));
     }
-    *v = shaped_[shapedAt_++];
-    return true;
 }
 
-// The next samples, full scale being 1: scaled, and shaped when asked.
+// The next samples out of the chain, full scale being 1.
 std::size_t AudioInput::pull(std::span<float> out) {
     std::size_t n = 0;
-    if (shaping_) {
-        for (float v; n < out.size() && nextShaped(&v);) out[n++] = v;
-    } else {
-        while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
-            out[n++] = ready_[readyAt_++] * scale_;
-        }
+    while (n < out.size() && (readyAt_ < ready_.size() || produce())) {
+        const std::size_t take = std::min(out.size() - n, ready_.size() - readyAt_);
+        std::copy_n(ready_.begin() + static_cast<std::ptrdiff_t>(readyAt_), take,
+                    out.begin() + static_cast<std::ptrdiff_t>(n));
+        n += take;
+        readyAt_ += take;
     }
     return n;
 }
@@ -414,3 +305,5 @@ int AudioInput::fail(int status, std::string problem) {
     problem_ = std::move(problem);
     return status;
 }
+
+}  // namespace kestrune::detail

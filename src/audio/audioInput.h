@@ -6,12 +6,11 @@
 // counted and played as silence; a recording that ends before its header says, or that
 // cannot be decoded to its end, gives what could be read and a warning.
 //
-// A 16-bit source that needs no mixing, scaling or resampling passes through unchanged,
-// sample for sample.
+// The format is read by a Reader (reader.h, a table of readers), and the samples flow
+// through a chain of Steps (step.h): mix, resample, gain, then trim, gain and limit when
+// levelled. A 16-bit source that needs no mixing, scaling or resampling passes through
+// unchanged, sample for sample.
 #pragma once
-
-#include <sndfile.h>
-#include <soxr.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -22,17 +21,21 @@
 #include <vector>
 
 #include "audio/level.h"
+#include "audio/reader.h"
+#include "audio/step.h"
 #include "io/status.h"
+
+namespace kestrune::detail {
+
+// The limiter's ceiling when levelling, in dBFS: what the decoder plays then stays under
+// full scale (it overshoots more at 2 bits).
+constexpr double defaultPeakDbfs(int bits) {
+    return bits == 2 ? -4 : -1;
+}
 
 // The device rate a source at this rate is converted to by default: its own when the
 // device plays it, else the highest device rate below it, else the lowest.
 uint32_t defaultDeviceRate(uint32_t sourceRate);
-
-// Bytes in memory read through libsndfile's virtual I/O.
-struct MemoryReader {
-    std::span<const uint8_t> bytes;
-    sf_count_t at = 0;
-};
 
 // What is done to the signal at the device rate, from what an analysis pass found: a gain,
 // a limiter under a peak ceiling, and the silence at the ends cut.
@@ -84,12 +87,16 @@ public:
     int open(const std::string& path);
     // Opens audio held in memory; the bytes must outlive the input.
     int openMemory(std::span<const uint8_t> bytes);
+    // Opens interleaved float samples (full scale 1); they must outlive the input.
+    int openSamples(std::span<const float> samples, uint32_t rate, int channels);
 
-    uint32_t sourceRate() const { return static_cast<uint32_t>(info_.samplerate); }
+    uint32_t sourceRate() const { return reader_->rate(); }
+    int channels() const { return reader_->channels(); }
     // The device rate given to start().
     uint32_t outputRate() const { return outputRate_; }
     // Frames (samples per channel) the source says it holds; some formats only estimate.
-    int64_t frames() const { return info_.frames; }
+    int64_t frames() const { return reader_->frames(); }
+    bool lengthKnown() const { return frames() > 0 && frames() != Reader::kUnknownFrames; }
 
     // Prepares the conversion to `rate`; a failure's status, with problem(), when the
     // options do not fit the source (a channel it does not have) or the audio cannot be read.
@@ -114,6 +121,10 @@ public:
     // the ceiling (`ceilingDb` unless the levelling names one) takes some of it, the gain
     // again through the limiter. Returns kStatusFinished or the failure's status.
     int level(const Levelling& levelling, double ceilingDb, LevelResult* result);
+    // start() and, when levelling asks anything, level() with the ceiling for `bits`: how
+    // a recording is prepared for the encoder.
+    int prepare(const AudioOptions& options, const Levelling& levelling, uint32_t rate, int bits,
+                LevelResult* result);
     bool limiting() const { return limiter_ != nullptr; }
     uint64_t limited() const { return limiter_ ? limiter_->changed() : 0; }
 
@@ -126,41 +137,34 @@ public:
     const std::string& problem() const { return problem_; }
 
 private:
-    int opened(SNDFILE* file);
+    int opened(const Source& source);
     int fail(int status, std::string problem);
-    std::size_t refill();
-    bool resample(std::span<const float> in);
+    bool refill(Block& block);
     bool produce();
     int peak(float* value);
     bool rewind();
-    void noteEnd(const char* failure);
-    bool nextShaped(float* v);
     std::size_t pull(std::span<float> out);
 
-    SF_INFO info_{};
-    SNDFILE* file_ = nullptr;
-    FILE* spool_ = nullptr;  // standard input, copied
-    MemoryReader memory_;
+    std::unique_ptr<Reader> reader_;
+    int fd_ = -1;                 // a regular file read through its descriptor
+    FILE* spool_ = nullptr;       // standard input, copied
     std::vector<uint8_t> whole_;  // a short recording, read whole
-    soxr_t resampler_ = nullptr;  // none when the source is at the device rate
-    std::size_t outRate_ = 0;
     uint32_t outputRate_ = 0;
 
-    int channel_ = 0;
-    float scale_ = 1;
-    bool ended_ = false;    // the source is read to its end
-    bool flushed_ = false;  // and the resampler emptied
-    std::vector<float> frames_, mono_, ready_, pulled_;
+    // The chain, in the order the samples flow; the steps from shapedFrom_ on are shape()'s.
+    std::vector<std::unique_ptr<Step>> steps_;
+    std::size_t shapedFrom_ = 0;
+    LimitStep* limiter_ = nullptr;  // the chain's limiter, when it has one
+    bool ended_ = false;            // the source is read to its end
+    bool flushed_ = false;          // and the chain emptied
+    Block frames_;
+    std::vector<float> ready_, pulled_;
     std::size_t readyAt_ = 0;
-    std::optional<Shaping> shaping_;
-    std::unique_ptr<Limiter> limiter_;
-    std::vector<float> shaped_;
-    std::size_t shapedAt_ = 0;
-    uint64_t position_ = 0;  // samples taken from ready_ while shaping
-    bool shapedEnd_ = false;
     uint64_t clipped_ = 0, nonFinite_ = 0;
     int64_t framesRead_ = 0;
     std::string truncation_;
     int status_ = kStatusFinished;
     std::string problem_;
 };
+
+}  // namespace kestrune::detail

@@ -10,56 +10,23 @@
 #include <cstring>
 
 #include "audio/audioInput.h"
+#include "audio/reader.h"
 #include "io/inputFile.h"
 #include "io/status.h"
+
+namespace kestrune::detail {
 
 namespace {
 
 // Recordings up to this size are read whole: a prompt in one call instead of hundreds.
 constexpr off_t kWholeFile = off_t{4} << 20;
 
-sf_count_t memoryLength(void* user) {
-    return static_cast<sf_count_t>(static_cast<MemoryReader*>(user)->bytes.size());
-}
-
-sf_count_t memorySeek(sf_count_t offset, int whence, void* user) {
-    auto* m = static_cast<MemoryReader*>(user);
-    const auto size = static_cast<sf_count_t>(m->bytes.size());
-    const sf_count_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->at : size;
-    if (offset < -base || offset > size - base) return -1;
-    m->at = base + offset;
-    return m->at;
-}
-
-sf_count_t memoryRead(void* dst, sf_count_t count, void* user) {
-    auto* m = static_cast<MemoryReader*>(user);
-    const sf_count_t n =
-        std::clamp<sf_count_t>(count, 0, static_cast<sf_count_t>(m->bytes.size()) - m->at);
-    if (n > 0) std::memcpy(dst, m->bytes.data() + m->at, static_cast<std::size_t>(n));
-    m->at += n;
-    return n;
-}
-
-sf_count_t memoryWrite(const void*, sf_count_t, void*) {
-    return 0;
-}
-
-sf_count_t memoryTell(void* user) {
-    return static_cast<MemoryReader*>(user)->at;
-}
-
 }  // namespace
 
-int AudioInput::opened(SNDFILE* file) {
-    file_ = file;
-    if (file_ == nullptr) {
-        return fail(kStatusFormat,
-                    std::string("not audio that can be read: ") + sf_strerror(nullptr));
-    }
-    if (info_.channels < 1 || info_.samplerate < 1) {
-        return fail(kStatusFormat, "not audio that can be read: no channels or no sample rate");
-    }
-    return kStatusFinished;
+int AudioInput::opened(const Source& source) {
+    std::string problem;
+    reader_ = openReader(source, &problem);
+    return reader_ ? kStatusFinished : fail(kStatusFormat, problem);
 }
 
 int AudioInput::open(const std::string& path) {
@@ -81,7 +48,10 @@ int AudioInput::open(const std::string& path) {
         whole_.resize(static_cast<std::size_t>(got));  // it may have shrunk meanwhile
         return openMemory(whole_);
     }
-    if (S_ISREG(st.st_mode)) return opened(sf_open_fd(fd, SFM_READ, &info_, !standardInput));
+    if (S_ISREG(st.st_mode)) {
+        if (!standardInput) fd_ = fd;  // closed with the input
+        return opened({.bytes = {}, .fd = fd});
+    }
     // Anything else is read once, into a file that can be read again.
     std::string why;
     const int spool = inputHeldCopy(fd, &why);
@@ -93,11 +63,17 @@ int AudioInput::open(const std::string& path) {
         if (spool_ == nullptr) close(spool);
         return fail(kStatusWrite, std::string("cannot hold the input: ") + std::strerror(error));
     }
-    return opened(sf_open_fd(spool, SFM_READ, &info_, SF_FALSE));
+    return opened({.bytes = {}, .fd = spool});
 }
 
 int AudioInput::openMemory(std::span<const uint8_t> bytes) {
-    memory_ = MemoryReader{bytes, 0};
-    static SF_VIRTUAL_IO io = {memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
-    return opened(sf_open_virtual(&io, SFM_READ, &info_, &memory_));
+    return opened({.bytes = bytes});
 }
+
+int AudioInput::openSamples(std::span<const float> samples, uint32_t rate, int channels) {
+    std::string problem;
+    reader_ = sampleReader(samples, rate, channels, &problem);
+    return reader_ ? kStatusFinished : fail(kStatusFormat, problem);
+}
+
+}  // namespace kestrune::detail

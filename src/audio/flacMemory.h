@@ -7,5 +7,9 @@
 #include <span>
 #include <vector>
 
+namespace kestrune::detail {
+
 // The FLAC file, or nothing when libsndfile cannot make one (an unsupported rate).
 std::optional<std::vector<uint8_t>> flacBytes(std::span<const int16_t> samples, uint32_t rate);
+
+}  // namespace kestrune::detail

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+namespace kestrune::detail {
+
 namespace {
 
 constexpr double kSpeechMarginDb = 15.9;
@@ -178,3 +180,5 @@ void Limiter::push(float x, std::vector<float>& out) {
 void Limiter::flush(std::vector<float>& out) {
     for (std::size_t i = 1; i < lookahead_; ++i) push(0, out);
 }
+
+}  // namespace kestrune::detail

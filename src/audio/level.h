@@ -13,6 +13,8 @@
 #include <span>
 #include <vector>
 
+namespace kestrune::detail {
+
 // Active speech level, ITU-T P.56 method B: the level of the signal while speech is
 // active, activity being where a two-stage envelope (30 ms time constant) stands above a
 // threshold, with 200 ms of hangover; of the thresholds, 2^-15 to 2^-1 of full scale in
@@ -87,3 +89,5 @@ private:
     double sum_ = 0;
     uint64_t at_ = 0, changed_ = 0;
 };
+
+}  // namespace kestrune::detail

@@ -1,6 +1,6 @@
-// The Python module `kestrune`: the library's encoder, decoder, header reader and quality
-// measure on numpy arrays and bytes. Failures raise kestrune.Error, whose `error` is the
-// library's Error by name ("invalid_rate", ...); the GIL is released while coding.
+// The Python module `kestrune`: the library's encoder, decoder, header reader, quality
+// measure and whole pipeline on numpy arrays, bytes and paths. Failures raise kestrune.Error, whose
+// `error` is the library's Error by name ("invalid_rate", ...); the GIL is released while coding.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -8,46 +8,18 @@
 #include <string>
 
 #include "kestrune/kestrune.hpp"
+#include "kestrune/recording.hpp"
 
 namespace py = pybind11;
 using kestrune::Error;
 
 namespace {
 
-// Error's values by name, as Python sees them; the library's message says the rest.
-const char* errorName(Error e) {
-    switch (e) {
-        case Error::none:
-            return "none";
-        case Error::invalid_rate:
-            return "invalid_rate";
-        case Error::invalid_bits:
-            return "invalid_bits";
-        case Error::invalid_level:
-            return "invalid_level";
-        case Error::not_device_file:
-            return "not_device_file";
-        case Error::truncated:
-            return "truncated";
-        case Error::too_long:
-            return "too_long";
-        case Error::length_mismatch:
-            return "length_mismatch";
-        case Error::write_failed:
-            return "write_failed";
-        case Error::finished:
-            return "finished";
-        case Error::invalid_tune:
-            return "invalid_tune";
-    }
-    return "unknown";
-}
-
 py::object errorType;
 
-[[noreturn]] void raise(Error e) {
-    py::object error = errorType(kestrune::message(e));
-    error.attr("error") = errorName(e);
+[[noreturn]] void raise(Error e, const std::string& reason = "") {
+    py::object error = errorType(reason.empty() ? kestrune::message(e) : reason);
+    error.attr("error") = kestrune::name(e);
     PyErr_SetObject(errorType.ptr(), error.ptr());
     throw py::error_already_set();
 }
@@ -99,6 +71,38 @@ py::array_t<int16_t> decode(const py::buffer& data) {
     return py::array_t<int16_t>(static_cast<py::ssize_t>(out.size()), out.data());
 }
 
+// A recording through the whole pipeline, as `kestrune-adpcm encode` takes it: the
+// device file, and what the tool's JSON says of it.
+struct Encoded {
+    py::bytes data;
+    kestrune::Report report;
+};
+
+Encoded encodeFile(const std::string& path, std::optional<uint32_t> rate, int bits, int level,
+                   const std::string& tune, int channel, double gain,
+                   std::optional<double> normalize, std::optional<double> loudness,
+                   std::optional<double> speechLevel, std::optional<double> peak,
+                   std::optional<double> trim, double trimMargin, bool measure) {
+    const kestrune::RecordingOptions options{
+        rate.value_or(0), bits, level, tuneNamed(tune), channel, gain, normalize, loudness,
+        speechLevel,      peak, trim,  trimMargin,      measure};
+    Encoded e;
+    kestrune::Result<std::vector<uint8_t>> file = Error::none;
+    {
+        py::gil_scoped_release unlocked;
+        file = kestrune::encodeRecording(path, options, &e.report);
+    }
+    if (!file) raise(file.error(), e.report.reason);
+    e.data = py::bytes(reinterpret_cast<const char*>(file->data()), file->size());
+    return e;
+}
+
+// A Report's field, read from an Encoded.
+template <auto Field>
+auto field() {
+    return [](const Encoded& e) { return e.report.*Field; };
+}
+
 }  // namespace
 
 PYBIND11_MODULE(kestrune, m) {
@@ -122,9 +126,48 @@ PYBIND11_MODULE(kestrune, m) {
         .def_readonly("segmental_snr_db", &kestrune::Quality::segmentalSnrDb)
         .def_readonly("weighted_snr_db", &kestrune::Quality::weightedSnrDb);
 
+    using R = kestrune::Report;
+    py::class_<Encoded>(m, "Result")
+        .def_readonly("data", &Encoded::data)
+        .def_property_readonly("rate", field<&R::rate>())
+        .def_property_readonly("bits", field<&R::bits>())
+        .def_property_readonly("level", field<&R::level>())
+        .def_property_readonly("tune",
+                               [](const Encoded& e) {
+                                   return e.report.tune == kestrune::Tune::snr ? "snr"
+                                                                               : "perceptual";
+                               })
+        .def_property_readonly("samples", field<&R::samples>())
+        .def_property_readonly("bytes", field<&R::bytes>())
+        .def_property_readonly("snr_db", field<&R::snrDb>())
+        .def_property_readonly("segsnr_db", field<&R::segmentalSnrDb>())
+        .def_property_readonly("wsnr_db", field<&R::weightedSnrDb>())
+        .def_property_readonly("clipped", field<&R::clipped>())
+        .def_property_readonly("nonfinite", field<&R::nonFinite>())
+        .def_property_readonly("loudness_in", field<&R::loudnessIn>())
+        .def_property_readonly("loudness_out", field<&R::loudnessOut>())
+        .def_property_readonly("gain_db", field<&R::gainDb>())
+        .def_property_readonly("limited", field<&R::limited>())
+        .def_property_readonly("trim_start_ms", field<&R::trimStartMs>())
+        .def_property_readonly("trim_end_ms", field<&R::trimEndMs>())
+        .def_property_readonly("playback_peak_dbfs", field<&R::playbackPeakDbfs>())
+        .def_property_readonly("headroom_db", field<&R::headroomDb>())
+        .def_property_readonly("warnings", field<&R::warnings>());
+
     m.def("encode", &encode, py::arg("samples"), py::arg("rate"), py::arg("bits") = 4,
           py::arg("level") = kestrune::kDefaultLevel, py::arg("tune") = "perceptual",
           "The whole device file (bytes) for mono 16-bit samples at a rate the device plays.");
+    const kestrune::RecordingOptions d;
+    m.def("encode_file", &encodeFile, py::arg("path"), py::kw_only(), py::arg("rate") = py::none(),
+          py::arg("bits") = d.bits, py::arg("level") = d.level, py::arg("tune") = "perceptual",
+          py::arg("channel") = d.channel, py::arg("gain") = d.gainDb,
+          py::arg("normalize") = py::none(), py::arg("loudness") = py::none(),
+          py::arg("speech_level") = py::none(), py::arg("peak") = py::none(),
+          py::arg("trim") = py::none(), py::arg("trim_margin") = d.trimMarginMs,
+          py::arg("measure") = d.measure,
+          "A recording of any format through mixing, resampling, levelling, limiting and "
+          "trimming into a device file, as `kestrune-adpcm encode` makes it: a Result with the "
+          "file's bytes (data) and the keys of the tool's JSON. rate None: the tool's default.");
     m.def("decode", &decode, py::arg("data"),
           "The samples (int16 array) the device plays for a whole device file.");
     m.def(

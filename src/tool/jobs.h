@@ -17,20 +17,15 @@
 #include "kestrune/kestrune.hpp"
 #include "tool/container.h"
 
-// The limiter's ceilings when levelling, in dBFS: what the decoder plays then stays
-// under full scale.
-inline constexpr double kPeak4Bit = -1;
-inline constexpr double kPeak2Bit = -4;
-
 struct EncodeSettings {
     int bits = 4;  // 4 or 2
     int level = kestrune::kDefaultLevel;
     kestrune::Tune tune = kestrune::Tune::perceptual;
     uint32_t rate = 0;  // 0: the default rule
-    AudioOptions audio;
+    kestrune::detail::AudioOptions audio;
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
-    Levelling levelling;
+    kestrune::detail::Levelling levelling;
     const ContainerRow* container = &containers().front();  // what the device file is written as
     ContainerOptions containerOptions;
     bool listen = false;            // keep what a listening report shows (FileResult::listening)

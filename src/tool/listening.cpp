@@ -12,12 +12,11 @@
 #include "kestrune/kestrune.hpp"
 #include "tool/jobs.h"
 #include "tool/paths.h"
-#include "tool/prepareAudio.h"
 
 namespace {
 
 std::optional<double> loudness(std::span<const int16_t> samples, uint32_t rate) {
-    LevelMeter meter(rate, true, false);
+    kestrune::detail::LevelMeter meter(rate, true, false);
     std::vector<float> block;
     for (std::size_t at = 0; at < samples.size(); at += 8192) {
         const auto part = samples.subspan(at, std::min<std::size_t>(8192, samples.size() - at));
@@ -35,7 +34,7 @@ Listening listenTo(std::vector<uint8_t> device, std::span<const int16_t> source,
     Listening l;
     l.device = std::move(device);
     if (!source.empty()) {
-        l.source = flacBytes(source, rate).value_or(std::vector<uint8_t>{});
+        l.source = kestrune::detail::flacBytes(source, rate).value_or(std::vector<uint8_t>{});
         l.sourceLufs = loudness(source, rate);
     }
     l.playedLufs = loudness(played, rate);
@@ -74,19 +73,17 @@ FileResult listenToFile(const std::string& device, const std::string& source,
         r.warnings.push_back("no source found beside it; the playback is shown alone");
     } else {
         // Prepared as encode prepared it for this device file.
-        settings.bits = r.bits;
-        AudioInput audio;
-        FileResult prepared;
+        kestrune::detail::AudioInput audio;
+        kestrune::detail::LevelResult prepared;
         std::vector<int16_t> block(8192);
         std::ptrdiff_t n = 0;
         const bool read = audio.open(source) == kStatusFinished &&
-                          prepareAudio(settings, r.rate, &audio, &prepared);
+                          audio.prepare(settings.audio, settings.levelling, r.rate, r.bits,
+                                        &prepared) == kStatusFinished;
         while (read && (n = audio.read(block)) > 0)
             samples.insert(samples.end(), block.begin(), block.begin() + n);
         if (!read || n < 0) {
-            // Opening and reading say why in the input; preparing, in its result.
-            r.warnings.push_back("source " + quoted(source) + ": " +
-                                 (prepared.problem.empty() ? audio.problem() : prepared.problem));
+            r.warnings.push_back("source " + quoted(source) + ": " + audio.problem());
             samples.clear();
         } else {
             r.loudnessIn = prepared.loudnessIn;

@@ -136,7 +136,8 @@ void EncodeOptions::addShaping(CLI::App* app) {
         ->excludes(lufs);
     app->add_option("--peak", peak,
                     "Peak ceiling for a levelled file, kept by a limiter (default " +
-                        shown(kPeak4Bit) + ", 2-bit " + shown(kPeak2Bit) + ")")
+                        shown(kestrune::detail::defaultPeakDbfs(4)) + ", 2-bit " +
+                        shown(kestrune::detail::defaultPeakDbfs(2)) + ")")
         ->check(finiteIn(-60, 0, "dB"));
     addOptional(
         app, "--trim", &trim,
@@ -145,12 +146,12 @@ void EncodeOptions::addShaping(CLI::App* app) {
         ->check(finiteIn(-120, -1, "dB"));
     app->add_option("--trim-margin", settings.levelling.trimMarginMs,
                     "Silence kept before and after the sound (default " +
-                        shown(Levelling{}.trimMarginMs) + ")")
+                        shown(kestrune::detail::Levelling{}.trimMarginMs) + ")")
         ->check(finiteIn(0, 10000, "ms"));
 }
 
 void EncodeOptions::finish(const CLI::App& app) {
-    Levelling& l = settings.levelling;
+    kestrune::detail::Levelling& l = settings.levelling;
     if (app.count("--normalize") > 0) settings.audio.normalizeDbfs = normalize;
     if (app.count("--loudness") > 0) l.loudnessLufs = loudness;
     if (app.count("--speech-level") > 0) l.speechLevelDb = speechLevel;

@@ -1,0 +1,178 @@
+// A recording through the audio chain into the encoder, with the playback measured: the
+// whole of `kestrune-adpcm encode` but its files.
+#include "kestrune/recording.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "api/recordingState.h"
+#include "audio/audioInput.h"
+#include "io/status.h"
+
+namespace kestrune {
+
+namespace {
+
+// The audio layer's failures as the library's errors.
+Error errorOf(int status) {
+    switch (status) {
+        case kStatusInputOpen:
+        case kStatusWrite:  // standard input could not be held
+            return Error::cannot_open;
+        case kStatusFormat:
+            return Error::not_audio;
+        case kStatusMemory:
+            return Error::out_of_memory;
+        default:
+            return Error::read_failed;
+    }
+}
+
+// Whether an optional value, when given, lies within [low, high] (and is a number).
+bool within(const std::optional<double>& v, double low, double high) {
+    return !v || (*v >= low && *v <= high);
+}
+
+// A value out of the range the tool accepts, or options that exclude each other.
+bool outOfRange(const RecordingOptions& o) {
+    return !within(o.gainDb, -200, 200) || !within(o.normalizeDbfs, -200, 0) ||
+           !within(o.loudnessLufs, -70, 0) || !within(o.speechLevelDb, -70, 0) ||
+           !within(o.peakDbfs, -60, 0) || !within(o.trimDb, -120, -1) ||
+           !within(o.trimMarginMs, 0, 10000) || o.channel < 0 ||
+           ((o.gainDb != 0 || o.normalizeDbfs) && (o.loudnessLufs || o.speechLevelDb)) ||
+           (o.gainDb != 0 && o.normalizeDbfs) || (o.loudnessLufs && o.speechLevelDb);
+}
+
+}  // namespace
+
+uint32_t defaultRate(uint32_t sourceRate) {
+    return detail::defaultDeviceRate(sourceRate);
+}
+
+Recording::Recording(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Recording::Recording(Recording&&) noexcept = default;
+Recording& Recording::operator=(Recording&&) noexcept = default;
+Recording::~Recording() = default;
+
+Result<Recording> Recording::open(const std::string& path, std::string* reason) {
+    // The system would open the path up to the NUL: another file than the one named.
+    if (path.find('\0') != std::string::npos) {
+        if (reason != nullptr) *reason = "cannot open: the path holds a NUL byte";
+        return Error::cannot_open;
+    }
+    auto state = std::make_unique<State>();
+    if (const int s = state->audio.open(path); s != kStatusFinished) {
+        if (reason != nullptr) *reason = state->audio.problem();
+        return errorOf(s);
+    }
+    return Recording(std::move(state));
+}
+
+Result<Recording> Recording::fromSamples(std::span<const float> samples, uint32_t rate,
+                                         int channels) {
+    auto state = std::make_unique<State>();
+    if (state->audio.openSamples(samples, rate, channels) != kStatusFinished) {
+        return Error::not_audio;
+    }
+    return Recording(std::move(state));
+}
+
+uint32_t Recording::sourceRate() const {
+    return state_->audio.sourceRate();
+}
+
+std::optional<uint64_t> Recording::frames() const {
+    if (!state_->audio.lengthKnown()) return std::nullopt;
+    return static_cast<uint64_t>(state_->audio.frames());
+}
+
+namespace {
+
+Error failed(Report* report, Error error, std::string reason) {
+    report->error = error;
+    report->reason = reason.empty() ? message(error) : std::move(reason);
+    return error;
+}
+
+}  // namespace
+
+Error Recording::prepare(const RecordingOptions& o, Report* report) {
+    State& s = *state_;
+    s.options = o;
+    report->rate = o.rate != 0 ? o.rate : defaultRate(sourceRate());
+    report->bits = o.bits;
+    report->level = o.level;
+    report->tune = o.tune;
+    s.options.rate = report->rate;
+    const Result<Encoder> check = Encoder::create({report->rate, o.bits, o.level, o.tune});
+    if (!check) return failed(report, check.error(), "");
+    if (outOfRange(o)) return failed(report, Error::invalid_option, "");
+    detail::AudioInput& audio = s.audio;
+    if (o.channel > audio.channels()) {
+        return failed(report, Error::invalid_channel,
+                      "has no channel " + std::to_string(o.channel) + " (it has " +
+                          std::to_string(audio.channels()) + ")");
+    }
+    const detail::AudioOptions shape{o.channel, o.gainDb, o.normalizeDbfs};
+    const detail::Levelling levelling{o.loudnessLufs, o.speechLevelDb, o.peakDbfs, o.trimDb,
+                                      o.trimMarginMs};
+    detail::LevelResult level;
+    if (audio.prepare(shape, levelling, report->rate, o.bits, &level) != kStatusFinished) {
+        return failed(report, errorOf(audio.status()), audio.problem());
+    }
+    report->loudnessIn = level.loudnessIn;
+    report->gainDb = level.gainDb;
+    report->trimStartMs = level.trimStartMs;
+    report->trimEndMs = level.trimEndMs;
+    report->warnings.insert(report->warnings.end(), level.warnings.begin(), level.warnings.end());
+    s.prepared = true;
+    return Error::none;
+}
+
+std::optional<uint64_t> Recording::countSamples() {
+    return state_->prepared ? state_->audio.countSamples() : std::nullopt;
+}
+
+namespace {
+
+Result<std::vector<uint8_t>> encodeWhole(Result<Recording> recording, Error opened,
+                                         std::string reason, const RecordingOptions& options,
+                                         Report* given) {
+    Report own;
+    Report* report = given != nullptr ? given : &own;
+    *report = Report{};
+    if (!recording) return failed(report, opened, std::move(reason));
+    if (const Error e = recording->prepare(options, report); e != Error::none) return e;
+    std::vector<uint8_t> file(kHeaderSize);
+    RecordingSink sink;
+    sink.codes = [&](std::span<const uint8_t> codes) {
+        file.insert(file.end(), codes.begin(), codes.end());
+        return true;
+    };
+    if (const Error e = recording->encode(sink, report); e != Error::none) return e;
+    const Result<Encoder> encoder =
+        Encoder::create({report->rate, options.bits, options.level, options.tune});
+    const auto header = encoder->header(static_cast<uint32_t>(report->bytes));
+    std::copy(header.begin(), header.end(), file.begin());
+    return file;
+}
+
+}  // namespace
+
+Result<std::vector<uint8_t>> encodeRecording(const std::string& path,
+                                             const RecordingOptions& options, Report* report) {
+    std::string reason;
+    Result<Recording> recording = Recording::open(path, &reason);
+    const Error e = recording.error();
+    return encodeWhole(std::move(recording), e, std::move(reason), options, report);
+}
+
+Result<std::vector<uint8_t>> encodeRecording(std::span<const float> samples, uint32_t rate,
+                                             int channels, const RecordingOptions& options,
+                                             Report* report) {
+    Result<Recording> recording = Recording::fromSamples(samples, rate, channels);
+    const Error e = recording.error();
+    return encodeWhole(std::move(recording), e, "", options, report);
+}
+
+}  // namespace kestrune
