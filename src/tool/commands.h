@@ -65,6 +65,10 @@ int runInfo(const std::vector<std::string>& files, bool json);
 int runReport(const Common& c, const std::string& report, const std::string& sourceList,
               const EncodeSettings& settings);
 int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings settings);
+// Encodes the recording at path into memory (*bytes: the whole device file), as encode
+// would into a file.
+FileResult encodeToMemory(const EncodeSettings& settings, const std::string& path,
+                          std::vector<uint8_t>* bytes, Progress* progress);
 // Writes an image's device files back into a folder, byte for byte, as NAME-ID.adp.
 int runUnpack(const Common& c);
 

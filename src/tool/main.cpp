@@ -5,6 +5,7 @@
 //   kestrune-adpcm decode [options] INPUT...
 //   kestrune-adpcm info [--json] FILE...
 //   kestrune-adpcm pack -o IMAGE [options] INPUT...
+//   kestrune-adpcm build MANIFEST -d OUT [options]
 //   kestrune-adpcm report REPORT.html [options] FILE...
 //   kestrune-adpcm unpack IMAGE -d DIR
 //
@@ -16,6 +17,7 @@
 #include <cstdio>
 
 #include "kestrune/kestrune.hpp"
+#include "tool/buildCommand.h"
 #include "tool/commands.h"
 #include "tool/completions.h"
 #include "tool/options.h"
@@ -100,6 +102,8 @@ int main(int argc, char** argv) {
     info->add_flag("--json", infoJson, "Print a JSON array on standard output");
     info->footer("Example: kestrune-adpcm info --json prompt.adp voice.bin");
 
+    const std::shared_ptr<BuildCli> build = addBuild(app);
+
     // The shell completions, made from the definitions above; hidden from the help.
     std::string shell;
     CLI::App* completions = app.add_subcommand("completions", "A shell completion script");
@@ -111,7 +115,8 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         std::vector<std::string> args = normalizedArguments(
-            argc, argv, {"encode", "decode", "info", "pack", "report", "unpack", "completions"});
+            argc, argv,
+            {"encode", "decode", "info", "pack", "build", "report", "unpack", "completions"});
         app.parse(args);
         if (encode->parsed()) {
             encodeOptions.finish(*encode);
@@ -125,6 +130,8 @@ int main(int argc, char** argv) {
         } else if (pack->parsed()) {
             packOptions.finish(*pack);
             status = runPack(*pack, packCommon, packArgs, packOptions.settings);
+        } else if (build->app->parsed()) {
+            status = runBuild(*build);
         } else if (unpack->parsed()) {
             status = runUnpack(unpackCommon);
         } else if (decode->parsed()) {
