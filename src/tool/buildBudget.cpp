@@ -65,6 +65,43 @@ uint64_t rounded(uint64_t bytes, unsigned align) {
     return (bytes + align - 1) / align * align;
 }
 
+// The naive plan beside the chosen one: every prompt at one rate (its own when lower) and
+// one code width, the highest that fits, 4 bits before 2. Told as the plan's line is.
+void tellNaive(const std::vector<std::vector<BudgetChoice>>& prompts,
+               const std::vector<std::vector<BuildItem*>>& candidates,
+               const std::vector<std::size_t>& which, uint64_t capacity, unsigned align) {
+    for (const int bits : {4, 2}) {
+        for (auto rate = kAcceptedRates.rbegin(); rate != kAcceptedRates.rend(); ++rate) {
+            uint64_t used = 0;
+            double worst = 0, total = 0;
+            for (std::size_t p = 0; p < prompts.size(); ++p) {
+                // Its choice at this width and the highest rate up to this one.
+                const BudgetChoice* at = nullptr;
+                uint32_t best = 0;
+                for (const BudgetChoice& c : prompts[p]) {
+                    const EncodeSettings& s = candidates[which[p]][c.candidate]->settings;
+                    if (s.bits == bits && s.rate <= *rate && s.rate > best) at = &c, best = s.rate;
+                }
+                if (at == nullptr) {
+                    used = capacity + 1;
+                    break;
+                }
+                used += rounded(at->bytes, align);
+                worst = std::max(worst, at->lossDb);
+                total += at->lossDb;
+            }
+            if (used > capacity) continue;
+            char line[200];
+            std::snprintf(line, sizeof line,
+                          "one rate for all (%u Hz, %d-bit) would lose %.2f dB at worst, %.2f dB "
+                          "on average",
+                          *rate, bits, worst, total / static_cast<double>(prompts.size()));
+            say(line);
+            return;
+        }
+    }
+}
+
 // One language's plan: sets each item's device file from its candidates. False, told,
 // when none fits.
 bool planLanguage(const BuildArgs& a, const BuildLanguage& l, uint64_t budget,
@@ -126,6 +163,7 @@ bool planLanguage(const BuildArgs& a, const BuildLanguage& l, uint64_t budget,
         std::snprintf(line, sizeof line, "plan %s: loss %.2f dB at worst, %.2f dB on average",
                       l.lang.c_str(), worst, total / static_cast<double>(plan.size()));
         say(line);
+        tellNaive(prompts, candidates, which, budget > fixed ? budget - fixed : 0, a.align);
     }
     return true;
 }

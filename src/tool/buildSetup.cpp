@@ -59,7 +59,7 @@ bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s) {
         return fail(::quoted(a.manifest) + ": " + problem);
     if (!parseManifest(text, a.manifest, &s->manifest, &problem)) return fail(problem);
     const std::string folder = folderOf(a.manifest);
-    s->lockPath = folder + "prompts.lock";
+    s->lockPath = folder + stemOf(a.manifest) + ".lock";
     struct stat st {};
     if (stat(s->lockPath.c_str(), &st) == 0) {
         if (!readWholeFile(s->lockPath, &s->lockText, &problem)) {
