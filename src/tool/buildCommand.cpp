@@ -130,7 +130,7 @@ std::shared_ptr<BuildCli> addBuild(CLI::App& app) {
     auto b = std::make_shared<BuildCli>();
     BuildArgs& a = b->args;
     CLI::App* c = app.add_subcommand(
-        "build", "A prompt set from a CSV manifest: per language an image, one header of IDs");
+        "build", "A prompt set from a CSV manifest: per language an image; IDs kept");
     b->app = c;
     a.speech = kDefaultSpeech;
     a.jobs = std::max(1u, std::thread::hardware_concurrency());
