@@ -133,8 +133,9 @@ SpeechWithoutShell() {
     $K build --quiet --tts "./speak 'say it' {lang} {out} $PWD/prompt.wav" p.csv -d out
     [ ! -e pwned ]
     [ "$(jq '.prompts[0].placeholder' out/de.json)" = true ]
-    $K build --quiet p.csv -d espeak
+    $K build --quiet --report r.html p.csv -d espeak
     [ ! -e pwned ]
+    [ "$(grep -o 'a placeholder, spoken from its text' r.html | wc -l)" = 1 ]
     $K build --tts 'false {out}' p.csv -d f 2>err && exit 1
     grep -qx 'kestrune-adpcm: de/x: its placeholder cannot be spoken: false failed (exit status 1)' err
 }

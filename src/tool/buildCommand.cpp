@@ -153,6 +153,8 @@ std::shared_ptr<BuildCli> addBuild(CLI::App& app) {
     c->add_option("-j,--jobs", a.jobs, "Prompts encoded at once (default: the cores)")
         ->check(CLI::Range(1u, 1024u));
     c->add_flag("--quiet", a.quiet, "No summary lines; warnings only counted");
+    c->add_option("--report", a.report,
+                  "Also write a listening report (HTML) of every prompt there");
     b->encode.add(c, false);
     c->footer("Example: kestrune-adpcm build --loudness -23 --trim prompts.csv -d out");
     return b;
@@ -166,6 +168,9 @@ int runBuild(BuildCli& b) {
     std::string problem;
     if (!splitSpeechCommand(a.speech, &a.speechWords, &problem))
         throw UsageError{"--tts: " + problem};
+    if (b.app->count("--report") > 0 && (a.report.empty() || a.report == "-")) {
+        throw UsageError{"--report needs a file name"};
+    }
     uint64_t budget = 0;
     if (!a.budget.empty() && !parseSize(a.budget, &budget)) {
         throw UsageError{"--budget: '" + a.budget + "' is not a size (bytes, or with KiB or MiB)"};
@@ -189,6 +194,7 @@ int runBuild(BuildCli& b) {
         outputs.push_back(outputPath(a, l.lang + ".bin"));
         outputs.push_back(outputPath(a, l.lang + ".json"));
     }
+    if (!a.report.empty()) outputs.push_back(a.report);
     std::error_code made;
     std::filesystem::create_directories(a.folder, made);
     const std::vector<std::string> conflicts = outputConflicts(inputs, outputs, 0);
@@ -227,6 +233,7 @@ int runBuild(BuildCli& b) {
     const std::string lock = lockText(s.lock, nameOf(a.manifest));
     if (lock != s.lockText) written.push_back({s.lockPath, lock});
     if (!commitOutputs(written)) return 1;
+    if (!a.report.empty() && !writeBuildReport(a, s.items)) return 1;
     cacheKeep(a, used);
     return 0;
 }

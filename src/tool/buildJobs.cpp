@@ -15,6 +15,7 @@
 #include "tool/buildSpeech.h"
 #include "tool/commands.h"
 #include "tool/listFile.h"
+#include "tool/listening.h"
 #include "tool/paths.h"
 
 namespace {
@@ -110,6 +111,31 @@ void cacheKeep(const BuildArgs& a, const std::vector<uint64_t>& used) {
             std::filesystem::remove(e.path(), error);
         }
     }
+}
+
+bool writeBuildReport(const BuildArgs& a, const std::vector<BuildItem>& items) {
+    std::vector<FileResult> results;
+    for (const BuildItem& item : items) {
+        // The device file as a file, and its source: the recording, or its speech again.
+        SpeechFolder folder;
+        std::string source = item.recording, problem;
+        const std::string device = folder.path + "/device.adp";
+        if (folder.path.empty() ||
+            !writeWhole(device, std::string(item.device.begin(), item.device.end()), true)) {
+            return false;
+        }
+        if (item.placeholder()) {
+            source = folder.path + "/speech.wav";
+            if (!speak(a.speechWords, item.text, item.lang, source, &problem)) source.clear();
+        }
+        EncodeSettings settings = item.settings;
+        settings.rate = item.result.value("rate", 0u);
+        FileResult r = listenToFile(device, source, settings);
+        r.input = item.shown();
+        if (item.placeholder()) r.warnings.push_back("a placeholder, spoken from its text");
+        results.push_back(std::move(r));
+    }
+    return writeListeningReport(a.report, true, results, "");
 }
 
 FileResult encodeItem(const BuildArgs& a, BuildItem* item, Progress* progress, bool* cached) {

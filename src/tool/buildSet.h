@@ -60,6 +60,10 @@ void cacheKeep(const BuildArgs& a, const std::vector<uint64_t>& used);
 // False, told, on a failure.
 FileResult encodeItem(const BuildArgs& a, BuildItem* item, Progress* progress, bool* cached);
 
+// A listening report of every item at a.report, each placeholder flagged by a warning.
+// False, told, when it cannot be written.
+bool writeBuildReport(const BuildArgs& a, const std::vector<BuildItem>& items);
+
 // The outputs: a language's image (empty device files for retired IDs, the ID table's hash
 // after the index), its JSON manifest, the C header of IDs.
 std::vector<uint8_t> buildImage(const BuildLanguage& l, unsigned align, uint32_t hash,
