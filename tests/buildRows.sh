@@ -34,12 +34,14 @@ StableIdsAcrossEdits() {
     grep -q 'PROMPT_BYE = 1, /\* placeholder: en, de, fr \*/' out/prompts.h
     [ "$(jq -r '[.prompts[] | .placeholder] | @csv' out/de.json)" = 'false,true,true' ]
     read_image out/en.bin >/dev/null
+    grep '#define PROMPT_ID_HASH' out/prompts.h >hash
     # menu moves to the top, bye goes, stop comes in between.
     printf 'name,en,en.text,de,de.text,fr.text\nmenu,,Menu,,Menü,Menu\nhello,rec/hello.wav,Hello,rec/hallo.flac,Hallo,Salut\nstop,,Stop,,Halt,Arrête\n' >prompts.csv
     $K build prompts.csv -d out 2>err
     grep -qx 'kestrune-adpcm: 6 of 9 encodings unchanged, taken from out/.kestrune-cache' err
     [ "$(grep -v '^#' prompts.lock)" = "$(printf '0 hello\n1 bye retired\n2 menu\n3 stop')" ]
     grep -q '/\* 1: bye, retired \*/' out/prompts.h
+    grep '#define PROMPT_ID_HASH' out/prompts.h | cmp -s - hash && exit 1
     grep -q 'PROMPT_MENU = 2,' out/prompts.h
     for lang in en de fr; do
         read_image out/$lang.bin >ids
@@ -111,7 +113,7 @@ ManifestFaults() {
     done <<'ROWS'
 name,en.text\nhi,"Hi\n|2:4: a quoted field is not closed
 name,en.text\nhi,Hi"x\n|2:6: a quote inside a field that is not quoted
-name,en.text\nhi,"Hi"x\n|2:8: a quoted field must end at a comma or the line's end
+name,en.text\nh\xc3\xa9,"Hi"x\n|2:8: a quoted field must end at a comma or the line's end
 name,en.text\nhi,Hi,x\n|2:7: 3 fields; the header has 2
 name,en.text,colour\n|1:14: unknown column 'colour' (name, rate, bits, level, loudness, or a language code LANG or LANG.text)
 name,en.text,en.text\n|1:14: column 'en.text' appears twice
