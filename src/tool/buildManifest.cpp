@@ -135,6 +135,44 @@ std::string upperName(std::string s) {
     return s;
 }
 
+// What each column is: the name, a language's recording or text, or an option.
+enum class Kind { name, recording, text, option };
+using Column = std::pair<Kind, std::string>;
+
+bool readHeader(const Row& header, Manifest* manifest, std::vector<Column>* columns,
+                std::string* problem) {
+    const auto fail = [&](const ManifestCell& at, const std::string& why) {
+        *problem = cellProblem(manifest->path, at, why);
+        return false;
+    };
+    std::set<std::string> seen;
+    for (const ManifestCell& h : header) {
+        const std::string& v = h.value;
+        if (!seen.insert(v).second) return fail(h, "column '" + v + "' appears twice");
+        const bool text = v.ends_with(".text");
+        const std::string language = text ? v.substr(0, v.size() - 5) : v;
+        if (v == "name") {
+            columns->emplace_back(Kind::name, v);
+        } else if (std::find(std::begin(kManifestOptions), std::end(kManifestOptions), v) !=
+                   std::end(kManifestOptions)) {
+            columns->emplace_back(Kind::option, v);
+        } else if (isLanguage(language)) {
+            columns->emplace_back(text ? Kind::text : Kind::recording, language);
+            if (std::find(manifest->languages.begin(), manifest->languages.end(), language) ==
+                manifest->languages.end()) {
+                manifest->languages.push_back(language);
+            }
+        } else {
+            return fail(h, "unknown column '" + v +
+                               "' (name, rate, bits, level, loudness, or a language code "
+                               "LANG or LANG.text)");
+        }
+    }
+    if (!seen.contains("name")) return fail(header[0], "no column 'name'");
+    if (manifest->languages.empty()) return fail(header[0], "no language column (LANG, LANG.text)");
+    return true;
+}
+
 }  // namespace
 
 std::string cellProblem(const std::string& path, const ManifestCell& cell, const std::string& why) {
@@ -151,34 +189,8 @@ bool parseManifest(std::string_view text, const std::string& path, Manifest* man
     };
     Row header, row;
     if (!csv.next(&header)) return fail({{}, csv.line, csv.column}, csv.problem);
-    // What each column is: the name, a language's recording or text, or an option.
-    enum class Kind { name, recording, text, option };
-    std::vector<std::pair<Kind, std::string>> columns;
-    std::set<std::string> seen;
-    for (const ManifestCell& h : header) {
-        const std::string& v = h.value;
-        if (!seen.insert(v).second) return fail(h, "column '" + v + "' appears twice");
-        const bool text = v.ends_with(".text");
-        const std::string language = text ? v.substr(0, v.size() - 5) : v;
-        if (v == "name") {
-            columns.emplace_back(Kind::name, v);
-        } else if (std::find(std::begin(kManifestOptions), std::end(kManifestOptions), v) !=
-                   std::end(kManifestOptions)) {
-            columns.emplace_back(Kind::option, v);
-        } else if (isLanguage(language)) {
-            columns.emplace_back(text ? Kind::text : Kind::recording, language);
-            if (std::find(manifest->languages.begin(), manifest->languages.end(), language) ==
-                manifest->languages.end()) {
-                manifest->languages.push_back(language);
-            }
-        } else {
-            return fail(h, "unknown column '" + v +
-                               "' (name, rate, bits, level, loudness, or a language code "
-                               "LANG or LANG.text)");
-        }
-    }
-    if (!seen.contains("name")) return fail(header[0], "no column 'name'");
-    if (manifest->languages.empty()) return fail(header[0], "no language column (LANG, LANG.text)");
+    std::vector<Column> columns;
+    if (!readHeader(header, manifest, &columns, problem)) return false;
     std::map<std::string, ManifestCell> names;  // by constant, which is in capitals
     while (!csv.done()) {
         if (!csv.next(&row)) return fail({{}, csv.line, csv.column}, csv.problem);
