@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(wave_reader conversion decoder codec audio listening_page pack)
+[ ${#names[@]} -gt 0 ] || names=(wave_reader conversion decoder codec audio listening_page pack build_manifest)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DKESTRUNE_FUZZ=ON -DKESTRUNE_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -18,7 +18,7 @@ printf '#!/bin/sh\nexec sox -q "$1" -n\n' >bin/play  # plays nothing: checks the
 chmod +x bin/play
 export PATH=$work/bin:$PATH
 prompt=$(dirname "$readme")/examples/prompt.wav
-cp "$prompt" examples/prompt.wav
+cp "$prompt" "${prompt%.wav}s.csv" "${prompt%.wav}s.lock" examples/
 "$make" "$prompt" recordings/hello.wav rate=48000 channels=2
 "$make" "$prompt" recordings/bye.wav rate=22050 frames=30000
 cp recordings/*.wav rec/

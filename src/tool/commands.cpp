@@ -19,11 +19,6 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
 std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
                                      const std::string& output, const std::string& folder,
                                      const char* extension) {

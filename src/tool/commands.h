@@ -29,8 +29,6 @@ struct PackArgs {
     unsigned align = 4;
 };
 
-// The folder a path names a file in, with its '/'; empty for a bare name.
-std::string folderOf(const std::string& path);
 
 // Where each input's output goes: -o, DIR/NAME.ext with -d, else NAME.ext beside it.
 std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
@@ -80,6 +78,10 @@ struct JobInputs {
     std::vector<AdpInfo> prompts;            // what a prompt's header says
 };
 JobInputs imagePrompts(const std::vector<std::string>& inputs);
+// Encodes the recording at path into memory (*bytes: the whole device file), as encode
+// would into a file.
+FileResult encodeToMemory(const EncodeSettings& settings, const std::string& path,
+                          std::vector<uint8_t>* bytes, Progress* progress);
 
 // Runs a batch and reports as the results come: failures always, warnings and summaries
 // unless quiet, a progress line when standard error is a terminal.

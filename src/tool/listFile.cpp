@@ -21,22 +21,28 @@ std::vector<std::string> listEntries(std::string_view text) {
     return entries;
 }
 
-bool readListFile(const std::string& path, std::vector<std::string>* entries,
-                  std::string* problem) {
-    InputFile list(path);
-    if (!list.problem.empty()) {
-        *problem = list.problem;
+bool readWholeFile(const std::string& path, std::string* bytes, std::string* problem) {
+    InputFile file(path);
+    if (!file.problem.empty()) {
+        *problem = file.problem;
         return false;
     }
-    std::string text;
+    bytes->clear();
     char buffer[1 << 14];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, list.fp)) > 0;) {
-        text.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.fp)) > 0;) {
+        bytes->append(buffer, n);
     }
-    if (std::ferror(list.fp) != 0) {
+    if (std::ferror(file.fp) != 0) {
         *problem = std::string("cannot read: ") + std::strerror(errno);
         return false;
     }
+    return true;
+}
+
+bool readListFile(const std::string& path, std::vector<std::string>* entries,
+                  std::string* problem) {
+    std::string text;
+    if (!readWholeFile(path, &text, problem)) return false;
     *entries = listEntries(text);
     return true;
 }

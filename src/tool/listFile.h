@@ -9,6 +9,10 @@
 // carriage return at the end), blank lines and those starting with '#' left out.
 std::vector<std::string> listEntries(std::string_view text);
 
+// The whole of the file at path ("-": standard input). False, with *problem, when it cannot
+// be read: it cannot be opened, is a folder, or a read fails.
+bool readWholeFile(const std::string& path, std::string* bytes, std::string* problem);
+
 // The entries of the list file at path ("-": standard input). False, with *problem, when it
 // cannot be read: it cannot be opened, is a folder, or a read fails.
 bool readListFile(const std::string& path, std::vector<std::string>* entries, std::string* problem);

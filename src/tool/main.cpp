@@ -7,6 +7,7 @@
 //   kestrune-adpcm pack -o IMAGE [options] INPUT...
 //   kestrune-adpcm report REPORT.html [options] FILE...
 //   kestrune-adpcm unpack IMAGE -d DIR
+//   kestrune-adpcm build MANIFEST -d OUT [options]
 //
 // Errors go to standard error as "kestrune-adpcm: PATH: reason"; standard output carries
 // only data (-o -) or what --json asks for. Exit status 0 when every file succeeded, 1

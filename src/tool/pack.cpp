@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint64_t kMaxField = 0xFFFFFFFFu;  // what a 32-bit field of the index holds
 constexpr char kImageMark[4] = {'K', 'P', 'A', 'K'};
+constexpr char kIdHashMark[4] = {'K', 'I', 'D', 'H'};
 
 void putBe(std::vector<uint8_t>& b, std::size_t at, uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i) {
@@ -41,11 +42,11 @@ bool fail(std::string* problem, std::string why) {
 }  // namespace
 
 bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout* layout,
-               std::string* problem) {
+               std::string* problem, std::optional<uint32_t> idHash) {
     const auto aligned = [align](uint64_t at) { return (at + align - 1) / align * align; };
-    *layout = ImageLayout{align, {}, lengths, 0};
+    *layout = ImageLayout{align, {}, lengths, 0, idHash};
     // Lengths are those of files the tool reads, far below 2^63: the sums cannot wrap.
-    uint64_t at = kPackHeaderSize + 8 * uint64_t{lengths.size()};
+    uint64_t at = kPackHeaderSize + 8 * uint64_t{lengths.size()} + (idHash ? kIdHashSize : 0);
     for (std::size_t i = 0; i < lengths.size(); ++i) {
         at = aligned(at);
         layout->offsets.push_back(at);
@@ -59,7 +60,7 @@ bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout
 
 std::vector<uint8_t> imageIndex(const ImageLayout& layout) {
     const std::size_t n = layout.offsets.size();
-    std::vector<uint8_t> index(kPackHeaderSize + 8 * n, 0);
+    std::vector<uint8_t> index(kPackHeaderSize + 8 * n + (layout.idHash ? kIdHashSize : 0), 0);
     std::memcpy(index.data(), kImageMark, sizeof kImageMark);
     putBe(index, 4, 1, 2);
     putBe(index, 6, layout.align, 2);
@@ -68,6 +69,10 @@ std::vector<uint8_t> imageIndex(const ImageLayout& layout) {
     for (std::size_t i = 0; i < n; ++i) {
         putBe(index, kPackHeaderSize + 8 * i, layout.offsets[i], 4);
         putBe(index, kPackHeaderSize + 8 * i + 4, layout.lengths[i], 4);
+    }
+    if (layout.idHash) {
+        std::memcpy(&index[kPackHeaderSize + 8 * n], kIdHashMark, sizeof kIdHashMark);
+        putBe(index, kPackHeaderSize + 8 * n + 4, *layout.idHash, 4);
     }
     return index;
 }
@@ -101,7 +106,7 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo
     if (std::fread(index.data(), 1, index.size(), fp) != index.size()) {
         return fail(problem, "cannot read its index");
     }
-    *layout = ImageLayout{align, {}, {}, length};
+    *layout = ImageLayout{align, {}, {}, length, {}};
     prompts->clear();
     uint64_t end = kPackHeaderSize + index.size();
     for (uint32_t i = 0; i < n; ++i) {
@@ -126,6 +131,15 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo
         layout->lengths.push_back(bytes);
         prompts->push_back(info);
         end = offset + bytes;
+    }
+    // The ID table's hash, where the gap after the index holds its mark.
+    std::array<uint8_t, kIdHashSize> mark{};
+    const uint64_t after = kPackHeaderSize + index.size();
+    const uint64_t first = n > 0 ? layout->offsets[0] : length;
+    if (first >= after + kIdHashSize && std::fseek(fp, static_cast<long>(after), SEEK_SET) == 0 &&
+        std::fread(mark.data(), 1, mark.size(), fp) == mark.size() &&
+        std::memcmp(mark.data(), kIdHashMark, sizeof kIdHashMark) == 0) {
+        layout->idHash = getBe(&mark[4], 4);
     }
     return true;
 }

@@ -8,11 +8,13 @@
 //   8   4   number of prompts, N
 //   12  4   the image's length in bytes
 //   16  8N  per prompt, in ID order: offset and length of its whole device file
+//   an image made by build: "KIDH" and the 32-bit hash of its ID table (8 bytes)
 //   then the device files at their offsets, multiples of the alignment; gaps hold 0x00.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,12 +27,17 @@ struct ImageLayout {
     unsigned align = 4;
     std::vector<uint64_t> offsets, lengths;
     uint64_t length = 0;
+    // The hash of the ID table the image was built against, after the index; an image of
+    // pack has none. Readers that know nothing of it skip it as the gap it lies in.
+    std::optional<uint32_t> idHash;
 };
+
+inline constexpr std::size_t kIdHashSize = 8;  // "KIDH" and the hash
 
 // Lays out device files of these lengths in ID order. False, with *problem, when an
 // offset, a length or the image's length would not fit the index's 32-bit fields.
 bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout* layout,
-               std::string* problem);
+               std::string* problem, std::optional<uint32_t> idHash = {});
 
 // The bytes that open the image: its header and index.
 std::vector<uint8_t> imageIndex(const ImageLayout& layout);

@@ -114,23 +114,7 @@ bool openPrompt(Prompt* pr) {
 
 // Encodes a recording into memory, as encode would into a file.
 FileResult encodePrompt(const EncodeSettings& settings, Prompt* pr, Progress* progress) {
-    const int fd = memfd_create("kestrune-pack", MFD_CLOEXEC);
-    FileResult r;
-    if (fd < 0) {
-        r.input = pr->input;
-        return r.fail(kStatusMemory,
-                      std::string("cannot hold its device file: ") + std::strerror(errno));
-    }
-    r = encodeJob(settings, pr->path, descriptorPath(fd), progress);
-    commitFile(&r);
-    struct stat st {};
-    if (r.ok() && fstat(fd, &st) == 0) {
-        pr->encoded.resize(static_cast<std::size_t>(st.st_size));
-        if (pread(fd, pr->encoded.data(), pr->encoded.size(), 0) != st.st_size) {
-            r.fail(kStatusMemory, "cannot hold its device file");
-        }
-    }
-    close(fd);
+    FileResult r = encodeToMemory(settings, pr->path, &pr->encoded, progress);
     r.input = pr->input;
     return r;
 }
@@ -168,4 +152,26 @@ int writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& p
         }
     }
     return kStatusFinished;
+}
+
+FileResult encodeToMemory(const EncodeSettings& settings, const std::string& path,
+                          std::vector<uint8_t>* bytes, Progress* progress) {
+    const int fd = memfd_create("kestrune-pack", MFD_CLOEXEC);
+    FileResult r;
+    if (fd < 0) {
+        r.input = path;
+        return r.fail(kStatusMemory,
+                      std::string("cannot hold its device file: ") + std::strerror(errno));
+    }
+    r = encodeJob(settings, path, descriptorPath(fd), progress);
+    commitFile(&r);
+    struct stat st {};
+    if (r.ok() && fstat(fd, &st) == 0) {
+        bytes->resize(static_cast<std::size_t>(st.st_size));
+        if (pread(fd, bytes->data(), bytes->size(), 0) != st.st_size) {
+            r.fail(kStatusMemory, "cannot hold its device file");
+        }
+    }
+    close(fd);
+    return r;
 }

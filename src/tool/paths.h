@@ -18,6 +18,12 @@ inline std::string outputName(const std::string& path) {
     return path == "-" ? "standard output" : quoted(path);
 }
 
+// The folder a path names a file in, with its '/'; empty for a bare name.
+inline std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
 // The file name without its extension ("stdin" for "-"): the name of what is made of it.
 inline std::string stemOf(const std::string& path) {
     const std::string name = path == "-" ? "stdin" : nameOf(path);

@@ -8,6 +8,7 @@ std::unique_ptr<Subcommand> makeEncode();
 std::unique_ptr<Subcommand> makeReport();
 std::unique_ptr<Subcommand> makeDecode();
 std::unique_ptr<Subcommand> makePack();
+std::unique_ptr<Subcommand> makeBuild();
 std::unique_ptr<Subcommand> makeUnpack();
 std::unique_ptr<Subcommand> makeInfo();
 std::unique_ptr<Subcommand> makeCompletions();
@@ -22,6 +23,8 @@ std::span<const SubcommandRow> subcommands() {
         SubcommandRow{"unpack", "An image's device files back into a folder, as NAME-ID.adp",
                       makeUnpack},
         SubcommandRow{"info", "What device files hold", makeInfo},
+        SubcommandRow{"build", "A prompt set from a CSV manifest: per language an image; IDs kept",
+                      makeBuild},
         SubcommandRow{"completions", "A shell completion script", makeCompletions},
     };
     return rows;
