@@ -176,7 +176,7 @@ typedef struct {
     /* Under a ceiling: the playback's peak (dBFS) and how far under the ceiling it stays;
        NAN when no ceiling is in force. */
     double playback_peak_dbfs, headroom_db;
-    size_t warning_count;              /* warnings[0 .. warning_count - 1], one line each */
+    size_t warning_count; /* warnings[0 .. warning_count - 1], one line each */
     char** warnings;
 } kestrune_report;
 

@@ -14,7 +14,6 @@ struct BuildSetup {
     std::vector<BuildLanguage> languages;
 };
 
-
 // Reads the manifest and the lock file and makes the items, with the set's settings and
 // each prompt's own columns. False, told, on a fault.
 bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s);

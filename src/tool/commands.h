@@ -29,7 +29,6 @@ struct PackArgs {
     unsigned align = 4;
 };
 
-
 // Where each input's output goes: -o, DIR/NAME.ext with -d, else NAME.ext beside it.
 std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
                                      const std::string& output, const std::string& folder,
