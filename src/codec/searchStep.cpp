@@ -6,73 +6,17 @@
 
 #include "codec/search.h"
 #include "codec/searchCodes.h"
+#include "codec/searchLookahead.h"
 #include "codec/stepStates.h"
 
+using search_detail::beyondReach;
 using search_detail::Codes;
+using search_detail::kLookaheadNodes;
+using search_detail::kMoves;
+using search_detail::lookahead;
+using search_detail::Moves;
 
 namespace {
-
-// For each pointer and code, in the codes' rank order: how far the estimate moves (signed),
-// and the next pointer.
-template <uint8_t Variant>
-struct Moves {
-    std::array<std::array<int32_t, Codes<Variant>::kCodes>, kStepRows> move;
-    std::array<std::array<uint8_t, Codes<Variant>::kCodes>, kStepRows> next;
-};
-
-template <uint8_t Variant>
-constexpr Moves<Variant> makeMoves() {
-    using C = Codes<Variant>;
-    Moves<Variant> t{};
-    for (std::size_t p = 0; p < kStepRows; ++p) {
-        for (int rank = 0; rank < C::kCodes; ++rank) {
-            const auto magnitude = static_cast<uint8_t>(C::magnitudeAt(rank));
-            const int32_t move = reconstructionOffset(Variant, deltrom[p][Variant], magnitude);
-            t.move[p][rank] = rank < C::kMagnitudes ? -move : move;
-            t.next[p][rank] =
-                static_cast<uint8_t>(nextPointer(Variant, static_cast<int16_t>(p), magnitude));
-        }
-    }
-    return t;
-}
-
-template <uint8_t Variant>
-inline constexpr Moves<Variant> kMoves = makeMoves<Variant>();
-
-// How far the estimate can move in k + 1 codes from each pointer, k = 0 ... 7: the largest
-// code every time, which both moves furthest and raises the step most.
-template <uint8_t Variant>
-constexpr auto makeReach() {
-    using C = Codes<Variant>;
-    std::array<std::array<int32_t, 8>, kStepRows> reach{};
-    for (std::size_t p = 0; p < kStepRows; ++p) {
-        std::size_t at = p;
-        int32_t total = 0;
-        for (std::size_t k = 0; k < 8; ++k) {
-            total += kMoves<Variant>.move[at][C::kCodes - 1];
-            reach[p][k] = total;
-            at = kMoves<Variant>.next[at][C::kCodes - 1];
-        }
-    }
-    return reach;
-}
-
-template <uint8_t Variant>
-inline constexpr auto kReach = makeReach<Variant>();
-
-// A floor under the error the next n samples can be played with from this state: each is
-// played at least as far from it as lies beyond the reach of the codes up to it.
-template <uint8_t Variant>
-uint64_t beyondReach(int32_t estimate, uint8_t pointer, const int16_t* future, int n) {
-    uint64_t least = 0;
-    for (int k = 0; k < n; ++k) {
-        const int64_t gap = std::max<int64_t>(
-            std::abs(future[k] - estimate) - kReach<Variant>[pointer][static_cast<std::size_t>(k)],
-            0);
-        least += static_cast<uint64_t>(gap * gap);
-    }
-    return least;
-}
 
 // Costs live beside a 16-bit candidate number in one 64-bit sort key; a path this far
 // behind the best is lost anyway.
@@ -96,97 +40,6 @@ __attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(cons
         if (below == beam - 1) return keys[u];  // one such key; found halfway on average
     }
     return UINT64_MAX;
-}
-
-// Nodes one path's lookahead may visit before it tries only the nearest code, so that every
-// sample's work is bounded.
-constexpr int kLookaheadNodes = 256;
-
-// The least squared error with which the next `depth` samples can be played from this
-// state, or `bound` or more when no sequence of codes plays them with less. Each sample's
-// codes are tried from the nearest outwards, and a direction is left as soon as its error
-// alone reaches the best found: the estimates rise with the codes' rank, so the errors
-// further out only grow. Once the budget of nodes is spent, the nearest code alone. The
-// nearest is the quantiser's code or one beside it (so it was in 36 million random states
-// and samples); were it not, a path would only be scored a little worse.
-template <uint8_t Variant, int Depth>
-uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, uint64_t bound,
-                   int& budget) {
-    using C = Codes<Variant>;
-    const auto& move = kMoves<Variant>.move[pointer];
-    const auto& next = kMoves<Variant>.next[pointer];
-    const int32_t target = future[0];
-    const auto playing = [&](int rank) {
-        return std::clamp(estimate + move[static_cast<std::size_t>(rank)], -32768, 32767);
-    };
-    const auto error = [&](int rank) {
-        const int64_t e = target - playing(rank);
-        return static_cast<uint64_t>(e * e);
-    };
-    StreamState<Variant> quantiser{estimate, &kStepStates<Variant>[pointer]};
-    const int chosen = C::rankOf(encodeSample<Variant>(quantiser, target));
-    const int below = std::max(chosen - 1, 0);
-    const int above = std::min(chosen + 1, C::kCodes - 1);
-    // Without branches: which is nearest is as unpredictable as the signal.
-    const uint64_t belowError = error(below), aboveError = error(above);
-    uint64_t nearestError = error(chosen);
-    int nearest = belowError < nearestError ? below : chosen;
-    nearestError = std::min(belowError, nearestError);
-    nearest = aboveError < nearestError ? above : nearest;
-    nearestError = std::min(aboveError, nearestError);
-    --budget;
-    if constexpr (Depth == 1) {
-        return nearestError;
-    } else {
-        uint64_t best = bound;
-        const auto visit = [&](int rank) {
-            const uint64_t here = error(rank);
-            if (here >= best) return false;
-            // A branch that cannot reach the samples after it closely enough is passed over,
-            // for the price of a node.
-            const uint8_t pointerAfter = next[static_cast<std::size_t>(rank)];
-            if (here + beyondReach<Variant>(playing(rank), pointerAfter, future + 1, Depth - 1) >=
-                best) {
-                return --budget > 0;
-            }
-            const uint64_t rest =
-                lookahead<Variant, Depth - 1>(playing(rank), next[static_cast<std::size_t>(rank)],
-                                              future + 1, best - here, budget);
-            best = std::min(best, here + rest);
-            return budget > 0;
-        };
-        if (visit(nearest)) {
-            for (int rank = nearest + 1; rank < C::kCodes && visit(rank); ++rank) {
-            }
-            for (int rank = nearest - 1; rank >= 0 && budget > 0 && visit(rank); --rank) {
-            }
-        }
-        return best;
-    }
-}
-
-// The same for a depth known only at run time, up to 8.
-template <uint8_t Variant>
-uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, int depth,
-                   uint64_t bound, int& budget) {
-    switch (depth) {
-        case 1:
-            return lookahead<Variant, 1>(estimate, pointer, future, bound, budget);
-        case 2:
-            return lookahead<Variant, 2>(estimate, pointer, future, bound, budget);
-        case 3:
-            return lookahead<Variant, 3>(estimate, pointer, future, bound, budget);
-        case 4:
-            return lookahead<Variant, 4>(estimate, pointer, future, bound, budget);
-        case 5:
-            return lookahead<Variant, 5>(estimate, pointer, future, bound, budget);
-        case 6:
-            return lookahead<Variant, 6>(estimate, pointer, future, bound, budget);
-        case 7:
-            return lookahead<Variant, 7>(estimate, pointer, future, bound, budget);
-        default:
-            return lookahead<Variant, 8>(estimate, pointer, future, bound, budget);
-    }
 }
 
 }  // namespace
