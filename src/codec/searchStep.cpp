@@ -44,15 +44,16 @@ __attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(cons
 
 }  // namespace
 
+// Candidates: each path extended by the codes around the reference quantiser's choice;
+// returns how many, and which the reference's path became.
 template <uint8_t Variant, bool Weighted>
-void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t available) {
+[[gnu::always_inline]] inline std::size_t SearchEncoder::extend(int32_t sample,
+                                                                std::size_t& referenceChild) {
     using C = Codes<Variant>;
     const Moves<Variant>& moves = kMoves<Variant>;
     const int window = level_.window;
     const int span = std::min(2 * window + 1, C::kCodes);  // codes around the reference's
     const int tried = span + (level_.extremes ? 2 : 0);    // codes tried per path
-    const std::size_t beam = level_.beam;
-
     // Raw pointers, so that stores of bytes need not reload the vectors' buffers.
     const int32_t* const estimates = estimate_.data();
     const uint8_t* const pointers = pointer_.data();
@@ -62,14 +63,10 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
     uint64_t* const candKey = candKey_.data();
     uint16_t* const candParent = candParent_.data();
     uint8_t* const candCode = candCode_.data();
-    uint32_t* const unique = unique_.data();
-    Slot* const table = table_.data();
-    const int tableShift = tableShift_;
     const int32_t ceiling = ceiling_;
 
-    // Candidates: each path extended by the codes around the reference quantiser's choice.
     std::size_t n = 0;
-    std::size_t referenceChild = SIZE_MAX;
+    referenceChild = SIZE_MAX;
     for (std::size_t i = 0; i < survivors_; ++i) {
         const int32_t estimate = estimates[i];
         const uint8_t pointer = pointers[i];
@@ -105,6 +102,23 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
             candCode[n] = C::codeAt(rank);
         }
     }
+    return n;
+}
+
+// The candidates left after merging, in unique_ (the reference's path not among them);
+// returns how many.
+template <uint8_t Variant>
+[[gnu::always_inline]] inline std::size_t SearchEncoder::merge(std::size_t n,
+                                                               std::size_t referenceChild) {
+    using C = Codes<Variant>;
+    const int span = std::min(2 * level_.window + 1, C::kCodes);
+    const int tried = span + (level_.extremes ? 2 : 0);
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint32_t* const unique = unique_.data();
+    Slot* const table = table_.data();
+    const int tableShift = tableShift_;
 
     // Merge candidates that reach nearly the same state into the better one: a table
     // entry holds the best candidate of its state so far. The reference's own path has
@@ -155,7 +169,20 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
         unique[others] = evicted[u];
         others += evicted[u] != referenceChild;
     }
-    alive = others;
+    return others;
+}
+
+// The candidates left ranked, in candRank_, and their lookahead's error, in candAhead_.
+template <uint8_t Variant>
+[[gnu::always_inline]] inline void SearchEncoder::rankAhead(const int16_t* future,
+                                                            std::size_t available,
+                                                            std::size_t alive,
+                                                            std::size_t referenceChild) {
+    const std::size_t beam = level_.beam;
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint32_t* const unique = unique_.data();
 
     // Ranked by their cost and their lookahead's: the reference's exactly, the others
     // against the beam's worst so far, which a path out of the beam need not reach.
@@ -204,8 +231,24 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
         }
         if (referenceChild != SIZE_MAX) ahead[referenceChild] = 0;
     }
+}
 
-    // The best `beam` of them, in the order they were found, and the reference's path.
+// The survivors: the best `beam` candidates, in the order they were found, and the
+// reference's path.
+template <uint8_t Variant, bool Weighted>
+[[gnu::always_inline]] inline void SearchEncoder::keep(int32_t sample, std::size_t alive,
+                                                       std::size_t referenceChild) {
+    using C = Codes<Variant>;
+    const std::size_t beam = level_.beam;
+    const uint64_t* const rank = candRank_.data();
+    const uint64_t* const ahead = candAhead_.data();
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint16_t* const candParent = candParent_.data();
+    uint8_t* const candCode = candCode_.data();
+    uint32_t* const unique = unique_.data();
+
     uint64_t threshold = UINT64_MAX;
     if (alive > beam) {
         uint64_t* const select = select_.data();
@@ -268,6 +311,16 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
         phase_ = 0;
         for (std::size_t i = 0; i < survivors_; ++i) atByte_[i] = cost_[i];
     }
+}
+
+// One sample: the paths extended, merged, ranked and the best kept.
+template <uint8_t Variant, bool Weighted>
+void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t available) {
+    std::size_t referenceChild = SIZE_MAX;
+    const std::size_t n = extend<Variant, Weighted>(sample, referenceChild);
+    const std::size_t alive = merge<Variant>(n, referenceChild);
+    rankAhead<Variant>(future, available, alive, referenceChild);
+    keep<Variant, Weighted>(sample, alive, referenceChild);
 }
 
 // Each survivor's weighting memory: its parent's, with this sample's error and weighted
