@@ -104,6 +104,15 @@ private:
     void encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out, bool end);
     template <uint8_t Variant, bool Weighted>
     void step(int32_t sample, const int16_t* future, std::size_t available);
+    template <uint8_t Variant, bool Weighted>
+    std::size_t extend(int32_t sample, std::size_t& referenceChild);
+    template <uint8_t Variant>
+    std::size_t merge(std::size_t n, std::size_t referenceChild);
+    template <uint8_t Variant>
+    void rankAhead(const int16_t* future, std::size_t available, std::size_t alive,
+                   std::size_t referenceChild);
+    template <uint8_t Variant, bool Weighted>
+    void keep(int32_t sample, std::size_t alive, std::size_t referenceChild);
     template <int Group>
     void remember(int32_t sample, std::size_t kept);
     template <uint8_t Variant>

@@ -1,5 +1,6 @@
-// What the search encoder's two halves (the paths' bookkeeping in search.cpp, the
-// per-sample step in searchStep.cpp) share: the codes of a variant in rank order.
+// What the search encoder's parts (the paths' bookkeeping in search.cpp, the per-sample
+// step in searchStep.cpp, its lookahead in searchLookahead.cpp) share: the codes of a
+// variant in rank order.
 #pragma once
 
 #include <cstdint>

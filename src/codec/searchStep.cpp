@@ -6,73 +6,17 @@
 
 #include "codec/search.h"
 #include "codec/searchCodes.h"
+#include "codec/searchLookahead.h"
 #include "codec/stepStates.h"
 
+using search_detail::beyondReach;
 using search_detail::Codes;
+using search_detail::kLookaheadNodes;
+using search_detail::kMoves;
+using search_detail::lookahead;
+using search_detail::Moves;
 
 namespace {
-
-// For each pointer and code, in the codes' rank order: how far the estimate moves (signed),
-// and the next pointer.
-template <uint8_t Variant>
-struct Moves {
-    std::array<std::array<int32_t, Codes<Variant>::kCodes>, kStepRows> move;
-    std::array<std::array<uint8_t, Codes<Variant>::kCodes>, kStepRows> next;
-};
-
-template <uint8_t Variant>
-constexpr Moves<Variant> makeMoves() {
-    using C = Codes<Variant>;
-    Moves<Variant> t{};
-    for (std::size_t p = 0; p < kStepRows; ++p) {
-        for (int rank = 0; rank < C::kCodes; ++rank) {
-            const auto magnitude = static_cast<uint8_t>(C::magnitudeAt(rank));
-            const int32_t move = reconstructionOffset(Variant, deltrom[p][Variant], magnitude);
-            t.move[p][rank] = rank < C::kMagnitudes ? -move : move;
-            t.next[p][rank] =
-                static_cast<uint8_t>(nextPointer(Variant, static_cast<int16_t>(p), magnitude));
-        }
-    }
-    return t;
-}
-
-template <uint8_t Variant>
-inline constexpr Moves<Variant> kMoves = makeMoves<Variant>();
-
-// How far the estimate can move in k + 1 codes from each pointer, k = 0 ... 7: the largest
-// code every time, which both moves furthest and raises the step most.
-template <uint8_t Variant>
-constexpr auto makeReach() {
-    using C = Codes<Variant>;
-    std::array<std::array<int32_t, 8>, kStepRows> reach{};
-    for (std::size_t p = 0; p < kStepRows; ++p) {
-        std::size_t at = p;
-        int32_t total = 0;
-        for (std::size_t k = 0; k < 8; ++k) {
-            total += kMoves<Variant>.move[at][C::kCodes - 1];
-            reach[p][k] = total;
-            at = kMoves<Variant>.next[at][C::kCodes - 1];
-        }
-    }
-    return reach;
-}
-
-template <uint8_t Variant>
-inline constexpr auto kReach = makeReach<Variant>();
-
-// A floor under the error the next n samples can be played with from this state: each is
-// played at least as far from it as lies beyond the reach of the codes up to it.
-template <uint8_t Variant>
-uint64_t beyondReach(int32_t estimate, uint8_t pointer, const int16_t* future, int n) {
-    uint64_t least = 0;
-    for (int k = 0; k < n; ++k) {
-        const int64_t gap = std::max<int64_t>(
-            std::abs(future[k] - estimate) - kReach<Variant>[pointer][static_cast<std::size_t>(k)],
-            0);
-        least += static_cast<uint64_t>(gap * gap);
-    }
-    return least;
-}
 
 // Costs live beside a 16-bit candidate number in one 64-bit sort key; a path this far
 // behind the best is lost anyway.
@@ -98,108 +42,18 @@ __attribute__((target_clones("avx2", "default"))) uint64_t countedThreshold(cons
     return UINT64_MAX;
 }
 
-// Nodes one path's lookahead may visit before it tries only the nearest code, so that every
-// sample's work is bounded.
-constexpr int kLookaheadNodes = 256;
-
-// The least squared error with which the next `depth` samples can be played from this
-// state, or `bound` or more when no sequence of codes plays them with less. Each sample's
-// codes are tried from the nearest outwards, and a direction is left as soon as its error
-// alone reaches the best found: the estimates rise with the codes' rank, so the errors
-// further out only grow. Once the budget of nodes is spent, the nearest code alone. The
-// nearest is the quantiser's code or one beside it (so it was in 36 million random states
-// and samples); were it not, a path would only be scored a little worse.
-template <uint8_t Variant, int Depth>
-uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, uint64_t bound,
-                   int& budget) {
-    using C = Codes<Variant>;
-    const auto& move = kMoves<Variant>.move[pointer];
-    const auto& next = kMoves<Variant>.next[pointer];
-    const int32_t target = future[0];
-    const auto playing = [&](int rank) {
-        return std::clamp(estimate + move[static_cast<std::size_t>(rank)], -32768, 32767);
-    };
-    const auto error = [&](int rank) {
-        const int64_t e = target - playing(rank);
-        return static_cast<uint64_t>(e * e);
-    };
-    StreamState<Variant> quantiser{estimate, &kStepStates<Variant>[pointer]};
-    const int chosen = C::rankOf(encodeSample<Variant>(quantiser, target));
-    const int below = std::max(chosen - 1, 0);
-    const int above = std::min(chosen + 1, C::kCodes - 1);
-    // Without branches: which is nearest is as unpredictable as the signal.
-    const uint64_t belowError = error(below), aboveError = error(above);
-    uint64_t nearestError = error(chosen);
-    int nearest = belowError < nearestError ? below : chosen;
-    nearestError = std::min(belowError, nearestError);
-    nearest = aboveError < nearestError ? above : nearest;
-    nearestError = std::min(aboveError, nearestError);
-    --budget;
-    if constexpr (Depth == 1) {
-        return nearestError;
-    } else {
-        uint64_t best = bound;
-        const auto visit = [&](int rank) {
-            const uint64_t here = error(rank);
-            if (here >= best) return false;
-            // A branch that cannot reach the samples after it closely enough is passed over,
-            // for the price of a node.
-            const uint8_t pointerAfter = next[static_cast<std::size_t>(rank)];
-            if (here + beyondReach<Variant>(playing(rank), pointerAfter, future + 1, Depth - 1) >=
-                best) {
-                return --budget > 0;
-            }
-            const uint64_t rest =
-                lookahead<Variant, Depth - 1>(playing(rank), next[static_cast<std::size_t>(rank)],
-                                              future + 1, best - here, budget);
-            best = std::min(best, here + rest);
-            return budget > 0;
-        };
-        if (visit(nearest)) {
-            for (int rank = nearest + 1; rank < C::kCodes && visit(rank); ++rank) {
-            }
-            for (int rank = nearest - 1; rank >= 0 && budget > 0 && visit(rank); --rank) {
-            }
-        }
-        return best;
-    }
-}
-
-// The same for a depth known only at run time, up to 8.
-template <uint8_t Variant>
-uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, int depth,
-                   uint64_t bound, int& budget) {
-    switch (depth) {
-        case 1:
-            return lookahead<Variant, 1>(estimate, pointer, future, bound, budget);
-        case 2:
-            return lookahead<Variant, 2>(estimate, pointer, future, bound, budget);
-        case 3:
-            return lookahead<Variant, 3>(estimate, pointer, future, bound, budget);
-        case 4:
-            return lookahead<Variant, 4>(estimate, pointer, future, bound, budget);
-        case 5:
-            return lookahead<Variant, 5>(estimate, pointer, future, bound, budget);
-        case 6:
-            return lookahead<Variant, 6>(estimate, pointer, future, bound, budget);
-        case 7:
-            return lookahead<Variant, 7>(estimate, pointer, future, bound, budget);
-        default:
-            return lookahead<Variant, 8>(estimate, pointer, future, bound, budget);
-    }
-}
-
 }  // namespace
 
+// Candidates: each path extended by the codes around the reference quantiser's choice;
+// returns how many, and which the reference's path became.
 template <uint8_t Variant, bool Weighted>
-void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t available) {
+[[gnu::always_inline]] inline std::size_t SearchEncoder::extend(int32_t sample,
+                                                                std::size_t& referenceChild) {
     using C = Codes<Variant>;
     const Moves<Variant>& moves = kMoves<Variant>;
     const int window = level_.window;
     const int span = std::min(2 * window + 1, C::kCodes);  // codes around the reference's
     const int tried = span + (level_.extremes ? 2 : 0);    // codes tried per path
-    const std::size_t beam = level_.beam;
-
     // Raw pointers, so that stores of bytes need not reload the vectors' buffers.
     const int32_t* const estimates = estimate_.data();
     const uint8_t* const pointers = pointer_.data();
@@ -209,14 +63,10 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
     uint64_t* const candKey = candKey_.data();
     uint16_t* const candParent = candParent_.data();
     uint8_t* const candCode = candCode_.data();
-    uint32_t* const unique = unique_.data();
-    Slot* const table = table_.data();
-    const int tableShift = tableShift_;
     const int32_t ceiling = ceiling_;
 
-    // Candidates: each path extended by the codes around the reference quantiser's choice.
     std::size_t n = 0;
-    std::size_t referenceChild = SIZE_MAX;
+    referenceChild = SIZE_MAX;
     for (std::size_t i = 0; i < survivors_; ++i) {
         const int32_t estimate = estimates[i];
         const uint8_t pointer = pointers[i];
@@ -252,6 +102,23 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
             candCode[n] = C::codeAt(rank);
         }
     }
+    return n;
+}
+
+// The candidates left after merging, in unique_ (the reference's path not among them);
+// returns how many.
+template <uint8_t Variant>
+[[gnu::always_inline]] inline std::size_t SearchEncoder::merge(std::size_t n,
+                                                               std::size_t referenceChild) {
+    using C = Codes<Variant>;
+    const int span = std::min(2 * level_.window + 1, C::kCodes);
+    const int tried = span + (level_.extremes ? 2 : 0);
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint32_t* const unique = unique_.data();
+    Slot* const table = table_.data();
+    const int tableShift = tableShift_;
 
     // Merge candidates that reach nearly the same state into the better one: a table
     // entry holds the best candidate of its state so far. The reference's own path has
@@ -302,7 +169,20 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
         unique[others] = evicted[u];
         others += evicted[u] != referenceChild;
     }
-    alive = others;
+    return others;
+}
+
+// The candidates left ranked, in candRank_, and their lookahead's error, in candAhead_.
+template <uint8_t Variant>
+[[gnu::always_inline]] inline void SearchEncoder::rankAhead(const int16_t* future,
+                                                            std::size_t available,
+                                                            std::size_t alive,
+                                                            std::size_t referenceChild) {
+    const std::size_t beam = level_.beam;
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint32_t* const unique = unique_.data();
 
     // Ranked by their cost and their lookahead's: the reference's exactly, the others
     // against the beam's worst so far, which a path out of the beam need not reach.
@@ -351,8 +231,24 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
         }
         if (referenceChild != SIZE_MAX) ahead[referenceChild] = 0;
     }
+}
 
-    // The best `beam` of them, in the order they were found, and the reference's path.
+// The survivors: the best `beam` candidates, in the order they were found, and the
+// reference's path.
+template <uint8_t Variant, bool Weighted>
+[[gnu::always_inline]] inline void SearchEncoder::keep(int32_t sample, std::size_t alive,
+                                                       std::size_t referenceChild) {
+    using C = Codes<Variant>;
+    const std::size_t beam = level_.beam;
+    const uint64_t* const rank = candRank_.data();
+    const uint64_t* const ahead = candAhead_.data();
+    int32_t* const candEstimate = candEstimate_.data();
+    uint8_t* const candPointer = candPointer_.data();
+    uint64_t* const candKey = candKey_.data();
+    uint16_t* const candParent = candParent_.data();
+    uint8_t* const candCode = candCode_.data();
+    uint32_t* const unique = unique_.data();
+
     uint64_t threshold = UINT64_MAX;
     if (alive > beam) {
         uint64_t* const select = select_.data();
@@ -415,6 +311,16 @@ void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t avai
         phase_ = 0;
         for (std::size_t i = 0; i < survivors_; ++i) atByte_[i] = cost_[i];
     }
+}
+
+// One sample: the paths extended, merged, ranked and the best kept.
+template <uint8_t Variant, bool Weighted>
+void SearchEncoder::step(int32_t sample, const int16_t* future, std::size_t available) {
+    std::size_t referenceChild = SIZE_MAX;
+    const std::size_t n = extend<Variant, Weighted>(sample, referenceChild);
+    const std::size_t alive = merge<Variant>(n, referenceChild);
+    rankAhead<Variant>(future, available, alive, referenceChild);
+    keep<Variant, Weighted>(sample, alive, referenceChild);
 }
 
 // Each survivor's weighting memory: its parent's, with this sample's error and weighted
