@@ -8,6 +8,9 @@
 #include "codec/adpcm.h"
 
 inline constexpr std::size_t kAdpHeaderSize = 16;
+// Why a recording cannot become a device file: its length field holds 32 bits of bytes.
+inline constexpr const char* kTooLongForDevice =
+    "too long for a device file (its length field holds at most 4294967295 bytes)";
 // The four bytes a device file starts with.
 inline constexpr char kAdpMark[4] = {'A', 'u', 'd', 'i'};
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "adpFile.h"
 #include "api/recordingState.h"
 #include "audio/audioInput.h"
 #include "audio/level.h"
@@ -17,8 +18,6 @@ namespace {
 
 constexpr std::size_t kBlockSamples = 8192;
 constexpr double kLevelTolerance = 0.5;  // dB a levelled playback may lie off its target
-constexpr const char* kTooLong =
-    "too long for a device file (its length field holds at most 4294967295 bytes)";
 
 // The samples given to the encoder that the decoder has not played back yet: the search
 // decides each code some samples late.
@@ -150,10 +149,10 @@ Error Recording::encode(const RecordingSink& sink, Report* r) {
         if (sink.source) sink.source(samples);
         const Error e = encoder->encode(samples, bytes);
         if (!emit()) return fail(Error::write_failed, "");
-        if (e != Error::none) return fail(e, e == Error::too_long ? kTooLong : "");
+        if (e != Error::none) return fail(e, e == Error::too_long ? kTooLongForDevice : "");
     }
     if (const Error e = encoder->finish(bytes); e != Error::none) {
-        return fail(e, e == Error::too_long ? kTooLong : "");
+        return fail(e, e == Error::too_long ? kTooLongForDevice : "");
     }
     if (!emit()) return fail(Error::write_failed, "");
     r->bytes = r->samples / perByte;

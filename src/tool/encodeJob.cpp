@@ -22,9 +22,6 @@
 
 namespace {
 
-constexpr const char* kTooLong =
-    "too long for a device file (its length field holds at most 4294967295 bytes)";
-
 // The input's identity, so that an output that is the input is refused.
 int identify(const std::string& input, struct stat* st) {
     return input == "-" ? fstat(STDIN_FILENO, st) : stat(input.c_str(), st);
@@ -89,7 +86,7 @@ std::optional<kestrune::Recording> openRecording(const EncodeSettings& settings,
     if (frames && static_cast<double>(*frames) * r->rate / audio->sourceRate() /
                           kestrune::samplesPerByte(settings.bits) >
                       kestrune::kMaxPayloadBytes * 1.001) {
-        r->fail(kStatusFormat, kTooLong);
+        r->fail(kStatusFormat, kTooLongForDevice);
         return std::nullopt;
     }
     if (audio->prepare(recordingOptions(settings, r->rate), report) != kestrune::Error::none) {
@@ -153,7 +150,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
             length = static_cast<int64_t>(*n / perByte);
         }
         if (length > static_cast<int64_t>(kestrune::kMaxPayloadBytes)) {
-            return r.fail(kStatusFormat, kTooLong);
+            return r.fail(kStatusFormat, kTooLongForDevice);
         }
     }
     AdpWriter writer;
