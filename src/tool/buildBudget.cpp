@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "adpFile.h"
-#include "audio/audioInput.h"
 #include "tool/buildSetup.h"
 #include "tool/commands.h"
 #include "tool/pack.h"
@@ -245,25 +244,6 @@ std::vector<std::size_t> planBudget(const std::vector<std::vector<BudgetChoice>>
         plan[bp] = bk;
     }
     return plan;
-}
-
-double sourcePower(const EncodeSettings& settings, const std::string& path) {
-    kestrune::detail::AudioInput in;
-    kestrune::detail::LevelResult prepared;
-    if (in.open(path) != kStatusFinished ||
-        in.prepare(settings.audio, settings.levelling, settings.rate, settings.bits, &prepared) !=
-            kStatusFinished)
-        return 0;
-    std::vector<int16_t> block(8192);
-    double sum = 0;
-    uint64_t n = 0;
-    for (std::ptrdiff_t got; (got = in.read(block)) > 0;) {
-        for (std::ptrdiff_t i = 0; i < got; ++i)
-            sum += static_cast<double>(block[static_cast<std::size_t>(i)]) *
-                   block[static_cast<std::size_t>(i)];
-        n += static_cast<uint64_t>(got);
-    }
-    return n == 0 ? 0 : sum / static_cast<double>(n);
 }
 
 bool encodeSet(const BuildArgs& a, BuildSetup* s, uint64_t budget, std::vector<uint64_t>* used) {

@@ -40,7 +40,3 @@ std::vector<std::size_t> planBudget(const std::vector<std::vector<BudgetChoice>>
 // told, on a failure or a budget no plan meets.
 bool encodeSet(const BuildArgs& a, struct BuildSetup* s, uint64_t budget,
                std::vector<uint64_t>* used);
-
-// The mean power of the source as encoding at settings.rate prepares it (levelled and
-// trimmed), in squared 16-bit units; 0 when it cannot be read.
-double sourcePower(const EncodeSettings& settings, const std::string& path);

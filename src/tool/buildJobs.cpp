@@ -9,8 +9,8 @@
 #include <set>
 
 #include "adpFile.h"
+#include "audio/audioInput.h"
 #include "kestrune/kestrune.hpp"
-#include "tool/buildBudget.h"
 #include "tool/buildSet.h"
 #include "tool/buildSpeech.h"
 #include "tool/commands.h"
@@ -136,6 +136,25 @@ bool writeBuildReport(const BuildArgs& a, const std::vector<BuildItem>& items) {
         results.push_back(std::move(r));
     }
     return writeListeningReport(a.report, true, results, "");
+}
+
+double sourcePower(const EncodeSettings& settings, const std::string& path) {
+    kestrune::detail::AudioInput in;
+    kestrune::detail::LevelResult prepared;
+    if (in.open(path) != kStatusFinished ||
+        in.prepare(settings.audio, settings.levelling, settings.rate, settings.bits, &prepared) !=
+            kStatusFinished)
+        return 0;
+    std::vector<int16_t> block(8192);
+    double sum = 0;
+    uint64_t n = 0;
+    for (std::ptrdiff_t got; (got = in.read(block)) > 0;) {
+        for (std::ptrdiff_t i = 0; i < got; ++i)
+            sum += static_cast<double>(block[static_cast<std::size_t>(i)]) *
+                   block[static_cast<std::size_t>(i)];
+        n += static_cast<uint64_t>(got);
+    }
+    return n == 0 ? 0 : sum / static_cast<double>(n);
 }
 
 FileResult encodeItem(const BuildArgs& a, BuildItem* item, Progress* progress, bool* cached) {

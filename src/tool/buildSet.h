@@ -56,6 +56,10 @@ bool cachePut(const BuildArgs& a, uint64_t key, const std::vector<uint8_t>& devi
 // Removes the cache's entries not among `used`.
 void cacheKeep(const BuildArgs& a, const std::vector<uint64_t>& used);
 
+// The mean power of the source as encoding at settings.rate prepares it (levelled and
+// trimmed), in squared 16-bit units; 0 when it cannot be read.
+double sourcePower(const EncodeSettings& settings, const std::string& path);
+
 // Encodes an item as its settings say (a placeholder spoken first), through the cache.
 // False, told, on a failure.
 FileResult encodeItem(const BuildArgs& a, BuildItem* item, Progress* progress, bool* cached);
