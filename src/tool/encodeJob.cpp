@@ -116,6 +116,66 @@ void describeEncoded(kestrune::Report&& report, FileResult* r) {
     r->warnings = std::move(report.warnings);
 }
 
+// What a listening report needs of an encoding: the source, what plays and the codes.
+struct Heard {
+    std::vector<int16_t> source, played;
+    std::vector<uint8_t> device;
+};
+
+// The length an output that cannot go back for its header gets first, from a pass that
+// counts the samples, so that the codes stream out instead of being held; -1 when it is
+// not needed or not known. False, with the result failed, when it is too long.
+bool lengthFirst(kestrune::Recording* audio, const OutputFile& out, const Container& container,
+                 unsigned bits, int64_t* length, FileResult* r) {
+    *length = -1;
+    if (!out.canSeek && container.direct()) {
+        if (const std::optional<uint64_t> n = audio->countSamples()) {
+            *length = static_cast<int64_t>(*n / kestrune::samplesPerByte(bits));
+        }
+        if (*length > static_cast<int64_t>(kestrune::kMaxPayloadBytes)) {
+            r->fail(kStatusFormat, kTooLongForDevice);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where the encoding goes: the codes to the writer while it takes them (*status its
+// last answer), and what a listening report and the progress line need.
+kestrune::RecordingSink sinkFor(const EncodeSettings& settings, AdpWriter* writer, int* status,
+                                Heard* heard, Progress* progress, uint32_t rate) {
+    kestrune::RecordingSink sink;
+    sink.codes = [&settings, writer, status, heard](std::span<const uint8_t> codes) {
+        if (*status == kStatusFinished) *status = writer->add(codes.data(), codes.size());
+        if (settings.listen) heard->device.insert(heard->device.end(), codes.begin(), codes.end());
+        return *status == kStatusFinished;
+    };
+    if (settings.listen || progress != nullptr)
+        sink.played = [&settings, heard, progress, rate](std::span<const int16_t> played) {
+            if (settings.listen)
+                heard->played.insert(heard->played.end(), played.begin(), played.end());
+            if (progress != nullptr)
+                progress->audioMicroseconds += microseconds(played.size(), rate);
+        };
+    if (settings.listen) {
+        sink.source = [heard](std::span<const int16_t> samples) {
+            heard->source.insert(heard->source.end(), samples.begin(), samples.end());
+        };
+    }
+    return sink;
+}
+
+// The listening report's view of the encoded file: the device file whole, the source and
+// what plays.
+void keepHeard(const EncodeSettings& settings, const Heard& heard, FileResult* r) {
+    const auto header = kestrune::Encoder::create({r->rate, settings.bits, 0})
+                            ->header(static_cast<uint32_t>(heard.device.size()));
+    std::vector<uint8_t> file(header.begin(), header.end());
+    file.insert(file.end(), heard.device.begin(), heard.device.end());
+    r->listening = std::make_shared<const Listening>(
+        listenTo(std::move(file), heard.source, heard.played, r->rate));
+}
+
 }  // namespace
 
 FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
@@ -124,7 +184,6 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     r.input = input;
     r.output = output;
     r.bits = settings.bits;
-    const uint64_t perByte = kestrune::samplesPerByte(settings.bits);
     struct stat source {};
     kestrune::Report report;
     std::optional<kestrune::Recording> audio =
@@ -141,41 +200,15 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         out.fp, settings.containerOptions, stemOf(output == "-" ? input : output));
     FILE* const to = container->stream();
     if (to == nullptr) return r.fail(kStatusMemory, "out of memory");
-    // An output that cannot go back for its header gets its length first, from a pass
-    // that counts the samples, so that the codes stream out instead of being held.
     const bool rewrite = out.canSeek && container->direct();
     int64_t length = -1;
-    if (!out.canSeek && container->direct()) {
-        if (const std::optional<uint64_t> n = audio->countSamples()) {
-            length = static_cast<int64_t>(*n / perByte);
-        }
-        if (length > static_cast<int64_t>(kestrune::kMaxPayloadBytes)) {
-            return r.fail(kStatusFormat, kTooLongForDevice);
-        }
-    }
+    if (!lengthFirst(&*audio, out, *container, settings.bits, &length, &r)) return r;
     AdpWriter writer;
     status = writer.start(to, rewrite, r.rate, adpVariant(settings.bits), length);
 
-    std::vector<int16_t> heardSource, heardPlayed;  // for a listening report
-    std::vector<uint8_t> device;
-    kestrune::RecordingSink sink;
-    sink.codes = [&](std::span<const uint8_t> codes) {
-        if (status == kStatusFinished) status = writer.add(codes.data(), codes.size());
-        if (settings.listen) device.insert(device.end(), codes.begin(), codes.end());
-        return status == kStatusFinished;
-    };
-    if (settings.listen || progress != nullptr)
-        sink.played = [&](std::span<const int16_t> played) {
-            if (settings.listen)
-                heardPlayed.insert(heardPlayed.end(), played.begin(), played.end());
-            if (progress != nullptr)
-                progress->audioMicroseconds += microseconds(played.size(), r.rate);
-        };
-    if (settings.listen) {
-        sink.source = [&](std::span<const int16_t> samples) {
-            heardSource.insert(heardSource.end(), samples.begin(), samples.end());
-        };
-    }
+    Heard heard;
+    const kestrune::RecordingSink sink =
+        sinkFor(settings, &writer, &status, &heard, progress, r.rate);
     const kestrune::Error encoded = audio->encode(sink, &report);
     if (encoded != kestrune::Error::none && encoded != kestrune::Error::write_failed) {
         r.fail(statusOf(encoded), report.reason);
@@ -191,14 +224,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     if (!r.ok()) return r;  // the output is discarded with `out`
     r.uncommitted = std::move(out);
     describeEncoded(std::move(report), &r);
-    if (settings.listen) {
-        const auto header = kestrune::Encoder::create({r.rate, settings.bits, 0})
-                                ->header(static_cast<uint32_t>(device.size()));
-        std::vector<uint8_t> file(header.begin(), header.end());
-        file.insert(file.end(), device.begin(), device.end());
-        r.listening = std::make_shared<const Listening>(
-            listenTo(std::move(file), heardSource, heardPlayed, r.rate));
-    }
+    if (settings.listen) keepHeard(settings, heard, &r);
     if (settings.warningsAsErrors && !r.warnings.empty()) {
         r.uncommitted = OutputFile{};  // discarded
         std::string all;
