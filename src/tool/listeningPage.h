@@ -1,4 +1,5 @@
-// The listening report's page: the template listeningPage.html with the prompts' numbers
+// The listening report's page: the template listeningPage.html (its script from
+// listeningRows.js and listeningPlots.js, joined by the build) with the prompts' numbers
 // filled in as JSON, and their device files and sources as base64.
 #pragma once
 
