@@ -9,6 +9,8 @@
 #include "tool/buildManifest.h"
 #include "tool/cSource.h"
 
+using namespace kestrune::tool;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     Manifest m;

@@ -12,6 +12,8 @@
 #include "tool/listening.h"
 #include "tool/listeningPage.h"
 
+using namespace kestrune::tool;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> parts(1);
     for (size_t i = 0; i < size; ++i) {

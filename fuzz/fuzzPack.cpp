@@ -13,6 +13,8 @@
 #include "tool/listFile.h"
 #include "tool/pack.h"
 
+using namespace kestrune::tool;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& e : listEntries({reinterpret_cast<const char*>(data), size})) {
         if (e.empty() || e[0] == '#' || e.find('\n') != std::string::npos ||

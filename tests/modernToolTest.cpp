@@ -18,6 +18,8 @@
 
 namespace {
 
+using namespace kestrune::tool;
+
 class ModernTool : public ::testing::Test {
 protected:
     TempDir dir;

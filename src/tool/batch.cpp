@@ -17,6 +17,8 @@
 #include "io/outputFile.h"
 #include "io/status.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 // Descriptors a conversion holds at most (the input, or its temporary copy; the output
@@ -228,3 +230,5 @@ int commitFile(FileResult* r) {
     }
     return folder;
 }
+
+}  // namespace kestrune::tool

@@ -11,6 +11,8 @@
 
 #include "tool/jobs.h"
 
+namespace kestrune::tool {
+
 // How many conversions may run at once, and how many written outputs may wait for their
 // commit, within the open-file limit (raised to its hard limit first).
 struct BatchSize {
@@ -57,3 +59,5 @@ struct ProgressFigures {
 // "3/10 files, 12.3 s of audio, 45.6x real time, 0:03 left"
 std::string progressText(const ProgressFigures& figures);
 std::function<std::string()> progressRenderer(const Progress& progress, std::size_t files);
+
+}  // namespace kestrune::tool

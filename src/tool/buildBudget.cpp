@@ -10,6 +10,8 @@
 #include "tool/pack.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 void say(const std::string& line) {
@@ -46,7 +48,7 @@ bool runItems(const BuildArgs& a, const std::vector<BuildItem*>& items,
     printBatchEnd(encoded, a.quiet, "encoded", {});
     if (!a.quiet && encoded.size() < items.size()) {
         say(std::to_string(items.size() - encoded.size()) + " of " + std::to_string(items.size()) +
-            " encodings unchanged, taken from " + ::quoted(cacheFolder(a)));
+            " encodings unchanged, taken from " + tool::quoted(cacheFolder(a)));
     }
     return ok;
 }
@@ -134,7 +136,7 @@ bool planLanguage(const BuildArgs& a, const BuildLanguage& l, uint64_t budget,
     uint64_t smallest = 0;
     const std::vector<std::size_t> plan =
         planBudget(prompts, budget > fixed ? budget - fixed : 0, a.align, &smallest);
-    const std::string image = ::quoted(a.folder + "/" + l.lang + ".bin");
+    const std::string image = tool::quoted(a.folder + "/" + l.lang + ".bin");
     if (plan.empty() && !prompts.empty()) {
         say(image + ": no plan fits the budget of " + std::to_string(budget) +
             " bytes; the smallest that fits is " + std::to_string(fixed + smallest) + " bytes");
@@ -279,3 +281,5 @@ bool encodeSet(const BuildArgs& a, BuildSetup* s, uint64_t budget, std::vector<u
         ok = planLanguage(a, l, budget, candidates, items) && ok;
     return ok;
 }
+
+}  // namespace kestrune::tool

@@ -19,6 +19,8 @@
 
 #include "tool/buildSet.h"
 
+namespace kestrune::tool {
+
 // "65536", "64KiB", "1.5 MiB": a size in bytes. False when it is not one, or is 0.
 bool parseSize(const std::string& text, uint64_t* bytes);
 
@@ -40,3 +42,5 @@ std::vector<std::size_t> planBudget(const std::vector<std::vector<BudgetChoice>>
 // told, on a failure or a budget no plan meets.
 bool encodeSet(const BuildArgs& a, struct BuildSetup* s, uint64_t budget,
                std::vector<uint64_t>* used);
+
+}  // namespace kestrune::tool

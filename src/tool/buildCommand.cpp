@@ -17,6 +17,8 @@
 #include "tool/paths.h"
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 void say(const std::string& line) {
@@ -31,7 +33,7 @@ using Outputs = std::vector<std::pair<std::string, std::string>>;
 bool commitOutputs(const Outputs& outputs) {
     std::vector<OutputFile> files(outputs.size());
     const auto failed = [&](std::size_t i, const std::string& why) {
-        say(::quoted(outputs[i].first) + ": " + why);
+        say(tool::quoted(outputs[i].first) + ": " + why);
         for (OutputFile& f : files) outputDiscard(&f);
         return false;
     };
@@ -83,12 +85,12 @@ void staleReasons(const BuildArgs& a, const BuildSetup& s, uint64_t budget,
     for (const std::string& out : outputs) {
         timespec made{}, changed{};
         if (!modified(out, &made)) {
-            reasons->push_back(::quoted(out) + " is missing");
+            reasons->push_back(tool::quoted(out) + " is missing");
             continue;
         }
         for (const std::string& in : inputs) {
             if (modified(in, &changed) && older(made, changed)) {
-                reasons->push_back(::quoted(out) + " is older than " + ::quoted(in));
+                reasons->push_back(tool::quoted(out) + " is older than " + tool::quoted(in));
                 break;
             }
         }
@@ -99,7 +101,7 @@ void staleReasons(const BuildArgs& a, const BuildSetup& s, uint64_t budget,
         const Json built = Json::parse(text, nullptr, false);
         if (budget > 0 && built.contains("length") && built["length"].is_number() &&
             built["length"].get<uint64_t>() > budget) {
-            reasons->push_back(::quoted(outputPath(a, l.lang + ".bin")) +
+            reasons->push_back(tool::quoted(outputPath(a, l.lang + ".bin")) +
                                " is over the budget of " + std::to_string(budget) + " bytes");
         }
         for (const BuildItem* item : l.byId) {
@@ -117,11 +119,11 @@ void staleReasons(const BuildArgs& a, const BuildSetup& s, uint64_t budget,
 int runCheck(const BuildArgs& a, const BuildSetup& s, uint64_t budget) {
     std::vector<std::string> reasons = placeholderReasons(a, s);
     if (lockText(s.lock, nameOf(a.manifest)) != s.lockText) {
-        reasons.push_back(::quoted(s.lockPath) + " would change");
+        reasons.push_back(tool::quoted(s.lockPath) + " would change");
     }
     staleReasons(a, s, budget, &reasons);
     for (const std::string& r : reasons) say("check: " + r);
-    if (reasons.empty() && !a.quiet) say(::quoted(a.folder) + " is up to date");
+    if (reasons.empty() && !a.quiet) say(tool::quoted(a.folder) + " is up to date");
     return reasons.empty() ? 0 : 1;
 }
 
@@ -197,7 +199,7 @@ int runBuild(BuildCli& b) {
     const std::vector<std::string> conflicts = outputConflicts(inputs, outputs, 0);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         if (!conflicts[i].empty()) {
-            say(::quoted(outputs[i]) + ": " + conflicts[i]);
+            say(tool::quoted(outputs[i]) + ": " + conflicts[i]);
             return 1;
         }
     }
@@ -209,7 +211,7 @@ int runBuild(BuildCli& b) {
     for (const BuildLanguage& l : s.languages) {
         const std::vector<uint8_t> image = buildImage(l, a.align, hash, &problem);
         if (image.empty()) {
-            say(::quoted(outputPath(a, l.lang + ".bin")) + ": " + problem);
+            say(tool::quoted(outputPath(a, l.lang + ".bin")) + ": " + problem);
             return 1;
         }
         written.push_back(
@@ -220,9 +222,9 @@ int runBuild(BuildCli& b) {
             std::size_t placeholders = 0;
             for (const BuildItem* item : l.byId)
                 placeholders += item != nullptr && item->placeholder();
-            say(::quoted(outputPath(a, l.lang + ".bin")) + ": " + std::to_string(l.byId.size()) +
-                " IDs, " + std::to_string(placeholders) + " placeholders, " +
-                std::to_string(image.size()) + " bytes" +
+            say(tool::quoted(outputPath(a, l.lang + ".bin")) + ": " +
+                std::to_string(l.byId.size()) + " IDs, " + std::to_string(placeholders) +
+                " placeholders, " + std::to_string(image.size()) + " bytes" +
                 (budget > 0 ? ", " + std::to_string(budget - image.size()) + " of the budget left"
                             : ""));
         }
@@ -251,3 +253,5 @@ private:
 std::unique_ptr<Subcommand> makeBuild() {
     return std::make_unique<Build>();
 }
+
+}  // namespace kestrune::tool

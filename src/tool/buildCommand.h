@@ -8,6 +8,8 @@
 #include "tool/buildSet.h"
 #include "tool/options.h"
 
+namespace kestrune::tool {
+
 struct BuildCli {
     CLI::App* app = nullptr;
     BuildArgs args;
@@ -17,3 +19,5 @@ struct BuildCli {
 // Adds the options to the subcommand (the encode options among them, set-wide).
 void defineBuild(CLI::App* c, BuildCli* build);
 int runBuild(BuildCli& build);
+
+}  // namespace kestrune::tool

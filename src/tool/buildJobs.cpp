@@ -18,6 +18,8 @@
 #include "tool/listening.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 std::string number(double v) {
@@ -188,3 +190,5 @@ FileResult encodeItem(const BuildArgs& a, BuildItem* item, Progress* progress, b
     cachePut(a, key, item->device, item->result);
     return r;
 }
+
+}  // namespace kestrune::tool

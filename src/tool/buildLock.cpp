@@ -8,6 +8,8 @@
 #include "tool/listFile.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 bool parseLock(std::string_view text, const std::string& path, PromptLock* lock,
                std::string* problem) {
     lock->entries.clear();
@@ -97,3 +99,5 @@ uint32_t idTableHash(const PromptLock& lock) {
     const uint64_t h = fnv1a64(table);
     return static_cast<uint32_t>(h ^ (h >> 32));
 }
+
+}  // namespace kestrune::tool

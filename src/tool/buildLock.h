@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kestrune::tool {
+
 struct LockEntry {
     uint32_t id = 0;
     std::string name;
@@ -51,3 +53,5 @@ uint64_t fnv1a64(std::string_view bytes, uint64_t hash = 0xcbf29ce484222325u);
 // The hash of the ID table that firmware compares between its header and an image: of
 // each live prompt's ID and name, and the number of IDs.
 uint32_t idTableHash(const PromptLock& lock);
+
+}  // namespace kestrune::tool

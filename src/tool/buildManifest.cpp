@@ -7,6 +7,8 @@
 #include "tool/cSource.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 using Row = std::vector<ManifestCell>;
@@ -223,3 +225,5 @@ bool parseManifest(std::string_view text, const std::string& path, Manifest* man
     }
     return true;
 }
+
+}  // namespace kestrune::tool

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kestrune::tool {
+
 // A field's text and where it starts (1-based line and column, the column in characters).
 struct ManifestCell {
     std::string value;
@@ -41,3 +43,5 @@ bool parseManifest(std::string_view text, const std::string& path, Manifest* man
 
 // "PATH:LINE:COLUMN: why" for a cell.
 std::string cellProblem(const std::string& path, const ManifestCell& cell, const std::string& why);
+
+}  // namespace kestrune::tool

@@ -8,6 +8,8 @@
 #include "tool/pack.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 constexpr const char* kPrefix = "prompt";
@@ -109,3 +111,5 @@ std::string buildHeader(const PromptLock& lock, const std::vector<BuildLanguage>
             hex + "\n\n#endif\n";
     return text;
 }
+
+}  // namespace kestrune::tool

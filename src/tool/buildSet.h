@@ -12,6 +12,8 @@
 #include "tool/jobs.h"
 #include "tool/report.h"
 
+namespace kestrune::tool {
+
 struct BuildArgs {
     std::string manifest, folder, speech, budget, report;
     std::vector<std::string> speechWords;  // the speech command, split
@@ -76,3 +78,5 @@ std::string buildJson(const BuildLanguage& l, const std::string& image, unsigned
                       uint32_t hash);
 std::string buildHeader(const PromptLock& lock, const std::vector<BuildLanguage>& languages,
                         uint32_t hash);
+
+}  // namespace kestrune::tool

@@ -9,6 +9,8 @@
 #include "tool/options.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 // The set's settings with the prompt's own columns, each read by the encode option of its
@@ -51,14 +53,14 @@ bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s) {
         return false;
     };
     if (!readWholeFile(a.manifest, &text, &problem))
-        return fail(::quoted(a.manifest) + ": " + problem);
+        return fail(tool::quoted(a.manifest) + ": " + problem);
     if (!parseManifest(text, a.manifest, &s->manifest, &problem)) return fail(problem);
     const std::string folder = folderOf(a.manifest);
     s->lockPath = folder + stemOf(a.manifest) + ".lock";
     struct stat st {};
     if (stat(s->lockPath.c_str(), &st) == 0) {
         if (!readWholeFile(s->lockPath, &s->lockText, &problem)) {
-            return fail(::quoted(s->lockPath) + ": " + problem);
+            return fail(tool::quoted(s->lockPath) + ": " + problem);
         }
         if (!parseLock(s->lockText, s->lockPath, &s->oldLock, &problem)) return fail(problem);
     }
@@ -95,9 +97,9 @@ bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s) {
                 item.recording = v[0] == '/' ? v : folder + v;
                 std::string bytes;
                 if (!readWholeFile(item.recording, &bytes, &problem)) {
-                    ok = fail(
-                        cellProblem(a.manifest, item.where,
-                                    "the recording " + ::quoted(item.recording) + ": " + problem));
+                    ok = fail(cellProblem(
+                        a.manifest, item.where,
+                        "the recording " + tool::quoted(item.recording) + ": " + problem));
                     continue;
                 }
                 item.sourceKey = fnv1a64(bytes, fnv1a64("recording"));
@@ -131,3 +133,5 @@ std::vector<std::string> placeholderReasons(const BuildArgs& a, const BuildSetup
     }
     return reasons;
 }
+
+}  // namespace kestrune::tool

@@ -6,6 +6,8 @@
 
 #include "tool/buildSet.h"
 
+namespace kestrune::tool {
+
 struct BuildSetup {
     Manifest manifest;
     std::string lockPath, lockText;  // the lock file, and its text as it was (empty if none)
@@ -21,3 +23,5 @@ bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s);
 // Why the placeholders may not be built: with --no-placeholders, a missing recording; with
 // --release, any placeholder. One line each, naming the manifest's cell.
 std::vector<std::string> placeholderReasons(const BuildArgs& a, const BuildSetup& s);
+
+}  // namespace kestrune::tool

@@ -14,6 +14,8 @@
 
 extern char** environ;
 
+namespace kestrune::tool {
+
 bool splitSpeechCommand(const std::string& command, std::vector<std::string>* words,
                         std::string* problem) {
     words->clear();
@@ -92,3 +94,5 @@ bool speak(const std::vector<std::string>& words, const std::string& text, const
     }
     return true;
 }
+
+}  // namespace kestrune::tool

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kestrune::tool {
+
 // espeak-ng with the language's voice; "--" keeps a text that starts with '-' a text.
 inline constexpr const char* kDefaultSpeech = "espeak-ng -v {lang} -w {out} -- {text}";
 
@@ -19,3 +21,5 @@ bool splitSpeechCommand(const std::string& command, std::vector<std::string>* wo
 // run, fails, or writes nothing to out.
 bool speak(const std::vector<std::string>& words, const std::string& text, const std::string& lang,
            const std::string& out, std::string* problem);
+
+}  // namespace kestrune::tool

@@ -8,6 +8,8 @@
 #include "tool/jobs.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 class CSource : public Container {
@@ -54,3 +56,5 @@ std::vector<std::string> cSourceDefines(const std::string& stem) {
     const std::string symbol = cIdentifier(stem);
     return {symbol, symbol + "_length"};
 }
+
+}  // namespace kestrune::tool

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 
+namespace kestrune::tool {
+
 namespace {
 
 // C's keywords, to C23; those starting with '_' are reserved anyway.
@@ -95,3 +97,5 @@ std::string cArrayHeader(const std::string& symbol, std::span<const uint8_t> byt
     text += bytes.empty() ? "0};\n\n#endif\n" : "\n};\n\n#endif\n";
     return text;
 }
+
+}  // namespace kestrune::tool

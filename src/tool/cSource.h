@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+namespace kestrune::tool {
+
 // Whether an identifier is C's or a header's to define: a keyword, a name starting with
 // '_', a type (ending in _t), a limit or constant macro (capitals ending in _MAX, _MIN or
 // _C), or a name of the C library's that an includer is likely to have (stdin, errno, ...).
@@ -23,3 +25,5 @@ std::string cArrayHeader(const std::string& symbol, std::span<const uint8_t> byt
 
 // Whether a section name can be written into the attribute as it is.
 bool cSectionNameValid(const std::string& section);
+
+}  // namespace kestrune::tool

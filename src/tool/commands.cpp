@@ -19,6 +19,8 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
+namespace kestrune::tool {
+
 std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
                                      const std::string& output, const std::string& folder,
                                      const char* extension) {
@@ -266,3 +268,5 @@ JobInputs imagePrompts(const std::vector<std::string>& inputs) {
     }
     return j;
 }
+
+}  // namespace kestrune::tool

@@ -13,6 +13,8 @@
 #include "tool/jobs.h"
 #include "tool/report.h"
 
+namespace kestrune::tool {
+
 // What encode, decode and pack take alike.
 struct Common {
     std::vector<std::string> inputs;
@@ -87,3 +89,5 @@ FileResult encodeToMemory(const EncodeSettings& settings, const std::string& pat
 std::vector<FileResult> runBatch(const Common& c, Progress* progress,
                                  const std::function<FileResult(std::size_t)>& work,
                                  const std::function<void(const FileResult&)>& summary);
+
+}  // namespace kestrune::tool

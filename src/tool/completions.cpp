@@ -5,6 +5,8 @@
 
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 struct Flag {
@@ -175,3 +177,5 @@ private:
 std::unique_ptr<Subcommand> makeCompletions() {
     return std::make_unique<Completions>();
 }
+
+}  // namespace kestrune::tool

@@ -6,5 +6,9 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+namespace kestrune::tool {
+
 // The completion script for `shell` ("bash" or "zsh"); empty for another shell.
 std::string completionScript(const CLI::App& app, const std::string& shell);
+
+}  // namespace kestrune::tool

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace kestrune::tool {
+
 struct FileResult;
 
 // What the containers' own options say (--c-section, --c-align).
@@ -46,3 +48,5 @@ struct ContainerRow {
 std::span<const ContainerRow> containers();
 // The row of that name; the default's for an unknown one (the options allow none).
 const ContainerRow& containerNamed(const std::string& name);
+
+}  // namespace kestrune::tool

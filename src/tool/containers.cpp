@@ -5,6 +5,8 @@
 #include "io/status.h"
 #include "tool/container.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 // The device file itself, straight onto the output.
@@ -49,3 +51,5 @@ const ContainerRow& containerNamed(const std::string& name) {
     }
     return containers().front();
 }
+
+}  // namespace kestrune::tool

@@ -8,6 +8,8 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 int runDecode(const CLI::App& app, Common c) {
@@ -69,3 +71,5 @@ private:
 std::unique_ptr<Subcommand> makeDecode() {
     return std::make_unique<Decode>();
 }
+
+}  // namespace kestrune::tool

@@ -11,6 +11,8 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 // The names the container makes each output define (a C array's), each once in a batch:
@@ -116,3 +118,5 @@ private:
 std::unique_ptr<Subcommand> makeEncode() {
     return std::make_unique<Encode>();
 }
+
+}  // namespace kestrune::tool

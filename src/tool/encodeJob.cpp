@@ -20,6 +20,8 @@
 #include "tool/listening.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 // The input's identity, so that an output that is the input is refused.
@@ -233,3 +235,5 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     }
     return r;
 }
+
+}  // namespace kestrune::tool

@@ -6,6 +6,8 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 int runInfo(const std::vector<std::string>& files, bool json) {
@@ -75,3 +77,5 @@ private:
 std::unique_ptr<Subcommand> makeInfo() {
     return std::make_unique<Info>();
 }
+
+}  // namespace kestrune::tool

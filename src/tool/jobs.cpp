@@ -19,6 +19,8 @@
 #include "io/status.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace) {
     return path == "-" ? outputOpenDescriptor(out, STDOUT_FILENO, input)
                        : outputOpen(out, path.c_str(), input, replace);
@@ -192,3 +194,5 @@ std::vector<uint8_t> deviceFileAt(const std::string& path) {
     bytes.resize(kAdpHeaderSize + info.payloadLength);
     return bytes;
 }
+
+}  // namespace kestrune::tool

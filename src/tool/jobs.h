@@ -17,6 +17,8 @@
 #include "kestrune/kestrune.hpp"
 #include "tool/container.h"
 
+namespace kestrune::tool {
+
 struct EncodeSettings {
     int bits = 4;  // 4 or 2
     int level = kestrune::kDefaultLevel;
@@ -103,3 +105,5 @@ void describeDevice(FileResult* r, const AdpInfo& info);
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace);
 void outputFailed(FileResult* r, int status, std::string why);
 uint64_t microseconds(uint64_t samples, uint32_t rate);
+
+}  // namespace kestrune::tool

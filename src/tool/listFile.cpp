@@ -7,6 +7,8 @@
 
 #include "io/inputFile.h"
 
+namespace kestrune::tool {
+
 std::vector<std::string> listEntries(std::string_view text) {
     std::vector<std::string> entries;
     while (!text.empty()) {
@@ -46,3 +48,5 @@ bool readListFile(const std::string& path, std::vector<std::string>* entries,
     *entries = listEntries(text);
     return true;
 }
+
+}  // namespace kestrune::tool

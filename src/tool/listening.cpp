@@ -13,6 +13,8 @@
 #include "tool/jobs.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 std::optional<double> loudness(std::span<const int16_t> samples, uint32_t rate) {
@@ -117,3 +119,5 @@ FileResult listenToFile(const std::string& device, const std::string& source,
         std::make_shared<const Listening>(listenTo(std::move(bytes), samples, played, r.rate));
     return r;
 }
+
+}  // namespace kestrune::tool

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace kestrune::tool {
+
 struct FileResult;
 struct EncodeSettings;
 
@@ -39,3 +41,5 @@ std::string sourceBeside(const std::string& device);
 // cannot be written. `level` names the search level and tune, or is empty when unknown.
 bool writeListeningReport(const std::string& path, bool replace,
                           const std::vector<FileResult>& results, const std::string& level);
+
+}  // namespace kestrune::tool

@@ -9,6 +9,8 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
+namespace kestrune::tool {
+
 extern const char* const kListeningTemplate;
 
 namespace {
@@ -133,3 +135,5 @@ bool writeListeningReport(const std::string& path, bool replace,
                           const std::vector<FileResult>& results, const std::string& level) {
     return writeWhole(path, listeningPage(results, level), replace);
 }
+
+}  // namespace kestrune::tool

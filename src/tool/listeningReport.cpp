@@ -14,6 +14,8 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 int runReport(const Common& c, const std::string& report, const std::string& sourceList,
@@ -95,3 +97,5 @@ private:
 std::unique_ptr<Subcommand> makeReport() {
     return std::make_unique<Report>();
 }
+
+}  // namespace kestrune::tool

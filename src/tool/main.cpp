@@ -23,6 +23,8 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+using namespace kestrune::tool;
+
 int main(int argc, char** argv) {
     reserveStandardStreams();
     CLI::App app{"Converts recordings into the voice-playback device's ADPCM files and back.",

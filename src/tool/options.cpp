@@ -10,6 +10,8 @@
 #include "kestrune/kestrune.hpp"
 #include "tool/cSource.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 // The one check of every floating option: a finite number (never NaN or infinite, which
@@ -262,3 +264,5 @@ std::string Formatter::make_option_desc(const CLI::Option* opt) const {
     }
     return out + line;
 }
+
+}  // namespace kestrune::tool

@@ -9,6 +9,8 @@
 
 #include "tool/jobs.h"
 
+namespace kestrune::tool {
+
 struct UsageError {
     std::string message;
 };
@@ -50,3 +52,5 @@ public:
     std::string make_option_opts(const CLI::Option* opt) const override;
     std::string make_option_desc(const CLI::Option* opt) const override;
 };
+
+}  // namespace kestrune::tool

@@ -11,6 +11,8 @@
 #include "tool/cSource.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 constexpr uint64_t kMaxField = 0xFFFFFFFFu;  // what a 32-bit field of the index holds
@@ -212,3 +214,5 @@ std::string packHeader(const std::string& prefix, const std::string& guard,
             "};\n\n#endif\n";
     return text;
 }
+
+}  // namespace kestrune::tool

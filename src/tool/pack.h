@@ -20,6 +20,8 @@
 
 #include "adpFile.h"
 
+namespace kestrune::tool {
+
 inline constexpr std::size_t kPackHeaderSize = 16;
 
 // Where each prompt's device file lies in an image, and the image's length.
@@ -71,3 +73,5 @@ std::string promptConstant(const std::string& prefix, const std::string& name);
 std::string packHeader(const std::string& prefix, const std::string& guard,
                        const std::vector<std::string>& names, const ImageLayout& layout,
                        const std::string& imageName);
+
+}  // namespace kestrune::tool

@@ -28,6 +28,8 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 // Checks pack's arguments before any work; throws UsageError.
@@ -268,3 +270,5 @@ private:
 std::unique_ptr<Subcommand> makePack() {
     return std::make_unique<Pack>();
 }
+
+}  // namespace kestrune::tool

@@ -25,6 +25,8 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 std::string descriptorPath(int fd) {
@@ -175,3 +177,5 @@ FileResult encodeToMemory(const EncodeSettings& settings, const std::string& pat
     close(fd);
     return r;
 }
+
+}  // namespace kestrune::tool

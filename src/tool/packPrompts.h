@@ -11,6 +11,8 @@
 #include "tool/jobs.h"
 #include "tool/pack.h"
 
+namespace kestrune::tool {
+
 struct Prompt {
     std::string name, input;       // the prompt's name, and its input as given
     std::string path;              // where it is read: the input, or its held copy
@@ -37,3 +39,5 @@ FileResult encodePrompt(const EncodeSettings& settings, Prompt* pr, Progress* pr
 // Writes the image: its index, then each device file at its offset.
 int writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& prompts,
                std::string* problem);
+
+}  // namespace kestrune::tool

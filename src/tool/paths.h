@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace kestrune::tool {
+
 // The file name of a path; "standard input" for "-".
 inline std::string nameOf(const std::string& path) {
     return path == "-" ? "standard input" : path.substr(path.rfind('/') + 1);
@@ -30,3 +32,5 @@ inline std::string stemOf(const std::string& path) {
     const std::size_t dot = name.rfind('.');
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
+
+}  // namespace kestrune::tool

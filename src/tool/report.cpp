@@ -14,6 +14,8 @@
 #include "io/status.h"
 #include "tool/paths.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 FILE* toolMessages = nullptr;
@@ -244,3 +246,5 @@ bool writeWhole(const std::string& path, const std::string& bytes, bool replace)
                                                      : "cannot write: " + out.problem);
     return false;
 }
+
+}  // namespace kestrune::tool

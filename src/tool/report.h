@@ -9,6 +9,8 @@
 
 #include "tool/jobs.h"
 
+namespace kestrune::tool {
+
 inline constexpr const char* kTool = "kestrune-adpcm";
 
 using Json = nlohmann::ordered_json;
@@ -62,3 +64,5 @@ void printBatchEnd(const std::vector<FileResult>& results, bool quiet, const cha
 
 // Writes bytes to a new file through the safe output; false, with a line, on failure.
 bool writeWhole(const std::string& path, const std::string& bytes, bool replace);
+
+}  // namespace kestrune::tool

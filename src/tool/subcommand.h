@@ -7,6 +7,8 @@
 #include <memory>
 #include <span>
 
+namespace kestrune::tool {
+
 class Subcommand {
 public:
     virtual ~Subcommand() = default;
@@ -24,3 +26,5 @@ struct SubcommandRow {
 
 // In the order the tool's help lists them.
 std::span<const SubcommandRow> subcommands();
+
+}  // namespace kestrune::tool

@@ -4,6 +4,8 @@
 
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 std::unique_ptr<Subcommand> makeEncode();
 std::unique_ptr<Subcommand> makeReport();
 std::unique_ptr<Subcommand> makeDecode();
@@ -29,3 +31,5 @@ std::span<const SubcommandRow> subcommands() {
     };
     return rows;
 }
+
+}  // namespace kestrune::tool

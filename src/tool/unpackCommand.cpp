@@ -9,6 +9,8 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+namespace kestrune::tool {
+
 namespace {
 
 int runUnpack(const Common& c) {
@@ -70,3 +72,5 @@ private:
 std::unique_ptr<Subcommand> makeUnpack() {
     return std::make_unique<Unpack>();
 }
+
+}  // namespace kestrune::tool
