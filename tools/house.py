@@ -27,6 +27,13 @@ SOURCE_EXTENSIONS = (".cpp", ".h", ".hpp", ".c")
 # Files allowed over MAX_FILE_LINES, each with its reason.
 ALLOWED_LONG = {}
 
+# Functions allowed over MAX_FUNCTION_LINES, by file and a part of their signature, each
+# with its reason.
+ALLOWED_LONG_FUNCTIONS = {
+    ("src/api/recordingEncode.cpp", "Recording::encode("):
+        "its failures are being moved to the library's one failure type; split after that",
+}
+
 # Layer of each unit, lowest first; a longer prefix wins. A unit may include its own
 # unit's headers and those of lower ranks; units of one rank know nothing of each other.
 LAYERS = {
@@ -137,7 +144,8 @@ def check_functions(root, files):
         if not path.startswith(FUNCTION_ROOTS) or not path.endswith(SOURCE_EXTENSIONS):
             continue
         for first, count, header in functions(read(root, path)):
-            if count > MAX_FUNCTION_LINES:
+            allowed = any(path == p and part in header for p, part in ALLOWED_LONG_FUNCTIONS)
+            if count > MAX_FUNCTION_LINES and not allowed:
                 problems.append(f"{path}:{first}: function of {count} lines, over "
                                 f"{MAX_FUNCTION_LINES}: {header[-70:]}")
     return problems
