@@ -1,12 +1,14 @@
 // The codec: known answers of enc, dec and the block coders, and the properties that tie
 // them together over long hostile signals (the block coders are the per-sample loops,
-// whatever the split into calls; dec rebuilds what enc chose, from any state).
+// whatever the split into calls; dec rebuilds what enc chose, from any state), and the
+// quality meter's SNR and segmental SNR.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 
 #include "codec/adpcm.h"
+#include "codec/quality.h"
 #include "support/reference.h"
 #include "support/testSupport.h"
 
@@ -194,6 +196,34 @@ TEST(Codec, ResetDropsPendingCodes) {
     tarquel_enc(kModeReset, 0, nullptr, 0, nullptr);
     EXPECT_EQ(tarquel_enc(kModeCode, kVariant4Bit, zeros.data(), 2, out), 1);
     EXPECT_EQ(out[0], 0x08);
+}
+
+// SNR over the whole, and the mean over 20 ms frames of each frame's SNR held within
+// -10 ... 35 dB, silent frames (below -60 dBFS) skipped.
+TEST(Quality, KnownAnswers) {
+    const Samples loud(160, 1000), silent(160, 0);
+    const auto join = [](std::initializer_list<Samples> parts) {
+        Samples s;
+        for (const Samples& p : parts) s.insert(s.end(), p.begin(), p.end());
+        return s;
+    };
+    const struct {
+        Samples source, played;
+        double snr, segSnr;
+    } cases[] = {
+        {join({loud, loud}), join({Samples(160, 1010), Samples(160, 1010)}), 40, 35},
+        {join({loud, loud}), join({Samples(160, 990), Samples(160, 1100)}),
+         20 - 10 * std::log10(1.01 / 2), 27.5},
+        {join({loud, silent}), join({Samples(160, 1100), Samples(160, 50)}),
+         20 - 10 * std::log10(1.25), 20},
+        {join({loud, loud}), join({loud, Samples(160, -3000)}), 10 * std::log10(0.125), 12.5},
+    };
+    for (const auto& c : cases) {
+        QualityMeter meter(8000);  // 160 samples a frame
+        meter.add(c.source, c.played);
+        EXPECT_NEAR(meter.snrDb(), c.snr, 1e-9);
+        EXPECT_NEAR(meter.segSnrDb(), c.segSnr, 1e-9);
+    }
 }
 
 }  // namespace

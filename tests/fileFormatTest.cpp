@@ -287,7 +287,7 @@ TEST(Decoding, Headers) {
 
 // A read that fails on a pipe is an error, not the end of the stream; codes held for a
 // pipe that cannot grow are a memory error.
-TEST(Faults, ReadsAndHeldCodes) {
+TEST(Conversion, ReadFaultsAndHeldCodes) {
     const Bytes wav = riff({kFmt, chunk("data", sampleBytes(k1000x16), true, 0xFFFFFFFFu)});
     EXPECT_EQ(convert(wav, kVariant4Bit, false, false, true).status, kStatusRead);
     EXPECT_EQ(decode(adpFile(8000, true, {0x77}, 2), false, true).status, kStatusRead);

@@ -12,13 +12,10 @@
 #include "adpFile.h"
 #include "codec/adpcm.h"
 #include "support/testSupport.h"
-#include "tool/batch.h"
-#include "tool/pack.h"
+#include "support/toolRows.h"
 #include "wave/waveFile.h"
 
 namespace {
-
-using namespace kestrune::tool;
 
 class ModernTool : public ::testing::Test {
 protected:
@@ -130,46 +127,6 @@ TEST_F(ModernTool, ReportedSnrIsWhatTheDevicePlays) {
     EXPECT_NEAR(json[0]["snr_db"].get<double>(), snrDb("prompt.wav", "j.wav"), 0.006);
 }
 
-// The progress line: files not yet started are as long as those measured; a file in
-// flight is counted once.
-TEST(Progress, TimeLeft) {
-    const struct {
-        ProgressFigures f;
-        const char* line;
-    } rows[] = {
-        {{4, 2, 2, 1, 5, 10, 1}, "1/4 files, 5.0 s of audio, 5.0x real time, 0:03 left"},
-        {{4, 3, 2, 2, 12, 20, 2}, "2/4 files, 12.0 s of audio, 6.0x real time, 0:03 left"},
-        {{10, 10, 10, 9, 600, 660, 10}, "9/10 files, 600.0 s of audio, 60.0x real time, 0:01 left"},
-        {{2, 2, 2, 2, 8, 8, 1}, "2/2 files, 8.0 s of audio, 8.0x real time"},
-        {{3, 1, 0, 0, 4, 0, 1}, "0/3 files, 4.0 s of audio"},
-        {{3, 1, 1, 0, 4, 8, 0.5}, "0/3 files, 4.0 s of audio"},
-    };
-    for (const auto& r : rows) EXPECT_EQ(progressText(r.f), r.line);
-}
-
-// An image's layout: each device file aligned after the index; offsets or a length past
-// the index's 32 bits are refused (length 0 in a row).
-TEST(PackImage, LayoutFitsTheIndex) {
-    using Lengths = std::vector<uint64_t>;
-    const struct {
-        Lengths lengths, offsets;
-        unsigned align;
-        uint64_t length;
-    } rows[] = {{{}, {}, 4, 16},
-                {{17, 16}, {32, 52}, 4, 68},
-                {{3}, {32}, 16, 35},
-                {{0xFFFFFFFFu - 24}, {24}, 1, 0xFFFFFFFFu},
-                {{0xFFFFFFFFu - 23}, {}, 1, 0},
-                {{0x80000000u, 0x80000000u}, {}, 4, 0}};
-    for (const auto& r : rows) {
-        ImageLayout l;
-        std::string problem;
-        const bool fits = planImage(r.lengths, r.align, &l, &problem);
-        EXPECT_EQ(fits ? l.length : 0, r.length);
-        EXPECT_EQ(fits ? l.offsets : Lengths{}, r.offsets);
-    }
-}
-
 // A set of prompts at volumes 40 dB apart, with silence at both ends: after levelling
 // each plays within 0.5 LU of the target (measured here), under the ceiling, and keeps
 // the margin of silence (within 10 ms) around all of its sound.
@@ -272,17 +229,6 @@ TEST_F(ModernTool, ListeningReportInABrowser) {
     EXPECT_EQ(std::string(seen.begin(), seen.end()), want);
 }
 
-// The rows of modernToolRows.sh, each in a fresh folder holding prompt.wav.
-class ModernToolRows : public ModernTool, public ::testing::WithParamInterface<std::string> {};
-
-TEST_P(ModernToolRows, Holds) {
-    expectRow(KESTRUNE_TESTS "/modernToolRows.sh", GetParam(), dir.path,
-              "set -e; K='" KESTRUNE_ADPCM "'; E='" KESTRUNE_ENC "'; D='" KESTRUNE_DEC
-              "'; M='" KESTRUNE_MAKE_RECORDING "'; R='" KESTRUNE_TESTS "/../README.md';");
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, ModernToolRows,
-                         ::testing::ValuesIn(scriptRows(KESTRUNE_TESTS "/modernToolRows.sh")),
-                         [](const auto& info) { return info.param; });
+KESTRUNE_TOOL_ROWS(ModernToolRows, KESTRUNE_TESTS "/modernToolRows.sh");
 
 }  // namespace
