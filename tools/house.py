@@ -146,8 +146,9 @@ def check_functions(root, files):
         for first, count, header in functions(read(root, path)):
             allowed = any(path == p and part in header for p, part in ALLOWED_LONG_FUNCTIONS)
             if count > MAX_FUNCTION_LINES and not allowed:
-                problems.append(f"{path}:{first}: function of {count} lines, over "
-                                f"{MAX_FUNCTION_LINES}: {header[-70:]}")
+                named = re.search(r"([~\w:]+)\s*\(", header)
+                problems.append(f"{path}:{first}: {named.group(1) if named else header[-60:]}"
+                                f"(...) is {count} lines, over {MAX_FUNCTION_LINES}")
     return problems
 
 
@@ -257,8 +258,9 @@ def symbols(obj, which):
     result = set()
     for line in out.stdout.splitlines():
         parts = line.split()
-        # Weak and unique symbols (inline functions, templates) belong to no one file.
-        if len(parts) >= 2 and parts[1] not in ("W", "w", "V", "v", "u"):
+        # Weak symbols (inline functions, templates) belong to no one file, and local ones
+        # (lower case) are no other file's to use.
+        if len(parts) >= 2 and parts[1].isupper() and parts[1] not in ("W", "V"):
             result.add(parts[0])
     return result
 
