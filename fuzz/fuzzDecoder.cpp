@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FuzzPipe pipe;
         FILE* from = fuzzInput(data, size, seekable, &pipe);
         FILE* to = fuzzPipeSink(&outputs[seekable]);
-        statuses[seekable] = convertAdpToWave(from, to);
+        statuses[seekable] = convertAdpToWave(from, to).status();
         std::fclose(to);
         std::fclose(from);
     }

@@ -43,14 +43,14 @@ bool copyAll(int from, int to) {
 
 }  // namespace
 
-int inputHeldCopy(int fd, std::string* problem) {
+kestrune::detail::Outcome<int> inputHeldCopy(int fd) {
+    using kestrune::detail::Failure;
     const int held = unnamedTemporary();
-    if (held < 0 || !copyAll(fd, held) || lseek(held, 0, SEEK_SET) != 0) {
-        const int error = errno;
-        *problem = std::string(held < 0 ? "cannot hold the input: " : "cannot read: ") +
-                   std::strerror(error);
-        if (held >= 0) close(held);
-        return -1;
+    if (held < 0) return Failure::system(kStatusWrite, "cannot hold the input");
+    if (!copyAll(fd, held) || lseek(held, 0, SEEK_SET) != 0) {
+        Failure failure = Failure::system(kStatusRead, "cannot read");
+        close(held);
+        return failure;
     }
     return held;
 }

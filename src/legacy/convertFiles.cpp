@@ -21,7 +21,7 @@ int convertFiles(const char* inPath, const char* outPath, const ConvertFn& conve
     status = outputOpen(&to_fp, outPath, known ? &input : nullptr);
     if (status == kStatusFinished) {
         *outputIsStdout = to_fp.isStdout;
-        status = convert(from_fp, to_fp);
+        status = convert(from_fp, to_fp).status();
         if (status == kStatusFinished) {
             status = outputCommit(&to_fp);
         } else {

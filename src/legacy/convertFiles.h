@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <functional>
 
+#include "io/failure.h"
 #include "io/outputFile.h"
 
 // Converts from `from` onto the output `to` (its stream, and whether that may seek back).
-using ConvertFn = std::function<int(FILE* from, const OutputFile& to)>;
+using ConvertFn = std::function<kestrune::detail::Done(FILE* from, const OutputFile& to)>;
 
 // Opens inPath, then creates outPath (before the input is read, so an output that cannot
 // be created is reported first), runs convert and commits or discards the output.

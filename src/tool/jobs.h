@@ -72,6 +72,9 @@ struct FileResult {
         problem = std::move(why);
         return std::move(*this);
     }
+    FileResult&& fail(const kestrune::detail::Failure& failure) {
+        return fail(failure.status, failure.reason);
+    }
 };
 
 // "-" is standard input or output. A converted file's output is left for commitFile,
@@ -89,9 +92,9 @@ FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length
                       const std::string& output, bool replace);
 FileResult inspectJob(const std::string& path);
 // Reads a device file's header from fp and checks that its payload is all there (a regular
-// file's size, `st`, tells; anything else is read through). Returns kStatusFinished, or the
-// failure's status with *problem: the reason info and decode give.
-int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string* problem);
+// file's size, `st`, tells; anything else is read through). A failure's reason is the one
+// info and decode give.
+kestrune::detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info);
 // The device file at path, whole (header and payload), when it is one; empty when not.
 std::vector<uint8_t> deviceFileAt(const std::string& path);
 // Fills in what a whole device file's header says.
