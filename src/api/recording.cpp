@@ -3,6 +3,7 @@
 #include "kestrune/recording.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "api/recordingState.h"
@@ -13,19 +14,36 @@ namespace kestrune {
 
 namespace {
 
-// The audio layer's failures as the library's errors.
-Error errorOf(int status) {
-    switch (status) {
-        case kStatusInputOpen:
-        case kStatusWrite:  // standard input could not be held
-            return Error::cannot_open;
-        case kStatusFormat:
-            return Error::not_audio;
-        case kStatusMemory:
-            return Error::out_of_memory;
-        default:
-            return Error::read_failed;
+// The statuses as the library's errors, one row each, in the statuses' order (0, -1, ...).
+struct StatusError {
+    int status;
+    Error error;
+};
+constexpr std::array<StatusError, kStatusCount> kStatusErrors = {{
+    {kStatusFinished, Error::none},
+    {kStatusUsage, Error::invalid_option},
+    {kStatusInputOpen, Error::cannot_open},
+    {kStatusOutputOpen, Error::cannot_open},
+    {kStatusFormat, Error::not_audio},
+    {kStatusRate, Error::invalid_rate},
+    {kStatusMemory, Error::out_of_memory},
+    {kStatusRead, Error::read_failed},
+    {kStatusWrite, Error::cannot_open},  // standard input could not be held
+    {kStatusOutputExists, Error::cannot_open},
+}};
+constexpr bool everyStatusHasItsRow() {
+    for (std::size_t i = 0; i < kStatusErrors.size(); ++i) {
+        if (kStatusErrors[i].status != -static_cast<int>(i)) return false;
     }
+    return true;
+}
+static_assert(everyStatusHasItsRow());
+
+// The audio layer's failures as the library's errors; any failure is one.
+Error errorOf(int status) {
+    const int row = -status;
+    if (row <= 0 || row >= kStatusCount) return Error::read_failed;
+    return kStatusErrors[static_cast<std::size_t>(row)].error;
 }
 
 // Whether an optional value, when given, lies within [low, high] (and is a number).
