@@ -8,6 +8,7 @@
 
 #include "api/recordingState.h"
 #include "audio/audioInput.h"
+#include "audio/optionRanges.h"
 #include "io/status.h"
 
 namespace kestrune {
@@ -46,17 +47,14 @@ Error errorOf(int status) {
     return kStatusErrors[static_cast<std::size_t>(row)].error;
 }
 
-// Whether an optional value, when given, lies within [low, high] (and is a number).
-bool within(const std::optional<double>& v, double low, double high) {
-    return !v || (*v >= low && *v <= high);
-}
-
-// A value out of the range the tool accepts, or options that exclude each other.
+// A value out of its range (the tool's options check the same), or options that exclude
+// each other.
 bool outOfRange(const RecordingOptions& o) {
-    return !within(o.gainDb, -200, 200) || !within(o.normalizeDbfs, -200, 0) ||
-           !within(o.loudnessLufs, -70, 0) || !within(o.speechLevelDb, -70, 0) ||
-           !within(o.peakDbfs, -60, 0) || !within(o.trimDb, -120, -1) ||
-           !within(o.trimMarginMs, 0, 10000) || o.channel < 0 ||
+    using namespace detail;
+    return !kGainRange.holds(o.gainDb) || !kNormalizeRange.holds(o.normalizeDbfs) ||
+           !kLoudnessRange.holds(o.loudnessLufs) || !kSpeechLevelRange.holds(o.speechLevelDb) ||
+           !kPeakRange.holds(o.peakDbfs) || !kTrimRange.holds(o.trimDb) ||
+           !kTrimMarginRange.holds(o.trimMarginMs) || o.channel < 0 ||
            ((o.gainDb != 0 || o.normalizeDbfs) && (o.loudnessLufs || o.speechLevelDb)) ||
            (o.gainDb != 0 && o.normalizeDbfs) || (o.loudnessLufs && o.speechLevelDb);
 }
