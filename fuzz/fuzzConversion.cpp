@@ -9,6 +9,8 @@
 #include "fuzzSupport.h"
 #include "io/status.h"
 
+using kestrune::detail::convertWaveToAdp;
+
 namespace {
 
 struct Outcome {

@@ -8,6 +8,8 @@
 #include "fuzzSupport.h"
 #include "io/status.h"
 
+using kestrune::detail::convertAdpToWave;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> outputs[2];
     int statuses[2];

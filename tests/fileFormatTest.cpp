@@ -12,6 +12,11 @@
 #include "wave/waveFile.h"
 #include "wave/waveWriter.h"
 
+using kestrune::detail::convertAdpToWave;
+using kestrune::detail::convertWaveToAdp;
+using kestrune::detail::ioHooks;
+using kestrune::detail::resetIoHooks;
+
 namespace {
 
 const Samples k1000x16(16, 1000);

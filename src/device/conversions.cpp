@@ -15,8 +15,7 @@
 #include "wave/waveFile.h"
 #include "wave/waveWriter.h"
 
-using kestrune::detail::Done;
-using kestrune::detail::Failure;
+namespace kestrune::detail {
 
 namespace {
 
@@ -172,3 +171,5 @@ Done convertAdpToWave(FILE* from, FILE* to, AdpInfo* info) {
     if (Done read = readAdpHeaderFrom(from, info, false); !read) return read;
     return decodeAdpPayload(from, to, *info);
 }
+
+}  // namespace kestrune::detail

@@ -11,6 +11,8 @@
 
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 // An unnamed file in $TMPDIR (default /tmp), gone when closed; -1 with errno on failure.
@@ -43,8 +45,7 @@ bool copyAll(int from, int to) {
 
 }  // namespace
 
-kestrune::detail::Outcome<int> inputHeldCopy(int fd) {
-    using kestrune::detail::Failure;
+Outcome<int> inputHeldCopy(int fd) {
     const int held = unnamedTemporary();
     if (held < 0) return Failure::system(kStatusWrite, "cannot hold the input");
     if (!copyAll(fd, held) || lseek(held, 0, SEEK_SET) != 0) {
@@ -77,3 +78,5 @@ InputFile::InputFile(const std::string& path) {
 InputFile::~InputFile() {
     if (fp != nullptr && fp != stdin) std::fclose(fp);
 }
+
+}  // namespace kestrune::detail

@@ -9,6 +9,8 @@
 
 #include "io/failure.h"
 
+namespace kestrune::detail {
+
 // Opens path for binary reading. Returns kStatusFinished, or kStatusInputOpen when it
 // cannot be opened or is a directory.
 int inputOpen(const char* path, FILE** fp);
@@ -32,4 +34,6 @@ struct InputFile {
 // once closed, positioned at its start: what is not a regular file (a pipe, a terminal, a
 // device) is read once this way. Fails with kStatusWrite ("cannot hold the input: ...") or
 // kStatusRead ("cannot read: ...").
-kestrune::detail::Outcome<int> inputHeldCopy(int fd);
+Outcome<int> inputHeldCopy(int fd);
+
+}  // namespace kestrune::detail

@@ -6,6 +6,8 @@
 #include "io/outputFile.h"
 #include "legacy/messages.h"
 
+namespace kestrune::detail {
+
 namespace {
 FILE* from_fp = nullptr;
 OutputFile to_fp{};
@@ -42,3 +44,5 @@ void printOutcome(int status, const char* usage, bool outputIsStdout) {
         std::fputs(statusMessage(status), to);
     }
 }
+
+}  // namespace kestrune::detail

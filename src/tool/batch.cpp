@@ -17,6 +17,10 @@
 #include "io/outputFile.h"
 #include "io/status.h"
 
+using kestrune::detail::kMaxTemporaryOutputs;
+using kestrune::detail::outputCommit;
+using kestrune::detail::outputMarkTerminalLine;
+
 namespace {
 
 // Descriptors a conversion holds at most (the input, or its temporary copy; the output

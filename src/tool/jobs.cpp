@@ -19,6 +19,16 @@
 #include "io/status.h"
 #include "tool/paths.h"
 
+using kestrune::detail::decodeAdpPayload;
+using kestrune::detail::InputFile;
+using kestrune::detail::kShortPayload;
+using kestrune::detail::outputDiscard;
+using kestrune::detail::OutputFile;
+using kestrune::detail::outputOpen;
+using kestrune::detail::outputOpenDescriptor;
+using kestrune::detail::readAdpHeaderFrom;
+using kestrune::detail::readCheckedAdpHeader;
+
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace) {
     return path == "-" ? outputOpenDescriptor(out, STDOUT_FILENO, input)
                        : outputOpen(out, path.c_str(), input, replace);

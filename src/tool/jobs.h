@@ -63,7 +63,8 @@ struct FileResult {
     std::optional<double> playbackPeakDbfs, headroomDb;     // under a ceiling, when not silent
     std::vector<std::string> warnings;           // what the output may lack, one line each
     std::shared_ptr<const Listening> listening;  // for the listening report, when asked
-    OutputFile uncommitted;  // written in full, to be made to appear by commitFile
+    kestrune::detail::OutputFile
+        uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
     bool ok() const { return status == kStatusFinished; }
     // Marks the job failed; returns the result to be moved out, for `return r.fail(...)`.
@@ -103,6 +104,7 @@ void describeDevice(FileResult* r, const AdpInfo& info);
 // What the jobs share: the output for a path ("-" is standard output), a failed output
 // turned into the result's problem (`why`: the output's own reason, or empty for errno's),
 // and a duration in microseconds.
-int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace);
+int openOutput(kestrune::detail::OutputFile* out, const std::string& path, const struct stat* input,
+               bool replace);
 void outputFailed(FileResult* r, int status, std::string why);
 uint64_t microseconds(uint64_t samples, uint32_t rate);

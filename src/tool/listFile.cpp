@@ -7,6 +7,8 @@
 
 #include "io/inputFile.h"
 
+using kestrune::detail::InputFile;
+
 std::vector<std::string> listEntries(std::string_view text) {
     std::vector<std::string> entries;
     while (!text.empty()) {

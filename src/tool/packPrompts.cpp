@@ -25,6 +25,9 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
+using kestrune::detail::InputFile;
+using kestrune::detail::inputHeldCopy;
+
 namespace {
 
 std::string descriptorPath(int fd) {
