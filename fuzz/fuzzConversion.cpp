@@ -9,6 +9,8 @@
 #include "fuzzSupport.h"
 #include "io/status.h"
 
+using kestrune::detail::convertWaveToAdp;
+
 namespace {
 
 struct Outcome {
@@ -23,7 +25,7 @@ Outcome convert(const uint8_t* data, size_t size, uint8_t variant, bool seekIn, 
     // A seekable output in memory, with room for any output of this input.
     std::vector<uint8_t> room(size / 2 + 64);
     FILE* to = seekOut ? fmemopen(room.data(), room.size(), "w+b") : fuzzPipeSink(&o.file);
-    o.status = convertWaveToAdp(from, to, seekOut, variant);
+    o.status = convertWaveToAdp(from, to, seekOut, variant).status();
     if (seekOut) {
         std::fseek(to, 0, SEEK_END);
         const long end = std::ftell(to);

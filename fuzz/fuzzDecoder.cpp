@@ -8,6 +8,8 @@
 #include "fuzzSupport.h"
 #include "io/status.h"
 
+using kestrune::detail::convertAdpToWave;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> outputs[2];
     int statuses[2];
@@ -15,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FuzzPipe pipe;
         FILE* from = fuzzInput(data, size, seekable, &pipe);
         FILE* to = fuzzPipeSink(&outputs[seekable]);
-        statuses[seekable] = convertAdpToWave(from, to);
+        statuses[seekable] = convertAdpToWave(from, to).status();
         std::fclose(to);
         std::fclose(from);
     }

@@ -30,14 +30,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         st.st_mode = seekable ? S_IFREG : S_IFIFO;
         st.st_size = static_cast<off_t>(size);
         AdpInfo info{};
-        std::string problem;
-        statuses[seekable] = checkDeviceFile(from, st, &info, &problem);
+        const kestrune::detail::Done checked = checkDeviceFile(from, st, &info);
+        statuses[seekable] = checked.status();
         std::fclose(from);
         if (statuses[seekable] == kStatusFinished &&
             (size < kAdpHeaderSize || info.payloadLength > size - kAdpHeaderSize)) {
             std::abort();
         }
-        if (statuses[seekable] != kStatusFinished && problem.empty()) std::abort();
+        if (!checked && checked.failure().reason.empty()) std::abort();
     }
     if (statuses[0] != statuses[1]) std::abort();
 

@@ -44,7 +44,7 @@ int makeAdpHeader(int32_t payloadLength, uint16_t rate, uint8_t variant, uint8_t
     return 0;
 }
 
-int checkAdpHeader(const uint8_t* header, AdpInfo* info, const char** problem) {
+kestrune::detail::Done checkAdpHeader(const uint8_t* header, AdpInfo* info) {
     uint16_t rate = 0;
     uint32_t payloadLength = 0;
     const int variant = readAdpHeader(header, &rate, &payloadLength);
@@ -57,6 +57,6 @@ int checkAdpHeader(const uint8_t* header, AdpInfo* info, const char** problem) {
     } else if (rate == 0) {
         why = "not a device file (sample rate 0)";
     }
-    if (problem != nullptr) *problem = why;
-    return why == nullptr ? kStatusFinished : kStatusFormat;
+    if (why == nullptr) return {};
+    return kestrune::detail::Failure{kStatusFormat, why};
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "codec/adpcm.h"
+#include "io/failure.h"
 
 inline constexpr std::size_t kAdpHeaderSize = 16;
 // Why a recording cannot become a device file: its length field holds 32 bits of bytes.
@@ -46,6 +47,6 @@ struct AdpInfo {
     uint64_t samples() const { return uint64_t{payloadLength} * (8 / bits()); }
 };
 
-// Reads the 16-byte header into *info. Returns kStatusFinished when it is a device file's
-// header that can be decoded; otherwise kStatusFormat, with *problem (when given) saying why.
-int checkAdpHeader(const uint8_t* header, AdpInfo* info, const char** problem = nullptr);
+// Reads the 16-byte header into *info. Fails (kStatusFormat, saying why) unless it is a
+// device file's header that can be decoded.
+kestrune::detail::Done checkAdpHeader(const uint8_t* header, AdpInfo* info);

@@ -10,6 +10,13 @@
 #include "legacy/convertFiles.h"
 #include "legacy/messages.h"
 
+using kestrune::detail::convertAdpToWave;
+using kestrune::detail::convertFiles;
+using kestrune::detail::kDecoderUsage;
+using kestrune::detail::OutputFile;
+using kestrune::detail::printOutcome;
+using kestrune::detail::statusExitCode;
+
 namespace {
 
 int run(int argc, char** argv, bool* toStdout) {

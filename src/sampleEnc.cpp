@@ -15,6 +15,13 @@
 #include "legacy/convertFiles.h"
 #include "legacy/messages.h"
 
+using kestrune::detail::convertFiles;
+using kestrune::detail::convertWaveToAdp;
+using kestrune::detail::kEncoderUsage;
+using kestrune::detail::OutputFile;
+using kestrune::detail::printOutcome;
+using kestrune::detail::statusExitCode;
+
 namespace {
 
 struct Method {

@@ -12,6 +12,11 @@
 #include "wave/waveFile.h"
 #include "wave/waveWriter.h"
 
+using kestrune::detail::convertAdpToWave;
+using kestrune::detail::convertWaveToAdp;
+using kestrune::detail::ioHooks;
+using kestrune::detail::resetIoHooks;
+
 namespace {
 
 const Samples k1000x16(16, 1000);
@@ -95,7 +100,7 @@ Result convert(const Bytes& wav, uint8_t variant, bool seekIn, bool seekOut,
     FILE* from = seekIn ? memoryStream(wav) : pipeLikeStream(wav, failAtEnd);
     Result r{0, {}};
     FILE* to = seekOut ? std::tmpfile() : pipeLikeSink(&r.file);
-    r.status = convertWaveToAdp(from, to, seekOut, variant);
+    r.status = convertWaveToAdp(from, to, seekOut, variant).status();
     if (seekOut) {
         std::rewind(to);
         for (int c; (c = std::fgetc(to)) != EOF;) r.file.push_back(static_cast<uint8_t>(c));
@@ -233,9 +238,9 @@ Decoded decode(const Bytes& adp, bool seekable, bool failAtEnd = false) {
     FILE* from = seekable ? memoryStream(adp) : pipeLikeStream(adp, failAtEnd);
     Decoded d{0, "", {}};
     FILE* to = pipeLikeSink(&d.wav);
-    const char* problem = nullptr;
-    d.status = convertAdpToWave(from, to, nullptr, &problem);
-    d.problem = problem != nullptr ? problem : "";
+    const kestrune::detail::Done done = convertAdpToWave(from, to);
+    d.status = done.status();
+    d.problem = done.failure().reason;
     std::fclose(to);
     std::fclose(from);
     return d;

@@ -168,6 +168,13 @@ MUTANTS = [
     ("src/tool/listeningRows.js", "    tr.tabIndex = 0;\n", "", "report: rows out of the keyboard's reach"),
     ("src/api/kestrune_c.cpp", "if (e != nullptr && e->lost) return KESTRUNE_OUT_OF_MEMORY;", "",
      "C interface: an encoder that lost codes hands out a file"),
+    # One way to fail: the reason's errno text, and the status's row as the library's error.
+    ("src/io/failure.h", 'return {status, what + ": " + std::strerror(errno)};',
+     "return {status, what};", "a failure's reason without errno's text"),
+    ("src/api/recording.cpp", "{kStatusFormat, Error::not_audio},",
+     "{kStatusFormat, Error::read_failed},", "a recording no reader takes called unreadable"),
+    ("src/audio/optionRanges.h", "kPeakRange{-60, 0, \"dB\"};", "kPeakRange{-60, 1, \"dB\"};",
+     "a ceiling above full scale taken"),
     ("src/codec/weighting.h", "return static_cast<int32_t>(f + std::copysign(0.5f, f));",
      "return static_cast<int32_t>(f + 0.5f);", "weighted search: feedback rounded up, not half away"),
     ("src/codec/searchStep.cpp", "const int slot = position_ & 3;", "const int slot = position_ & 1;",

@@ -215,7 +215,7 @@ Error encodeStream(const EncoderOptions& options, uint64_t samples,
 Result<Header> readHeader(std::span<const uint8_t> file) {
     if (file.size() < kHeaderSize) return Error::not_device_file;
     AdpInfo info{};
-    if (checkAdpHeader(file.data(), &info) != kStatusFinished) return Error::not_device_file;
+    if (!checkAdpHeader(file.data(), &info)) return Error::not_device_file;
     return Header{info.rate, info.bits(), info.payloadLength};
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "api/cStatus.h"
 #include "kestrune/kestrune.h"
 #include "kestrune/kestrune.hpp"
 
@@ -29,27 +30,7 @@ struct kestrune_encoder {
 
 namespace {
 
-// The C statuses are kestrune::Error's values, but for the C interface's own null argument.
-using E = kestrune::Error;
-static_assert(KESTRUNE_OK == int(E::none) && KESTRUNE_INVALID_RATE == int(E::invalid_rate) &&
-              KESTRUNE_INVALID_BITS == int(E::invalid_bits) &&
-              KESTRUNE_INVALID_LEVEL == int(E::invalid_level) &&
-              KESTRUNE_NOT_DEVICE_FILE == int(E::not_device_file) &&
-              KESTRUNE_TRUNCATED == int(E::truncated) && KESTRUNE_TOO_LONG == int(E::too_long) &&
-              KESTRUNE_LENGTH_MISMATCH == int(E::length_mismatch) &&
-              KESTRUNE_WRITE_FAILED == int(E::write_failed) &&
-              KESTRUNE_FINISHED == int(E::finished) &&
-              KESTRUNE_INVALID_TUNE == int(E::invalid_tune) &&
-              KESTRUNE_OUT_OF_MEMORY == int(E::out_of_memory) &&
-              KESTRUNE_CANNOT_OPEN == int(E::cannot_open) &&
-              KESTRUNE_NOT_AUDIO == int(E::not_audio) &&
-              KESTRUNE_READ_FAILED == int(E::read_failed) &&
-              KESTRUNE_INVALID_CHANNEL == int(E::invalid_channel) &&
-              KESTRUNE_INVALID_OPTION == int(E::invalid_option));
-
-kestrune_status status(kestrune::Error e) {
-    return static_cast<kestrune_status>(e);
-}
+using kestrune::detail::cStatus;
 
 // The entry point's status; an allocation that fails is KESTRUNE_OUT_OF_MEMORY. The only
 // exceptions the library raises come from allocating (bad_alloc, or length_error for a
@@ -107,7 +88,7 @@ kestrune_status kestrune_encoder_new_tuned(uint32_t rate, int bits, int level, i
         *out = nullptr;
         kestrune::Result<kestrune::Encoder> e =
             kestrune::Encoder::create({rate, bits, level, static_cast<kestrune::Tune>(tune)});
-        if (!e) return status(e.error());
+        if (!e) return cStatus(e.error());
         *out = new kestrune_encoder{std::move(*e), {}};
         return KESTRUNE_OK;
     });
@@ -143,7 +124,7 @@ kestrune_status kestrune_encode(kestrune_encoder* e, const int16_t* samples, siz
         if (e == nullptr || (samples == nullptr && count > 0)) return KESTRUNE_NULL_ARGUMENT;
         e->given += count;
         const kestrune::Error err = e->encoder.encode({samples, count}, e->codes);
-        return err != kestrune::Error::none ? status(err) : e->flush();
+        return err != kestrune::Error::none ? cStatus(err) : e->flush();
     });
 }
 
@@ -157,7 +138,7 @@ kestrune_status kestrune_encoder_finish(kestrune_encoder* e, uint8_t** file, siz
             return KESTRUNE_NULL_ARGUMENT;
         }
         if (const kestrune::Error err = e->encoder.finish(e->codes); err != kestrune::Error::none) {
-            return status(err);
+            return cStatus(err);
         }
         if (e->write != nullptr) {
             const kestrune_status s = e->flush();
@@ -182,7 +163,7 @@ kestrune_status kestrune_read_header(const uint8_t* file, size_t size, uint32_t*
             return KESTRUNE_NULL_ARGUMENT;
         }
         const kestrune::Result<kestrune::Header> h = kestrune::readHeader({file, size});
-        if (!h) return status(h.error());
+        if (!h) return cStatus(h.error());
         *rate = h->rate;
         *bits = h->bits;
         *samples = h->samples();
@@ -197,7 +178,7 @@ kestrune_status kestrune_decode(const uint8_t* file, size_t size, int16_t** samp
             return KESTRUNE_NULL_ARGUMENT;
         }
         const kestrune::Result<std::vector<int16_t>> decoded = kestrune::decodeFile({file, size});
-        if (!decoded) return status(decoded.error());
+        if (!decoded) return cStatus(decoded.error());
         return handOut(*decoded, samples, count);
     });
 }

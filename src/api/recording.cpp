@@ -3,42 +3,58 @@
 #include "kestrune/recording.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "api/recordingState.h"
 #include "audio/audioInput.h"
+#include "audio/optionRanges.h"
 #include "io/status.h"
 
 namespace kestrune {
 
 namespace {
 
-// The audio layer's failures as the library's errors.
-Error errorOf(int status) {
-    switch (status) {
-        case kStatusInputOpen:
-        case kStatusWrite:  // standard input could not be held
-            return Error::cannot_open;
-        case kStatusFormat:
-            return Error::not_audio;
-        case kStatusMemory:
-            return Error::out_of_memory;
-        default:
-            return Error::read_failed;
+// The statuses as the library's errors, one row each, in the statuses' order (0, -1, ...).
+struct StatusError {
+    int status;
+    Error error;
+};
+constexpr std::array<StatusError, kStatusCount> kStatusErrors = {{
+    {kStatusFinished, Error::none},
+    {kStatusUsage, Error::invalid_option},
+    {kStatusInputOpen, Error::cannot_open},
+    {kStatusOutputOpen, Error::cannot_open},
+    {kStatusFormat, Error::not_audio},
+    {kStatusRate, Error::invalid_rate},
+    {kStatusMemory, Error::out_of_memory},
+    {kStatusRead, Error::read_failed},
+    {kStatusWrite, Error::cannot_open},  // standard input could not be held
+    {kStatusOutputExists, Error::cannot_open},
+}};
+constexpr bool everyStatusHasItsRow() {
+    for (std::size_t i = 0; i < kStatusErrors.size(); ++i) {
+        if (kStatusErrors[i].status != -static_cast<int>(i)) return false;
     }
+    return true;
+}
+static_assert(everyStatusHasItsRow());
+
+// The audio layer's failures as the library's errors; any failure is one.
+Error errorOf(int status) {
+    const int row = -status;
+    if (row <= 0 || row >= kStatusCount) return Error::read_failed;
+    return kStatusErrors[static_cast<std::size_t>(row)].error;
 }
 
-// Whether an optional value, when given, lies within [low, high] (and is a number).
-bool within(const std::optional<double>& v, double low, double high) {
-    return !v || (*v >= low && *v <= high);
-}
-
-// A value out of the range the tool accepts, or options that exclude each other.
+// A value out of its range (the tool's options check the same), or options that exclude
+// each other.
 bool outOfRange(const RecordingOptions& o) {
-    return !within(o.gainDb, -200, 200) || !within(o.normalizeDbfs, -200, 0) ||
-           !within(o.loudnessLufs, -70, 0) || !within(o.speechLevelDb, -70, 0) ||
-           !within(o.peakDbfs, -60, 0) || !within(o.trimDb, -120, -1) ||
-           !within(o.trimMarginMs, 0, 10000) || o.channel < 0 ||
+    using namespace detail;
+    return !kGainRange.holds(o.gainDb) || !kNormalizeRange.holds(o.normalizeDbfs) ||
+           !kLoudnessRange.holds(o.loudnessLufs) || !kSpeechLevelRange.holds(o.speechLevelDb) ||
+           !kPeakRange.holds(o.peakDbfs) || !kTrimRange.holds(o.trimDb) ||
+           !kTrimMarginRange.holds(o.trimMarginMs) || o.channel < 0 ||
            ((o.gainDb != 0 || o.normalizeDbfs) && (o.loudnessLufs || o.speechLevelDb)) ||
            (o.gainDb != 0 && o.normalizeDbfs) || (o.loudnessLufs && o.speechLevelDb);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "api/cStatus.h"
 #include "kestrune/kestrune.h"
 #include "kestrune/recording.hpp"
 
@@ -82,7 +83,7 @@ kestrune_status handOut(Encode encode, uint8_t** file, std::size_t* size, kestru
         kestrune::Report r;
         kestrune::Result<std::vector<uint8_t>> made = encode(&r);
         if (report != nullptr) toC(r, report);
-        if (!made) return static_cast<kestrune_status>(made.error());
+        if (!made) return kestrune::detail::cStatus(made.error());
         *file = static_cast<uint8_t*>(std::malloc(made->size()));
         if (*file == nullptr) throw std::bad_alloc();
         std::memcpy(*file, made->data(), made->size());

@@ -45,8 +45,9 @@ int AudioInput::peak(float* value) {
     for (std::size_t n; (n = pull(block)) > 0;) {
         for (const float v : std::span(block).first(n)) *value = std::max(*value, std::fabs(v));
     }
-    if (status_ != kStatusFinished) return status_;
-    if (!rewind()) return fail(kStatusRead, "cannot read the audio twice to find its peak");
+    if (failure_.status != kStatusFinished) return failure_.status;
+    if (!rewind())
+        return fail(Failure{kStatusRead, "cannot read the audio twice to find its peak"});
     return kStatusFinished;
 }
 
@@ -69,14 +70,15 @@ std::optional<uint64_t> AudioInput::countSamples() {
     uint64_t n = 0;
     std::vector<int16_t> scratch(4096);
     for (std::ptrdiff_t got; (got = read(scratch)) > 0;) n += static_cast<uint64_t>(got);
-    if (status_ != kStatusFinished || !rewind()) return std::nullopt;
+    if (failure_.status != kStatusFinished || !rewind()) return std::nullopt;
     return n;
 }
 
 int AudioInput::start(const AudioOptions& options, uint32_t rate) {
     if (options.channel < 0 || options.channel > reader_->channels()) {
-        return fail(kStatusFormat, "has no channel " + std::to_string(options.channel) +
-                                       " (it has " + std::to_string(reader_->channels()) + ")");
+        return fail(Failure{kStatusFormat, "has no channel " + std::to_string(options.channel) +
+                                               " (it has " + std::to_string(reader_->channels()) +
+                                               ")"});
     }
     outputRate_ = rate;
     steps_.clear();
@@ -84,7 +86,7 @@ int AudioInput::start(const AudioOptions& options, uint32_t rate) {
     float scale = 1;  // the peak is measured unscaled, before resampling
     if (options.normalizeDbfs) {
         float top = 0;
-        if (peak(&top) != kStatusFinished) return status_;
+        if (peak(&top) != kStatusFinished) return failure_.status;
         // 0 dBFS is the largest positive sample, 32767: a peak taken there is not clipped.
         const double level = std::min(std::pow(10.0, *options.normalizeDbfs / 20), 32767 / 32768.0);
         if (top > 0) scale = static_cast<float>(level / top);
@@ -92,10 +94,9 @@ int AudioInput::start(const AudioOptions& options, uint32_t rate) {
         scale = static_cast<float>(std::pow(10.0, options.gainDb / 20));
     }
     if (rate != sourceRate()) {
-        std::string why;
-        auto resample = resampleStep(sourceRate(), rate, &why);
-        if (!resample) return fail(kStatusMemory, why);
-        steps_.push_back(std::move(resample));
+        Outcome<std::unique_ptr<Step>> resample = resampleStep(sourceRate(), rate);
+        if (!resample) return fail(std::move(resample.failure()));
+        steps_.push_back(std::move(*resample));
     }
     steps_.push_back(gainStep(scale));
     shapedFrom_ = steps_.size();
@@ -116,7 +117,7 @@ bool AudioInput::refill(Block& block) {
         const char* failure = reader_->failure();
         // Nothing at all is a failure; some audio and then none is a recording cut short.
         if (failure != nullptr && framesRead_ == 0) {
-            fail(kStatusRead, std::string("cannot read the audio: ") + failure);
+            fail(Failure{kStatusRead, std::string("cannot read the audio: ") + failure});
             return false;
         }
         truncation_ = reader_->shortfall(framesRead_, failure);
@@ -140,7 +141,6 @@ bool AudioInput::refill(Block& block) {
 bool AudioInput::produce() {
     ready_.clear();
     readyAt_ = 0;
-    std::string why;
     while (ready_.empty() && !flushed_) {
         std::size_t from = 0;
         for (std::size_t i = 0; i < steps_.size(); ++i) {
@@ -152,8 +152,10 @@ bool AudioInput::produce() {
         bool over = from > 0 || ended_;
         for (std::size_t i = from; i < steps_.size(); ++i) {
             Step& step = *steps_[i];
-            if (!step.run(frames_, &why) || (over && !step.end(frames_, &why))) {
-                fail(kStatusMemory, why);
+            Done made = step.run(frames_);
+            if (made && over) made = step.end(frames_);
+            if (!made) {
+                fail(std::move(made.failure()));
                 return false;
             }
             over = over || step.done();
@@ -167,8 +169,8 @@ bool AudioInput::produce() {
 int AudioInput::analyse(LevelMeter* meter) {
     std::vector<float> block(4096);
     for (std::size_t n; (n = pull(block)) > 0;) meter->add(std::span(block).first(n));
-    if (status_ != kStatusFinished) return status_;
-    if (!rewind()) return fail(kStatusRead, "cannot read the audio twice to measure it");
+    if (failure_.status != kStatusFinished) return failure_.status;
+    if (!rewind()) return fail(Failure{kStatusRead, "cannot read the audio twice to measure it"});
     return kStatusFinished;
 }
 
@@ -184,7 +186,7 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
     };
     Shaping shaping;
     LevelMeter whole(rate, true, l.speechLevelDb.has_value());
-    if (measure(shaping, &whole) != kStatusFinished) return status_;
+    if (measure(shaping, &whole) != kStatusFinished) return failure_.status;
     result->loudnessIn = whole.loudnessLufs();
     if (l.trimDb) {
         const auto margin = static_cast<uint64_t>(l.trimMarginMs * rate / 1000);
@@ -218,7 +220,7 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
         // What is kept is measured, as it will be played.
         LevelMeter kept(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
         const bool trimmed = shaping.skip > 0 || shaping.keep < whole.samples();
-        if (trimmed && measure(shaping, &kept) != kStatusFinished) return status_;
+        if (trimmed && measure(shaping, &kept) != kStatusFinished) return failure_.status;
         std::optional<double> now = levelOf(trimmed ? kept : whole);
         if (!now && trimmed && (now = levelOf(whole))) {
             result->warnings.push_back(
@@ -234,7 +236,7 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
             // for what it took, measured through it once.
             if (whole.peak() * shaping.gain > *shaping.ceiling) {
                 LevelMeter limited(rate, l.loudnessLufs.has_value(), l.speechLevelDb.has_value());
-                if (measure(shaping, &limited) != kStatusFinished) return status_;
+                if (measure(shaping, &limited) != kStatusFinished) return failure_.status;
                 if (const auto after = levelOf(limited); after && *after < target) {
                     *result->gainDb += target - *after;
                     shaping.gain = amplitude(*result->gainDb);
@@ -254,7 +256,7 @@ int AudioInput::level(const Levelling& l, double ceilingDb, LevelResult* result)
 
 int AudioInput::prepare(const AudioOptions& options, const Levelling& levelling, uint32_t rate,
                         int bits, LevelResult* result) {
-    if (start(options, rate) != kStatusFinished) return status_;
+    if (start(options, rate) != kStatusFinished) return failure_.status;
     if (levelling.any()) return level(levelling, defaultPeakDbfs(bits), result);
     return kStatusFinished;
 }
@@ -297,13 +299,12 @@ std::ptrdiff_t AudioInput::read(std::span<int16_t> out) {
         clipped_ += kept != rounded;
         out[i] = static_cast<int16_t>(kept);
     }
-    return status_ == kStatusFinished ? static_cast<std::ptrdiff_t>(n) : -1;
+    return failure_.status == kStatusFinished ? static_cast<std::ptrdiff_t>(n) : -1;
 }
 
-int AudioInput::fail(int status, std::string problem) {
-    status_ = status;
-    problem_ = std::move(problem);
-    return status;
+int AudioInput::fail(Failure failure) {
+    failure_ = std::move(failure);
+    return failure_.status;
 }
 
 }  // namespace kestrune::detail

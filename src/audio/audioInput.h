@@ -23,7 +23,7 @@
 #include "audio/level.h"
 #include "audio/reader.h"
 #include "audio/step.h"
-#include "io/status.h"
+#include "io/failure.h"
 
 namespace kestrune::detail {
 
@@ -133,12 +133,12 @@ public:
     // Once read to the end: how the recording fell short of its length, or empty.
     const std::string& truncation() const { return truncation_; }
     // How reading has gone: kStatusFinished, or the first failure's status and why.
-    int status() const { return status_; }
-    const std::string& problem() const { return problem_; }
+    int status() const { return failure_.status; }
+    const std::string& problem() const { return failure_.reason; }
 
 private:
     int opened(const Source& source);
-    int fail(int status, std::string problem);
+    int fail(Failure failure);
     bool refill(Block& block);
     bool produce();
     int peak(float* value);
@@ -163,8 +163,7 @@ private:
     uint64_t clipped_ = 0, nonFinite_ = 0;
     int64_t framesRead_ = 0;
     std::string truncation_;
-    int status_ = kStatusFinished;
-    std::string problem_;
+    Failure failure_;  // none (kStatusFinished) until reading fails
 };
 
 }  // namespace kestrune::detail

@@ -24,9 +24,10 @@ constexpr off_t kWholeFile = off_t{4} << 20;
 }  // namespace
 
 int AudioInput::opened(const Source& source) {
-    std::string problem;
-    reader_ = openReader(source, &problem);
-    return reader_ ? kStatusFinished : fail(kStatusFormat, problem);
+    ReaderOutcome reader = openReader(source);
+    if (!reader) return fail(std::move(reader.failure()));
+    reader_ = std::move(*reader);
+    return kStatusFinished;
 }
 
 int AudioInput::open(const std::string& path) {
@@ -36,7 +37,7 @@ int AudioInput::open(const std::string& path) {
     if (fd < 0 || fstat(fd, &st) != 0) {
         const int error = errno;
         if (fd >= 0 && !standardInput) close(fd);
-        return fail(kStatusInputOpen, std::string("cannot open: ") + std::strerror(error));
+        return fail(Failure{kStatusInputOpen, std::string("cannot open: ") + std::strerror(error)});
     }
     if (S_ISREG(st.st_mode) && st.st_size <= kWholeFile) {
         // A short recording is read whole, in one call, and parsed from memory.
@@ -44,7 +45,8 @@ int AudioInput::open(const std::string& path) {
         const ssize_t got = pread(fd, whole_.data(), whole_.size(), 0);
         const int error = errno;
         if (!standardInput) close(fd);
-        if (got < 0) return fail(kStatusRead, std::string("cannot read: ") + std::strerror(error));
+        if (got < 0)
+            return fail(Failure{kStatusRead, std::string("cannot read: ") + std::strerror(error)});
         whole_.resize(static_cast<std::size_t>(got));  // it may have shrunk meanwhile
         return openMemory(whole_);
     }
@@ -53,15 +55,16 @@ int AudioInput::open(const std::string& path) {
         return opened({.bytes = {}, .fd = fd});
     }
     // Anything else is read once, into a file that can be read again.
-    std::string why;
-    const int spool = inputHeldCopy(fd, &why);
+    const Outcome<int> held = inputHeldCopy(fd);
     if (!standardInput) close(fd);
-    if (spool < 0) return fail(why.starts_with("cannot read") ? kStatusRead : kStatusWrite, why);
+    if (!held) return fail(held.failure());
+    const int spool = *held;
     spool_ = fdopen(spool, "rb");
     if (spool_ == nullptr) {
         const int error = errno;
         if (spool_ == nullptr) close(spool);
-        return fail(kStatusWrite, std::string("cannot hold the input: ") + std::strerror(error));
+        return fail(
+            Failure{kStatusWrite, std::string("cannot hold the input: ") + std::strerror(error)});
     }
     return opened({.bytes = {}, .fd = spool});
 }
@@ -71,9 +74,10 @@ int AudioInput::openMemory(std::span<const uint8_t> bytes) {
 }
 
 int AudioInput::openSamples(std::span<const float> samples, uint32_t rate, int channels) {
-    std::string problem;
-    reader_ = sampleReader(samples, rate, channels, &problem);
-    return reader_ ? kStatusFinished : fail(kStatusFormat, problem);
+    ReaderOutcome reader = sampleReader(samples, rate, channels);
+    if (!reader) return fail(std::move(reader.failure()));
+    reader_ = std::move(*reader);
+    return kStatusFinished;
 }
 
 }  // namespace kestrune::detail

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "io/failure.h"
+
 namespace kestrune::detail {
 
 // A recording's bytes: in memory, or behind a descriptor the caller keeps open (and closes)
@@ -40,22 +42,23 @@ public:
     virtual std::string shortfall(int64_t framesRead, const char* failure) const = 0;
 };
 
-// One row per format: opens a source it reads, or returns null with why it cannot.
+using ReaderOutcome = Outcome<std::unique_ptr<Reader>>;
+
+// One row per format: opens a source it reads, or fails (kStatusFormat) saying why it cannot.
 struct ReaderRow {
     const char* name;
-    std::unique_ptr<Reader> (*open)(const Source& source, std::string* problem);
+    ReaderOutcome (*open)(const Source& source);
 };
 
 std::span<const ReaderRow> readers();
-// The first reader that takes the source; null, with the last one's reason, when none does.
-std::unique_ptr<Reader> openReader(const Source& source, std::string* problem);
+// The first reader that takes the source; the last one's failure when none does.
+ReaderOutcome openReader(const Source& source);
 
 // The libsndfile row (WAV, AIFF, FLAC, Ogg Vorbis, Opus, MP3, ...).
-std::unique_ptr<Reader> openSndfile(const Source& source, std::string* problem);
+ReaderOutcome openSndfile(const Source& source);
 
-// Interleaved float samples in memory (not a row: no bytes to recognise); null, with
-// *problem, when the rate or channels cannot be, or the samples are not whole frames.
-std::unique_ptr<Reader> sampleReader(std::span<const float> samples, uint32_t rate, int channels,
-                                     std::string* problem);
+// Interleaved float samples in memory (not a row: no bytes to recognise); fails
+// (kStatusFormat) when the rate or channels cannot be, or the samples are not whole frames.
+ReaderOutcome sampleReader(std::span<const float> samples, uint32_t rate, int channels);
 
 }  // namespace kestrune::detail

@@ -11,11 +11,14 @@ std::span<const ReaderRow> readers() {
     return kReaders;
 }
 
-std::unique_ptr<Reader> openReader(const Source& source, std::string* problem) {
+ReaderOutcome openReader(const Source& source) {
+    Failure last{kStatusFormat, ""};
     for (const ReaderRow& row : readers()) {
-        if (std::unique_ptr<Reader> reader = row.open(source, problem)) return reader;
+        ReaderOutcome reader = row.open(source);
+        if (reader) return reader;
+        last = std::move(reader.failure());
     }
-    return nullptr;
+    return last;
 }
 
 }  // namespace kestrune::detail

@@ -37,24 +37,24 @@ public:
         cache.to = to_;
     }
 
-    bool run(Block& block, std::string* problem) override {
-        if (block.samples.empty()) return true;
+    Done run(Block& block) override {
+        if (block.samples.empty()) return {};
         out_.clear();
-        if (!process(block.samples, problem)) return false;
+        if (Done made = process(block.samples); !made) return made;
         block.samples.swap(out_);
-        return true;
+        return {};
     }
-    bool end(Block& block, std::string* problem) override {
+    Done end(Block& block) override {
         out_.clear();
-        if (!process({}, problem)) return false;
+        if (Done made = process({}); !made) return made;
         block.samples.insert(block.samples.end(), out_.begin(), out_.end());
-        return true;
+        return {};
     }
     bool restart() override { return soxr_clear(resampler_) == nullptr; }
 
 private:
     // Appends to out_ what the resampler makes of `in`; with no input, what it still holds.
-    bool process(std::span<const float> in, std::string* problem) {
+    Done process(std::span<const float> in) {
         std::size_t at = 0;
         for (;;) {
             const std::size_t room = (in.size() - at) * to_ / from_ + 1024;
@@ -66,11 +66,10 @@ private:
                              &used, out_.data() + base, room, &made);
             out_.resize(base + made);
             if (failure != nullptr) {
-                *problem = std::string("cannot resample: ") + failure;
-                return false;
+                return Failure{kStatusMemory, std::string("cannot resample: ") + failure};
             }
             at += used;
-            if (in.empty() ? made == 0 : at == in.size()) return true;
+            if (in.empty() ? made == 0 : at == in.size()) return {};
         }
     }
 
@@ -81,11 +80,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Step> resampleStep(uint32_t from, uint32_t to, std::string* problem) {
+Outcome<std::unique_ptr<Step>> resampleStep(uint32_t from, uint32_t to) {
     CachedResampler& cache = cachedResampler;
     if (cache.resampler != nullptr && cache.from == from && cache.to == to &&
         soxr_clear(cache.resampler) == nullptr) {
-        return std::make_unique<Resample>(std::exchange(cache.resampler, nullptr), from, to);
+        return std::unique_ptr<Step>(
+            std::make_unique<Resample>(std::exchange(cache.resampler, nullptr), from, to));
     }
     soxr_error_t failure = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
@@ -94,10 +94,9 @@ std::unique_ptr<Step> resampleStep(uint32_t from, uint32_t to, std::string* prob
     soxr_t resampler = soxr_create(from, to, 1, &failure, &io, &quality, &runtime);
     if (resampler == nullptr || failure != nullptr) {
         if (resampler != nullptr) soxr_delete(resampler);
-        *problem = std::string("cannot resample: ") + soxr_strerror(failure);
-        return nullptr;
+        return Failure{kStatusMemory, std::string("cannot resample: ") + soxr_strerror(failure)};
     }
-    return std::make_unique<Resample>(resampler, from, to);
+    return std::unique_ptr<Step>(std::make_unique<Resample>(resampler, from, to));
 }
 
 }  // namespace kestrune::detail

@@ -38,15 +38,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Reader> sampleReader(std::span<const float> samples, uint32_t rate, int channels,
-                                     std::string* problem) {
+ReaderOutcome sampleReader(std::span<const float> samples, uint32_t rate, int channels) {
     if (rate == 0 || channels < 1 || samples.size() % static_cast<std::size_t>(channels) != 0) {
-        *problem =
-            "not audio that can be read: no sample rate, no channels, or not a whole "
-            "number of frames";
-        return nullptr;
+        return Failure{kStatusFormat,
+                       "not audio that can be read: no sample rate, no channels, or not a whole "
+                       "number of frames"};
     }
-    return std::make_unique<SampleReader>(samples, rate, channels);
+    return ReaderOutcome(std::make_unique<SampleReader>(samples, rate, channels));
 }
 
 }  // namespace kestrune::detail

@@ -39,17 +39,18 @@ public:
     SndfileReader(const SndfileReader&) = delete;
     SndfileReader& operator=(const SndfileReader&) = delete;
 
-    bool open(const Source& source, std::string* problem) {
+    Done open(const Source& source) {
         file_ = source.fd >= 0 ? sf_open_fd(source.fd, SFM_READ, &info_, SF_FALSE)
                                : memory_.open(&info_);
         if (file_ == nullptr) {
-            *problem = std::string("not audio that can be read: ") + sf_strerror(nullptr);
-        } else if (info_.channels < 1 || info_.samplerate < 1) {
-            *problem = "not audio that can be read: no channels or no sample rate";
-        } else {
-            return true;
+            return Failure{kStatusFormat,
+                           std::string("not audio that can be read: ") + sf_strerror(nullptr)};
         }
-        return false;
+        if (info_.channels < 1 || info_.samplerate < 1) {
+            return Failure{kStatusFormat,
+                           "not audio that can be read: no channels or no sample rate"};
+        }
+        return {};
     }
 
     uint32_t rate() const override { return static_cast<uint32_t>(info_.samplerate); }
@@ -99,10 +100,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Reader> openSndfile(const Source& source, std::string* problem) {
+ReaderOutcome openSndfile(const Source& source) {
     auto reader = std::make_unique<SndfileReader>(source.bytes);
-    if (!reader->open(source, problem)) return nullptr;
-    return reader;
+    if (Done opened = reader->open(source); !opened) return std::move(opened.failure());
+    return ReaderOutcome(std::move(reader));
 }
 
 }  // namespace kestrune::detail

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/level.h"
+#include "io/failure.h"
 
 namespace kestrune::detail {
 
@@ -23,10 +24,10 @@ struct Block {
 class Step {
 public:
     virtual ~Step() = default;
-    // Replaces `block` by what the step makes of it; false, with *problem, when it cannot.
-    virtual bool run(Block& block, std::string* problem) = 0;
+    // Replaces `block` by what the step makes of it, or fails saying why it cannot.
+    virtual Done run(Block& block) = 0;
     // The stream is over: appends to `block` what the step still holds.
-    virtual bool end(Block& /*block*/, std::string* /*problem*/) { return true; }
+    virtual Done end(Block& /*block*/) { return {}; }
     // True once the step takes no more input: what comes before it need not be read.
     virtual bool done() const { return false; }
     // As it was before the first block, for another pass; false when it cannot be.
@@ -39,15 +40,15 @@ std::unique_ptr<Step> mixStep(int channel);
 std::unique_ptr<Step> gainStep(float factor);
 // The `skip` samples at the start dropped, the `keep` after them kept, the rest dropped.
 std::unique_ptr<Step> trimStep(uint64_t skip, uint64_t keep);
-// soxr at high quality, from one rate to another; null, with *problem, when it cannot be made.
-std::unique_ptr<Step> resampleStep(uint32_t from, uint32_t to, std::string* problem);
+// soxr at high quality, from one rate to another; fails (kStatusMemory) when it cannot be made.
+Outcome<std::unique_ptr<Step>> resampleStep(uint32_t from, uint32_t to);
 
 // Holds every sample within +-ceiling (Limiter), counting the samples it changed.
 class LimitStep final : public Step {
 public:
     LimitStep(float ceiling, uint32_t rate) : ceiling_(ceiling), rate_(rate) { restart(); }
-    bool run(Block& block, std::string* problem) override;
-    bool end(Block& block, std::string* problem) override;
+    Done run(Block& block) override;
+    Done end(Block& block) override;
     bool restart() override;
     uint64_t changed() const { return limiter_->changed(); }
 

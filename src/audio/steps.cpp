@@ -9,7 +9,7 @@ namespace {
 class Mix final : public Step {
 public:
     explicit Mix(int channel) : channel_(channel) {}
-    bool run(Block& block, std::string*) override {
+    Done run(Block& block) override {
         const auto channels = static_cast<std::size_t>(block.channels);
         const std::size_t frames = block.samples.size() / channels;
         mono_.resize(frames);
@@ -27,7 +27,7 @@ public:
         }
         block.samples.swap(mono_);
         block.channels = 1;
-        return true;
+        return {};
     }
     bool restart() override { return true; }
 
@@ -39,9 +39,9 @@ private:
 class Gain final : public Step {
 public:
     explicit Gain(float factor) : factor_(factor) {}
-    bool run(Block& block, std::string*) override {
+    Done run(Block& block) override {
         for (float& v : block.samples) v *= factor_;
-        return true;
+        return {};
     }
     bool restart() override { return true; }
 
@@ -53,7 +53,7 @@ class Trim final : public Step {
 public:
     Trim(uint64_t skip, uint64_t keep)
         : skip_(skip), end_(keep > UINT64_MAX - skip ? UINT64_MAX : skip + keep) {}
-    bool run(Block& block, std::string*) override {
+    Done run(Block& block) override {
         const uint64_t n = block.samples.size();
         const uint64_t from = std::clamp(skip_, at_, at_ + n) - at_;
         const uint64_t to = std::clamp(end_, at_, at_ + n) - at_;
@@ -62,7 +62,7 @@ public:
         block.samples.erase(block.samples.begin(),
                             block.samples.begin() + static_cast<std::ptrdiff_t>(from));
         at_ += n;
-        return true;
+        return {};
     }
     bool done() const override { return at_ >= end_; }
     bool restart() override {
@@ -88,16 +88,16 @@ std::unique_ptr<Step> trimStep(uint64_t skip, uint64_t keep) {
     return std::make_unique<Trim>(skip, keep);
 }
 
-bool LimitStep::run(Block& block, std::string*) {
+Done LimitStep::run(Block& block) {
     out_.clear();
     for (const float x : block.samples) limiter_->push(x, out_);
     block.samples.swap(out_);
-    return true;
+    return {};
 }
 
-bool LimitStep::end(Block& block, std::string*) {
+Done LimitStep::end(Block& block) {
     limiter_->flush(block.samples);
-    return true;
+    return {};
 }
 
 bool LimitStep::restart() {

@@ -8,6 +8,8 @@
 #include "io/ioHooks.h"
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 int writeHeader(FILE* to, int32_t payloadLength, uint32_t rate, uint8_t variant) {
@@ -69,3 +71,5 @@ int AdpWriter::finish() {
     }
     return kStatusFinished;
 }
+
+}  // namespace kestrune::detail

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+namespace kestrune::detail {
+
 // Writes n bytes; kStatusFinished or kStatusWrite.
 int writeAll(FILE* to, const uint8_t* bytes, std::size_t n);
 
@@ -39,3 +41,5 @@ private:
     std::size_t heldCapacity_ = 0;
     uint64_t written_ = 0;
 };
+
+}  // namespace kestrune::detail

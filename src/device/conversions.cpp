@@ -15,6 +15,8 @@
 #include "wave/waveFile.h"
 #include "wave/waveWriter.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 // Samples per block: the payload streams through the encoder in blocks of this size.
@@ -103,12 +105,12 @@ int decodePayload(FILE* from, FILE* to, uint8_t variant, uint32_t payloadLength)
 
 }  // namespace
 
-int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
+Done convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
     WaveFormat format{};
     uint32_t declared = 0;
     const int16_t readerStatus = waveFileOpen(&format, from, &declared);
     int status = checkFormat(readerStatus, format);
-    if (status != kStatusFinished) return status;
+    if (status != kStatusFinished) return Failure{status, ""};
 
     // The payload is the data chunk, cut short where the input ends first.
     const int64_t left = streamBytesLeft(from);
@@ -125,53 +127,49 @@ int convertWaveToAdp(FILE* from, FILE* to, bool toCanSeek, uint8_t variant) {
             encodePayload(from, payloadBytes, lengthKnown, format.sampleRate, variant, &writer);
     }
     if (status == kStatusFinished) status = writer.finish();
-    return status;
+    if (status == kStatusWrite) return Failure::ofErrno(status);
+    return status == kStatusFinished ? Done() : Failure{status, ""};
 }
 
-int readCheckedAdpHeader(FILE* from, AdpInfo* info, const char** problem) {
+Done readCheckedAdpHeader(FILE* from, AdpInfo* info) {
     std::array<uint8_t, kAdpHeaderSize> header;
     if (ioHooks.read(header.data(), 1, header.size(), from) != header.size()) {
-        if (std::ferror(from)) return kStatusRead;
-        *problem = "too short for a device file's 16-byte header";
-        return kStatusFormat;
+        if (std::ferror(from)) return Failure{kStatusRead, ""};
+        return Failure{kStatusFormat, "too short for a device file's 16-byte header"};
     }
-    return checkAdpHeader(header.data(), info, problem);
+    return checkAdpHeader(header.data(), info);
 }
 
-int readAdpHeaderFrom(FILE* from, AdpInfo* info, const char** problem, bool rf64) {
-    if (const int status = readCheckedAdpHeader(from, info, problem); status != kStatusFinished) {
-        return status;
-    }
+Done readAdpHeaderFrom(FILE* from, AdpInfo* info, bool rf64) {
+    if (Done read = readCheckedAdpHeader(from, info); !read) return read;
     const uint64_t samples = uint64_t{info->payloadLength} * count[info->variant];
     if (!rf64 && samples * sizeof(int16_t) > 0xFFFFFFFFu - 36) {
-        *problem = "payload too long for a WAVE file";  // its sizes are 32-bit
-        return kStatusFormat;
+        return Failure{kStatusFormat, "payload too long for a WAVE file"};  // 32-bit sizes
     }
     const int64_t left = streamBytesLeft(from);
     if (left >= 0 && static_cast<uint64_t>(left) < info->payloadLength) {
-        *problem = kShortPayload;
-        return kStatusFormat;
+        return Failure{kStatusFormat, kShortPayload};
     }
-    return kStatusFinished;
+    return {};
 }
 
-int decodeAdpPayload(FILE* from, FILE* to, const AdpInfo& info, const char** problem) {
+Done decodeAdpPayload(FILE* from, FILE* to, const AdpInfo& info) {
     const auto variant = static_cast<uint8_t>(info.variant);
     const uint64_t dataBytes = uint64_t{info.payloadLength} * count[variant] * sizeof(int16_t);
     std::array<uint8_t, kMaxWaveHeaderSize> wave;
     const std::size_t headerSize = makeWaveHeader(info.rate, dataBytes, wave.data());
-    const int status = writeAll(to, wave.data(), headerSize);
-    if (status != kStatusFinished) return status;
-    const int decoded = decodePayload(from, to, variant, info.payloadLength);
-    if (decoded == kStatusFormat) *problem = kShortPayload;
-    return decoded;
+    int status = writeAll(to, wave.data(), headerSize);
+    if (status == kStatusFinished) status = decodePayload(from, to, variant, info.payloadLength);
+    if (status == kStatusFinished) return {};
+    if (status == kStatusWrite) return Failure::ofErrno(status);
+    return Failure{status, status == kStatusFormat ? kShortPayload : ""};
 }
 
-int convertAdpToWave(FILE* from, FILE* to, AdpInfo* info, const char** problem) {
+Done convertAdpToWave(FILE* from, FILE* to, AdpInfo* info) {
     AdpInfo local{};
     if (info == nullptr) info = &local;
-    const char* unused = nullptr;
-    if (problem == nullptr) problem = &unused;
-    const int status = readAdpHeaderFrom(from, info, problem, false);
-    return status == kStatusFinished ? decodeAdpPayload(from, to, *info, problem) : status;
+    if (Done read = readAdpHeaderFrom(from, info, false); !read) return read;
+    return decodeAdpPayload(from, to, *info);
 }
+
+}  // namespace kestrune::detail

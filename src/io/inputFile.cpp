@@ -11,6 +11,8 @@
 
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 // An unnamed file in $TMPDIR (default /tmp), gone when closed; -1 with errno on failure.
@@ -43,14 +45,13 @@ bool copyAll(int from, int to) {
 
 }  // namespace
 
-int inputHeldCopy(int fd, std::string* problem) {
+Outcome<int> inputHeldCopy(int fd) {
     const int held = unnamedTemporary();
-    if (held < 0 || !copyAll(fd, held) || lseek(held, 0, SEEK_SET) != 0) {
-        const int error = errno;
-        *problem = std::string(held < 0 ? "cannot hold the input: " : "cannot read: ") +
-                   std::strerror(error);
-        if (held >= 0) close(held);
-        return -1;
+    if (held < 0) return Failure::system(kStatusWrite, "cannot hold the input");
+    if (!copyAll(fd, held) || lseek(held, 0, SEEK_SET) != 0) {
+        Failure failure = Failure::system(kStatusRead, "cannot read");
+        close(held);
+        return failure;
     }
     return held;
 }
@@ -77,3 +78,5 @@ InputFile::InputFile(const std::string& path) {
 InputFile::~InputFile() {
     if (fp != nullptr && fp != stdin) std::fclose(fp);
 }
+
+}  // namespace kestrune::detail

@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <string>
 
+#include "io/failure.h"
+
+namespace kestrune::detail {
+
 // Opens path for binary reading. Returns kStatusFinished, or kStatusInputOpen when it
 // cannot be opened or is a directory.
 int inputOpen(const char* path, FILE** fp);
@@ -28,6 +32,8 @@ struct InputFile {
 
 // A copy of everything fd reads, in an unnamed file in $TMPDIR (default /tmp) that is gone
 // once closed, positioned at its start: what is not a regular file (a pipe, a terminal, a
-// device) is read once this way. -1 on failure, with *problem ("cannot hold the input: ..."
-// or "cannot read: ...").
-int inputHeldCopy(int fd, std::string* problem);
+// device) is read once this way. Fails with kStatusWrite ("cannot hold the input: ...") or
+// kStatusRead ("cannot read: ...").
+Outcome<int> inputHeldCopy(int fd);
+
+}  // namespace kestrune::detail

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace kestrune::detail {
+
 namespace {
 constexpr IoHooks kDefaultHooks = {std::malloc, std::realloc, std::free, std::fread, std::fclose};
 }
@@ -11,3 +13,5 @@ IoHooks ioHooks = kDefaultHooks;
 void resetIoHooks() {
     ioHooks = kDefaultHooks;
 }
+
+}  // namespace kestrune::detail

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdio>
 
+namespace kestrune::detail {
+
 struct IoHooks {
     void* (*allocate)(std::size_t bytes);
     void* (*reallocate)(void* block, std::size_t bytes);
@@ -18,3 +20,5 @@ extern IoHooks ioHooks;
 
 // Restores the defaults.
 void resetIoHooks();
+
+}  // namespace kestrune::detail

@@ -10,6 +10,8 @@
 
 #include "io/outputFile.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 // Temporary files that a signal must remove: each entry holds the folder's descriptor
@@ -97,3 +99,5 @@ void noteMadeFolder(const std::string& path) {
 void releaseSlot(int slot) {
     if (slot >= 0) tempSlots[slot].folder.store(-1, std::memory_order_release);
 }
+
+}  // namespace kestrune::detail

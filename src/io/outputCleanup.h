@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+namespace kestrune::detail {
+
 inline constexpr char kTempPrefix[] = ".kestrune-";
 inline constexpr std::size_t kTempRandom = 8;
 
@@ -18,3 +20,5 @@ void releaseSlot(int slot);
 // A folder made for outputs, which a fatal signal removes too (the latest first) when it
 // is empty; relative paths are to the working folder, which the process keeps.
 void noteMadeFolder(const std::string& path);
+
+}  // namespace kestrune::detail

@@ -16,6 +16,8 @@
 #include "io/outputCleanup.h"
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 namespace {
 
 // A short random name, so that any name the file system takes can be the target's.
@@ -337,3 +339,5 @@ void outputDiscard(OutputFile* out) {
     if (out->folder >= 0) close(out->folder);
     *out = OutputFile{};
 }
+
+}  // namespace kestrune::detail

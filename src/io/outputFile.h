@@ -19,6 +19,8 @@
 #include <string>
 #include <utility>
 
+namespace kestrune::detail {
+
 // Outputs written through temporary files that may be open at once, process-wide.
 inline constexpr int kMaxTemporaryOutputs = 4096;
 
@@ -94,3 +96,5 @@ int outputCommit(OutputFile* out, int* folder = nullptr);
 
 // Closes the output and removes the temporary file.
 void outputDiscard(OutputFile* out);
+
+}  // namespace kestrune::detail

@@ -13,3 +13,6 @@ inline constexpr int kStatusRead = -7;
 inline constexpr int kStatusWrite = -8;
 // The output exists and was not to be replaced (kestrune-adpcm without -f).
 inline constexpr int kStatusOutputExists = -9;
+// How many statuses there are: 0 down to -(kStatusCount - 1). A table over them has a row
+// for each, and checks that it has.
+inline constexpr int kStatusCount = 10;

@@ -6,6 +6,8 @@
 #include "io/outputFile.h"
 #include "legacy/messages.h"
 
+namespace kestrune::detail {
+
 namespace {
 FILE* from_fp = nullptr;
 OutputFile to_fp{};
@@ -21,7 +23,7 @@ int convertFiles(const char* inPath, const char* outPath, const ConvertFn& conve
     status = outputOpen(&to_fp, outPath, known ? &input : nullptr);
     if (status == kStatusFinished) {
         *outputIsStdout = to_fp.isStdout;
-        status = convert(from_fp, to_fp);
+        status = convert(from_fp, to_fp).status();
         if (status == kStatusFinished) {
             status = outputCommit(&to_fp);
         } else {
@@ -42,3 +44,5 @@ void printOutcome(int status, const char* usage, bool outputIsStdout) {
         std::fputs(statusMessage(status), to);
     }
 }
+
+}  // namespace kestrune::detail

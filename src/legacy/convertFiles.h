@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <functional>
 
+#include "io/failure.h"
 #include "io/outputFile.h"
 
+namespace kestrune::detail {
+
 // Converts from `from` onto the output `to` (its stream, and whether that may seek back).
-using ConvertFn = std::function<int(FILE* from, const OutputFile& to)>;
+using ConvertFn = std::function<Done(FILE* from, const OutputFile& to)>;
 
 // Opens inPath, then creates outPath (before the input is read, so an output that cannot
 // be created is reported first), runs convert and commits or discards the output.
@@ -20,3 +23,5 @@ int convertFiles(const char* inPath, const char* outPath, const ConvertFn& conve
 // Prints the run's outcome: the status line, or the usage lines of a usage error, on
 // standard output, or on standard error when the data went to standard output.
 void printOutcome(int status, const char* usage, bool outputIsStdout);
+
+}  // namespace kestrune::detail

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace kestrune::detail {
+
 namespace {
 
 struct Message {
@@ -34,3 +36,5 @@ int statusExitCode(int status) {
     if (status == kStatusFinished) return 0;
     return status == kStatusUsage ? 2 : 1;
 }
+
+}  // namespace kestrune::detail

@@ -3,6 +3,8 @@
 
 #include "io/status.h"
 
+namespace kestrune::detail {
+
 // First usage line, shared by both tools; each tool follows it with its own lines.
 inline constexpr const char* kUsageHeader = "PARAMETER ERROR!!!\n";
 inline constexpr const char* kEncoderUsage =
@@ -16,3 +18,5 @@ const char* statusMessage(int status);
 
 // Process exit status: 0 on success, 2 for a usage error, 1 for any other failure.
 int statusExitCode(int status);
+
+}  // namespace kestrune::detail

@@ -17,6 +17,10 @@
 #include "io/outputFile.h"
 #include "io/status.h"
 
+using kestrune::detail::kMaxTemporaryOutputs;
+using kestrune::detail::outputCommit;
+using kestrune::detail::outputMarkTerminalLine;
+
 namespace kestrune::tool {
 
 namespace {

@@ -17,6 +17,11 @@
 #include "tool/paths.h"
 #include "tool/subcommand.h"
 
+using kestrune::detail::outputCommit;
+using kestrune::detail::outputDiscard;
+using kestrune::detail::OutputFile;
+using kestrune::detail::outputOpen;
+
 namespace kestrune::tool {
 
 namespace {

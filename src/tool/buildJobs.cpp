@@ -84,7 +84,7 @@ bool cacheGet(const BuildArgs& a, uint64_t key, std::vector<uint8_t>* device, Js
     }
     AdpInfo info{};
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
-    if (bytes.size() < kAdpHeaderSize || checkAdpHeader(b, &info) != 0 ||
+    if (bytes.size() < kAdpHeaderSize || !checkAdpHeader(b, &info) ||
         kAdpHeaderSize + uint64_t{info.payloadLength} != bytes.size()) {
         return false;
     }

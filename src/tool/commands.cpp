@@ -19,6 +19,13 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
+using kestrune::detail::FileKey;
+using kestrune::detail::fileKey;
+using kestrune::detail::noteMadeFolder;
+using kestrune::detail::outputExisting;
+using kestrune::detail::OutputIdentity;
+using kestrune::detail::outputIdentity;
+
 namespace kestrune::tool {
 
 std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,

@@ -20,6 +20,10 @@
 #include "tool/listening.h"
 #include "tool/paths.h"
 
+using kestrune::detail::AdpWriter;
+using kestrune::detail::inputProblem;
+using kestrune::detail::OutputFile;
+
 namespace kestrune::tool {
 
 namespace {

@@ -19,6 +19,16 @@
 #include "io/status.h"
 #include "tool/paths.h"
 
+using kestrune::detail::decodeAdpPayload;
+using kestrune::detail::InputFile;
+using kestrune::detail::kShortPayload;
+using kestrune::detail::outputDiscard;
+using kestrune::detail::OutputFile;
+using kestrune::detail::outputOpen;
+using kestrune::detail::outputOpenDescriptor;
+using kestrune::detail::readAdpHeaderFrom;
+using kestrune::detail::readCheckedAdpHeader;
+
 namespace kestrune::tool {
 
 int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace) {
@@ -74,23 +84,22 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
     InputFile from(input);
     if (!openAt(&from, offset, &r)) return r;
     AdpInfo info{};
-    const char* problem = nullptr;
-    int status = readAdpHeaderFrom(from.fp, &info, &problem, true);
-    if (status != kStatusFinished) {
-        return r.fail(status, problem != nullptr ? problem : "cannot read the input");
+    if (kestrune::detail::Done read = readAdpHeaderFrom(from.fp, &info, true); !read) {
+        const kestrune::detail::Failure& f = read.failure();
+        return r.fail(f.status, f.reason.empty() ? "cannot read the input" : f.reason);
     }
     OutputFile out;
-    status = openOutput(&out, output, &from.st, replace);
+    const int status = openOutput(&out, output, &from.st, replace);
     if (status != kStatusFinished) {
         outputFailed(&r, status, out.problem);
         return r;
     }
-    status = decodeAdpPayload(from.fp, out.fp, info, &problem);
-    if (status != kStatusFinished) {
-        if (status == kStatusFormat && problem != nullptr) {
-            r.fail(status, problem);
+    if (kestrune::detail::Done decoded = decodeAdpPayload(from.fp, out.fp, info); !decoded) {
+        const kestrune::detail::Failure& f = decoded.failure();
+        if (f.status == kStatusFormat) {
+            r.fail(f);
         } else {
-            outputFailed(&r, status, "");  // before the discard, while errno says why
+            outputFailed(&r, f.status, f.reason);
         }
         outputDiscard(&out);
         return r;
@@ -132,11 +141,10 @@ FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length
     return r;
 }
 
-int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string* problem) {
-    const char* why = nullptr;
-    if (const int status = readCheckedAdpHeader(fp, info, &why); status != kStatusFinished) {
-        *problem = why != nullptr ? why : "cannot read";
-        return status;
+kestrune::detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info) {
+    if (kestrune::detail::Done read = readCheckedAdpHeader(fp, info); !read) {
+        if (read.failure().reason.empty()) read.failure().reason = "cannot read";
+        return read;
     }
     // The payload must be all there; a regular file tells its size, a pipe is read.
     uint64_t present = 0;
@@ -151,10 +159,10 @@ int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string*
             present += n;
         }
     }
-    if (present >= info->payloadLength) return kStatusFinished;
-    *problem = std::string(kShortPayload) + " (" + std::to_string(present) + " of " +
-               std::to_string(info->payloadLength) + " bytes)";
-    return kStatusFormat;
+    if (present >= info->payloadLength) return {};
+    return kestrune::detail::Failure{
+        kStatusFormat, std::string(kShortPayload) + " (" + std::to_string(present) + " of " +
+                           std::to_string(info->payloadLength) + " bytes)"};
 }
 
 FileResult inspectJob(const std::string& path) {
@@ -162,12 +170,11 @@ FileResult inspectJob(const std::string& path) {
     r.input = path;
     InputFile from(path);
     AdpInfo info{};
-    std::string problem;
     if (!from.problem.empty()) {
         r.fail(kStatusInputOpen, from.problem);
-    } else if (const int status = checkDeviceFile(from.fp, from.st, &info, &problem);
-               status != kStatusFinished) {
-        r.fail(status, problem);
+    } else if (kestrune::detail::Done checked = checkDeviceFile(from.fp, from.st, &info);
+               !checked) {
+        r.fail(checked.failure());
     } else {
         describeDevice(&r, info);
     }
@@ -187,7 +194,7 @@ std::vector<uint8_t> deviceFileAt(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
     AdpInfo info{};
-    if (bytes.size() < kAdpHeaderSize || checkAdpHeader(bytes.data(), &info) != kStatusFinished ||
+    if (bytes.size() < kAdpHeaderSize || !checkAdpHeader(bytes.data(), &info) ||
         bytes.size() - kAdpHeaderSize < info.payloadLength) {
         return {};
     }

@@ -65,7 +65,8 @@ struct FileResult {
     std::optional<double> playbackPeakDbfs, headroomDb;     // under a ceiling, when not silent
     std::vector<std::string> warnings;           // what the output may lack, one line each
     std::shared_ptr<const Listening> listening;  // for the listening report, when asked
-    OutputFile uncommitted;  // written in full, to be made to appear by commitFile
+    kestrune::detail::OutputFile
+        uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
     bool ok() const { return status == kStatusFinished; }
     // Marks the job failed; returns the result to be moved out, for `return r.fail(...)`.
@@ -73,6 +74,9 @@ struct FileResult {
         status = failure;
         problem = std::move(why);
         return std::move(*this);
+    }
+    FileResult&& fail(const kestrune::detail::Failure& failure) {
+        return fail(failure.status, failure.reason);
     }
 };
 
@@ -91,9 +95,9 @@ FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length
                       const std::string& output, bool replace);
 FileResult inspectJob(const std::string& path);
 // Reads a device file's header from fp and checks that its payload is all there (a regular
-// file's size, `st`, tells; anything else is read through). Returns kStatusFinished, or the
-// failure's status with *problem: the reason info and decode give.
-int checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info, std::string* problem);
+// file's size, `st`, tells; anything else is read through). A failure's reason is the one
+// info and decode give.
+kestrune::detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info);
 // The device file at path, whole (header and payload), when it is one; empty when not.
 std::vector<uint8_t> deviceFileAt(const std::string& path);
 // Fills in what a whole device file's header says.
@@ -102,7 +106,8 @@ void describeDevice(FileResult* r, const AdpInfo& info);
 // What the jobs share: the output for a path ("-" is standard output), a failed output
 // turned into the result's problem (`why`: the output's own reason, or empty for errno's),
 // and a duration in microseconds.
-int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace);
+int openOutput(kestrune::detail::OutputFile* out, const std::string& path, const struct stat* input,
+               bool replace);
 void outputFailed(FileResult* r, int status, std::string why);
 uint64_t microseconds(uint64_t samples, uint32_t rate);
 

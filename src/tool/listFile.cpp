@@ -7,6 +7,8 @@
 
 #include "io/inputFile.h"
 
+using kestrune::detail::InputFile;
+
 namespace kestrune::tool {
 
 std::vector<std::string> listEntries(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "adpFile.h"
+#include "audio/optionRanges.h"
 #include "kestrune/kestrune.hpp"
 #include "tool/cSource.h"
 
@@ -15,20 +16,21 @@ namespace kestrune::tool {
 namespace {
 
 // The one check of every floating option: a finite number (never NaN or infinite, which
-// CLI11's own ranges let through) within [low, high], in `unit` ("dB", "ms", ...).
-CLI::Validator finiteIn(double low, double high, const char* unit) {
+// CLI11's own ranges let through) within the library's range for it.
+CLI::Validator finiteIn(const kestrune::detail::OptionRange& r) {
     return CLI::Validator(
-        [low, high, unit](std::string& text) -> std::string {
+        [r](std::string& text) -> std::string {
             char* end = nullptr;
             const double v = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !std::isfinite(v) || v < low || v > high) {
+            if (text.empty() || *end != '\0' || !r.holds(v)) {
                 char range[96];
-                std::snprintf(range, sizeof range, "a number of %s from %g to %g", unit, low, high);
+                std::snprintf(range, sizeof range, "a number of %s from %g to %g", r.unit, r.low,
+                              r.high);
                 return "'" + text + "' is not " + range;
             }
             return "";
         },
-        unit);
+        r.unit);
 }
 
 // A rate the device plays; described by the set of them, for the help and completions.
@@ -118,21 +120,21 @@ void EncodeOptions::addShaping(CLI::App* app) {
                     "Take channel N (1 = first) instead of the mix")
         ->check(CLI::Range(1, 1 << 16));
     auto* gain = app->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
-                     ->check(finiteIn(-200, 200, "dB"));
+                     ->check(finiteIn(kestrune::detail::kGainRange));
     auto* normal = addOptional(app, "--normalize", &normalize,
                                "Scale the peak to DBFS instead (default " + shown(kNormalizeDbfs) +
                                    "; --normalize=-3 or --normalize -3)",
                                "[=DBFS]", kNormalizeDbfs)
-                       ->check(finiteIn(-200, 0, "dB"))
+                       ->check(finiteIn(kestrune::detail::kNormalizeRange))
                        ->excludes(gain);
     auto* lufs = app->add_option("--loudness", loudness,
                                  "Bring each file to this integrated loudness (EBU R128, LUFS)")
-                     ->check(finiteIn(-70, 0, "dB"))
+                     ->check(finiteIn(kestrune::detail::kLoudnessRange))
                      ->excludes(gain)
                      ->excludes(normal);
     app->add_option("--speech-level", speechLevel,
                     "Bring each file to this active speech level (ITU-T P.56, dBov)")
-        ->check(finiteIn(-70, 0, "dB"))
+        ->check(finiteIn(kestrune::detail::kSpeechLevelRange))
         ->excludes(gain)
         ->excludes(normal)
         ->excludes(lufs);
@@ -140,16 +142,16 @@ void EncodeOptions::addShaping(CLI::App* app) {
                     "Peak ceiling for a levelled file, kept by a limiter (default " +
                         shown(kestrune::detail::defaultPeakDbfs(4)) + ", 2-bit " +
                         shown(kestrune::detail::defaultPeakDbfs(2)) + ")")
-        ->check(finiteIn(-60, 0, "dB"));
+        ->check(finiteIn(kestrune::detail::kPeakRange));
     addOptional(
         app, "--trim", &trim,
         "Cut leading and trailing silence below DB from the peak (default " + shown(kTrimDb) + ")",
         "[=DB]", kTrimDb)
-        ->check(finiteIn(-120, -1, "dB"));
+        ->check(finiteIn(kestrune::detail::kTrimRange));
     app->add_option("--trim-margin", settings.levelling.trimMarginMs,
                     "Silence kept before and after the sound (default " +
                         shown(kestrune::detail::Levelling{}.trimMarginMs) + ")")
-        ->check(finiteIn(0, 10000, "ms"));
+        ->check(finiteIn(kestrune::detail::kTrimMarginRange));
 }
 
 void EncodeOptions::finish(const CLI::App& app) {

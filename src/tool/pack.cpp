@@ -121,13 +121,14 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo
         }
         std::array<uint8_t, kAdpHeaderSize> adp{};
         AdpInfo info{};
-        const char* why = nullptr;
+        kestrune::detail::Done header = kestrune::detail::Failure{kStatusFormat, ""};
         if (bytes < kAdpHeaderSize || std::fseek(fp, static_cast<long>(offset), SEEK_SET) != 0 ||
             std::fread(adp.data(), 1, adp.size(), fp) != adp.size() ||
-            checkAdpHeader(adp.data(), &info, &why) != 0 ||
+            !(header = checkAdpHeader(adp.data(), &info)) ||
             kAdpHeaderSize + uint64_t{info.payloadLength} != bytes) {
-            return fail(problem, prompt + " is not a whole device file" +
-                                     (why != nullptr ? std::string(": ") + why : ""));
+            const std::string& why = header.failure().reason;
+            return fail(problem,
+                        prompt + " is not a whole device file" + (why.empty() ? "" : ": " + why));
         }
         layout->offsets.push_back(offset);
         layout->lengths.push_back(bytes);

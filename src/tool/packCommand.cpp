@@ -28,6 +28,9 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
+using kestrune::detail::outputCommit;
+using kestrune::detail::OutputFile;
+
 namespace kestrune::tool {
 
 namespace {

@@ -25,6 +25,9 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
+using kestrune::detail::InputFile;
+using kestrune::detail::inputHeldCopy;
+
 namespace kestrune::tool {
 
 namespace {
@@ -93,9 +96,9 @@ bool openPrompt(Prompt* pr) {
     InputFile from(pr->input);
     if (!from.problem.empty()) return r.fail(kStatusInputOpen, from.problem).ok();
     if (!S_ISREG(from.st.st_mode)) {
-        std::string why;
-        pr->held = inputHeldCopy(fileno(from.fp), &why);
-        if (pr->held < 0) return r.fail(kStatusRead, why).ok();
+        const kestrune::detail::Outcome<int> held = inputHeldCopy(fileno(from.fp));
+        if (!held) return r.fail(kStatusRead, held.failure().reason).ok();
+        pr->held = *held;
         pr->path = descriptorPath(pr->held);
     }
     InputFile in(pr->path);
@@ -106,9 +109,8 @@ bool openPrompt(Prompt* pr) {
     if (!pr->device) return true;
     std::rewind(in.fp);
     AdpInfo info{};
-    std::string why;
-    if (const int status = checkDeviceFile(in.fp, in.st, &info, &why); status != kStatusFinished) {
-        return r.fail(status, why).ok();
+    if (kestrune::detail::Done checked = checkDeviceFile(in.fp, in.st, &info); !checked) {
+        return r.fail(checked.failure()).ok();
     }
     describeDevice(&r, info);
     return true;

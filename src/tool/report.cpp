@@ -14,6 +14,11 @@
 #include "io/status.h"
 #include "tool/paths.h"
 
+using kestrune::detail::outputCommit;
+using kestrune::detail::outputDiscard;
+using kestrune::detail::OutputFile;
+using kestrune::detail::outputOpen;
+
 namespace kestrune::tool {
 
 namespace {

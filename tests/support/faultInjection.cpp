@@ -8,6 +8,8 @@
 
 #include "io/ioHooks.h"
 
+using kestrune::detail::ioHooks;
+
 namespace {
 
 void* failAllocation(std::size_t) {
