@@ -48,6 +48,8 @@ struct Playback {
     SourceQueue queue;
     std::vector<int16_t> played;
     std::vector<float> asFloat;
+    int peak = 0;          // the largest magnitude the device plays, under a ceiling
+    bool sounded = false;  // the source holds a sample that is not 0
 };
 
 // The warning of a levelled playback that misses its target, or empty.
@@ -82,6 +84,27 @@ void warn(const RecordingOptions& o, const Playback& p, const detail::AudioInput
     if (!audio.truncation().empty()) r->warnings.push_back(audio.truncation());
 }
 
+// What the whole playback came to: its size, level, peak under the ceiling and quality.
+void finishReport(const RecordingOptions& o, const std::optional<double>& ceilingDb,
+                  std::size_t perByte, Playback& p, const detail::AudioInput& audio, Report* r) {
+    r->bytes = r->samples / perByte;
+    r->clipped = audio.clipped();
+    r->nonFinite = audio.nonFinite();
+    if (audio.limiting()) r->limited = audio.limited();
+    if (p.level) r->loudnessOut = p.level->loudnessLufs();
+    if (ceilingDb && p.peak > 0) {
+        r->playbackPeakDbfs = 20 * std::log10(p.peak / 32768.0);
+        r->headroomDb = *ceilingDb - *r->playbackPeakDbfs;
+    }
+    warn(o, p, audio, r);
+    if (o.measure && p.sounded) {
+        const Quality q = p.meter.finish();
+        if (std::isfinite(q.snrDb)) r->snrDb = q.snrDb;
+        r->segmentalSnrDb = q.segmentalSnrDb;
+        if (std::isfinite(q.weightedSnrDb)) r->weightedSnrDb = q.weightedSnrDb;
+    }
+}
+
 }  // namespace
 
 Error Recording::encode(const RecordingSink& sink, Report* r) {
@@ -106,8 +129,6 @@ Error Recording::encode(const RecordingSink& sink, Report* r) {
     Playback p{Meter(r->rate), std::nullopt, 0, {}, {}, {}};
     if (levelled) p.level.emplace(r->rate, true, o.speechLevelDb.has_value());
     const bool hear = o.measure || levelled || ceilingDb || sink.played;
-    int peak = 0;          // the largest magnitude the device plays
-    bool sounded = false;  // the source holds a sample that is not 0
     std::vector<int16_t> block(kBlockSamples);
     std::vector<uint8_t> bytes;
     // Hands on the decided bytes and measures what the device will play of them.
@@ -131,7 +152,8 @@ Error Recording::encode(const RecordingSink& sink, Report* r) {
             p.level->add(p.asFloat);
         }
         if (ceilingDb) {
-            for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::abs(int{p.played[i]}));
+            for (std::size_t i = 0; i < n; ++i)
+                p.peak = std::max(p.peak, std::abs(int{p.played[i]}));
         }
         if (sink.played) sink.played(std::span(p.played).first(n));
         r->samples += n;
@@ -144,8 +166,8 @@ Error Recording::encode(const RecordingSink& sink, Report* r) {
         if (n == 0) break;
         const auto samples = std::span(block).first(static_cast<std::size_t>(n));
         if (o.measure) p.queue.push(samples);
-        sounded =
-            sounded || std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; });
+        p.sounded =
+            p.sounded || std::any_of(samples.begin(), samples.end(), [](int16_t v) { return v; });
         if (sink.source) sink.source(samples);
         const Error e = encoder->encode(samples, bytes);
         if (!emit()) return fail(Error::write_failed, "");
@@ -155,22 +177,7 @@ Error Recording::encode(const RecordingSink& sink, Report* r) {
         return fail(e, e == Error::too_long ? kTooLongForDevice : "");
     }
     if (!emit()) return fail(Error::write_failed, "");
-    r->bytes = r->samples / perByte;
-    r->clipped = audio.clipped();
-    r->nonFinite = audio.nonFinite();
-    if (audio.limiting()) r->limited = audio.limited();
-    if (p.level) r->loudnessOut = p.level->loudnessLufs();
-    if (ceilingDb && peak > 0) {
-        r->playbackPeakDbfs = 20 * std::log10(peak / 32768.0);
-        r->headroomDb = *ceilingDb - *r->playbackPeakDbfs;
-    }
-    warn(o, p, audio, r);
-    if (o.measure && sounded) {
-        const Quality q = p.meter.finish();
-        if (std::isfinite(q.snrDb)) r->snrDb = q.snrDb;
-        r->segmentalSnrDb = q.segmentalSnrDb;
-        if (std::isfinite(q.weightedSnrDb)) r->weightedSnrDb = q.weightedSnrDb;
-    }
+    finishReport(o, ceilingDb, perByte, p, audio, r);
     return Error::none;
 }
 
