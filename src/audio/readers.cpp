@@ -1,13 +1,11 @@
-#include <array>
-
 #include "audio/reader.h"
 
 namespace kestrune::detail {
 
 std::span<const ReaderRow> readers() {
-    static constexpr std::array<ReaderRow, 1> kReaders = {{
+    static constexpr ReaderRow kReaders[] = {
         {"libsndfile", openSndfile},
-    }};
+    };
     return kReaders;
 }
 
