@@ -8,55 +8,6 @@
 
 using search_detail::Codes;
 
-namespace {
-
-// Levels per code width, from the reference quantiser up: each the best quality measured on
-// the benchmark corpus at its speed, no slower than the level of the same number before
-// the lookahead. One path scored a few samples ahead, with the extreme codes beside the
-// reference's, beats a wide beam scored on the past alone; finer merging pays once the
-// beam holds a few paths. 2-bit paths try all four codes; a single 2-bit path needs its
-// codes decided a few bytes late, or its lookahead leads it far from the reference's.
-// One row a level:
-// clang-format off
-constexpr SearchLevel kLevels4Bit[] = {
-    {0, 0, 0, 0},
-    {1, 0, 0, 0, 1, true},
-    {1, 0, 0, 0, 2, true},
-    {1, 1, 0, 0, 2, true},
-    {1, 2, 0, 0, 3, true},
-    {2, 2, 2, 0, 3, true},
-    {3, 2, 4, -1, 3, true},
-    {4, 3, 8, -2, 3, true},
-    {5, 3, 10, -3, 4, true},
-    {8, 4, 14, -5, 5, true},
-};
-constexpr SearchLevel kLevels2Bit[] = {
-    {0, 0, 0, 0},
-    {1, 2, 4, 0, 2},
-    {1, 2, 8, 0, 3},
-    {1, 2, 12, 0, 4},
-    {1, 2, 20, 0, 5},
-    {2, 2, 12, -1, 4},
-    {2, 2, 16, -1, 5},
-    {3, 2, 28, -2, 6},
-    {6, 2, 28, -3, 6},
-    {10, 2, 28, -3, 6},
-};
-// clang-format on
-
-// A row for every level, and every level above the reference's searches: a table a row
-// short, or longer than the count the interfaces state, does not build.
-constexpr bool everyLevelSearches(const SearchLevel (&levels)[kSearchLevels]) {
-    for (int level = 1; level < kSearchLevels; ++level) {
-        if (levels[level].beam == 0) return false;
-    }
-    return levels[0].beam == 0;
-}
-static_assert(std::size(kLevels4Bit) == kSearchLevels && everyLevelSearches(kLevels4Bit));
-static_assert(std::size(kLevels2Bit) == kSearchLevels && everyLevelSearches(kLevels2Bit));
-
-}  // namespace
-
 const SearchLevel& searchLevel(uint8_t variant, int level) {
     const int at = std::clamp(level, 0, kSearchLevels - 1);
     return variant == kVariant2Bit ? kLevels2Bit[at] : kLevels4Bit[at];

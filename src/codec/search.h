@@ -43,19 +43,8 @@
 #include <vector>
 
 #include "codec/adpcm.h"
+#include "codec/searchLevels.h"
 #include "codec/weighting.h"
-
-// How hard one level searches.
-struct SearchLevel {
-    uint16_t beam;      // surviving paths, fewer than 65536 candidates; 0: the reference quantiser
-    uint8_t window;     // codes tried on each side of the reference's choice
-    uint8_t delay;      // samples before a code is committed
-    int8_t bucket;      // merge bucket width: 2^(bucket + floor(log2 step)); -16: exact states
-    uint8_t depth = 0;  // samples ahead that a path's future is scored on, up to 8
-    bool extremes = false;  // the codes that move the step fastest are tried on every path
-};
-
-inline constexpr int kSearchLevels = 10;
 
 // No ceiling: the largest magnitude the decoder plays.
 inline constexpr int32_t kNoCeiling = 32768;
