@@ -165,19 +165,26 @@ TEST(SearchExhaustive, WritesTheBestByteWhateverFollows) {
 
 namespace {
 
-// The public headers' words on the levels name the last and the default level the codec
-// counts:
-// each number follows its words, after the first of them when they lead.
+// The public headers', the README's and the manual's words on the levels name the last and
+// the default level the codec counts: each number follows its words, after the first of
+// them when they lead.
 TEST(SearchLevels, AreWhatThePublicHeadersState) {
     const struct {
         const char *file, *lead, *words;
         int says;
-    } rows[] = {{"kestrune.h", "level outside", "0 to ", kSearchLevels - 1},
-                {"kestrune.h", "level  0 (", "byte for byte) to ", kSearchLevels - 1},
-                {"kestrune.h", "level  0 (", "default is ", kDefaultSearchLevel},
-                {"kestrune.hpp", "kLevels =", "levels 0 ... ", kSearchLevels - 1}};
+    } rows[] = {
+        {"include/kestrune/kestrune.h", "level outside", "0 to ", kSearchLevels - 1},
+        {"include/kestrune/kestrune.h", "level  0 (", "byte for byte) to ", kSearchLevels - 1},
+        {"include/kestrune/kestrune.h", "level  0 (", "default is ", kDefaultSearchLevel},
+        {"include/kestrune/kestrune.h", "int level;", "0 to ", kSearchLevels - 1},
+        {"include/kestrune/kestrune.h", "int level;", "default ", kDefaultSearchLevel},
+        {"include/kestrune/kestrune.hpp", "kLevels =", "levels 0 ... ", kSearchLevels - 1},
+        {"README.md", "--quality 0..", "0..", kSearchLevels - 1},
+        {"README.md", "--quality 0..", "default ", kDefaultSearchLevel},
+        {"man/kestrune-adpcm.1.in", "Search level, 0", "0 to ", kSearchLevels - 1},
+        {"man/kestrune-adpcm.1.in", "Search level, 0", "default ", kDefaultSearchLevel}};
     for (const auto& r : rows) {
-        const Bytes b = readFile(std::string(KESTRUNE_TESTS "/../include/kestrune/") + r.file);
+        const Bytes b = readFile(std::string(KESTRUNE_TESTS "/../") + r.file);
         const char* text = reinterpret_cast<const char*>(b.data());
         const char* lead = std::search(text, text + b.size(), r.lead, r.lead + std::strlen(r.lead));
         const char* at =
