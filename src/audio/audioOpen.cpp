@@ -61,10 +61,9 @@ int AudioInput::open(const std::string& path) {
     const int spool = *held;
     spool_ = fdopen(spool, "rb");
     if (spool_ == nullptr) {
-        const int error = errno;
-        if (spool_ == nullptr) close(spool);
-        return fail(
-            Failure{kStatusWrite, std::string("cannot hold the input: ") + std::strerror(error)});
+        const Failure failure = Failure::system(kStatusWrite, "cannot hold the input");
+        close(spool);
+        return fail(failure);
     }
     return opened({.bytes = {}, .fd = spool});
 }
