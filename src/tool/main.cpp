@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
                      command ? " " : "", command ? argv[1] : "");
         return 2;
     } catch (const UsageError& e) {
-        std::fprintf(messages(), "%s: %s\n", kTool, quoted(e.message).c_str());
+        std::fprintf(messages(), "%s: %s\n", kTool, quoted(e.what()).c_str());
         return 2;
     }
     return finishStandardOutput(status);

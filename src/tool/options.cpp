@@ -15,11 +15,12 @@ namespace kestrune::tool {
 
 namespace {
 
-// The one check of every floating option: a finite number (never NaN or infinite, which
-// CLI11's own ranges let through) within the library's range for it.
-CLI::Validator finiteIn(const kestrune::detail::OptionRange& r) {
+// The one reading of every floating option: a finite number (never NaN or infinite, which
+// CLI11's own ranges let through) within the library's range for it, stored in *value. It
+// is the option's check, so that a refusal reads as CLI11's do ("--gain: '...' is not ...").
+CLI::Validator finiteIn(const kestrune::detail::OptionRange& r, double* value) {
     return CLI::Validator(
-        [r](std::string& text) -> std::string {
+        [r, value](std::string& text) -> std::string {
             char* end = nullptr;
             const double v = std::strtod(text.c_str(), &end);
             if (text.empty() || *end != '\0' || !r.holds(v)) {
@@ -28,9 +29,20 @@ CLI::Validator finiteIn(const kestrune::detail::OptionRange& r) {
                               r.high);
                 return "'" + text + "' is not " + range;
             }
+            *value = v;
             return "";
         },
         r.unit);
+}
+
+// A floating option, read once by finiteIn into *value.
+CLI::Option* addNumber(CLI::App* app, const char* name, double* value, const std::string& help,
+                       const kestrune::detail::OptionRange& r) {
+    return app
+        ->add_option(
+            name, [](const CLI::results_t&) { return true; }, help)
+        ->type_name("FLOAT")
+        ->check(finiteIn(r, value));
 }
 
 // A rate the device plays; described by the set of them, for the help and completions.
@@ -68,11 +80,12 @@ bool isNumber(const char* text) {
     return end != text && *end == '\0';
 }
 
-// Adds an option whose value may be left out, shown as --name[=TEXT]; left out, it is
-// `fallback`.
+// Adds a floating option whose value may be left out, shown as --name[=TEXT]; left out, it
+// is `fallback`.
 CLI::Option* addOptional(CLI::App* app, const char* name, double* value, const std::string& help,
-                         const char* text, double fallback) {
-    return app->add_option(name, *value, help)
+                         const kestrune::detail::OptionRange& r, const char* text,
+                         double fallback) {
+    return addNumber(app, name, value, help, r)
         ->expected(0, 1)
         ->option_text(text)
         ->default_str(shown(fallback));
@@ -119,39 +132,37 @@ void EncodeOptions::addShaping(CLI::App* app) {
     app->add_option("--channel", settings.audio.channel,
                     "Take channel N (1 = first) instead of the mix")
         ->check(CLI::Range(1, 1 << 16));
-    auto* gain = app->add_option("--gain", settings.audio.gainDb, "Scale by DB first")
-                     ->check(finiteIn(kestrune::detail::kGainRange));
+    namespace d = kestrune::detail;
+    auto* gain =
+        addNumber(app, "--gain", &settings.audio.gainDb, "Scale by DB first", d::kGainRange);
     auto* normal = addOptional(app, "--normalize", &normalize,
                                "Scale the peak to DBFS instead (default " + shown(kNormalizeDbfs) +
                                    "; --normalize=-3 or --normalize -3)",
-                               "[=DBFS]", kNormalizeDbfs)
-                       ->check(finiteIn(kestrune::detail::kNormalizeRange))
+                               d::kNormalizeRange, "[=DBFS]", kNormalizeDbfs)
                        ->excludes(gain);
-    auto* lufs = app->add_option("--loudness", loudness,
-                                 "Bring each file to this integrated loudness (EBU R128, LUFS)")
-                     ->check(finiteIn(kestrune::detail::kLoudnessRange))
-                     ->excludes(gain)
-                     ->excludes(normal);
-    app->add_option("--speech-level", speechLevel,
-                    "Bring each file to this active speech level (ITU-T P.56, dBov)")
-        ->check(finiteIn(kestrune::detail::kSpeechLevelRange))
+    auto* lufs =
+        addNumber(app, "--loudness", &loudness,
+                  "Bring each file to this integrated loudness (EBU R128, LUFS)", d::kLoudnessRange)
+            ->excludes(gain)
+            ->excludes(normal);
+    addNumber(app, "--speech-level", &speechLevel,
+              "Bring each file to this active speech level (ITU-T P.56, dBov)",
+              d::kSpeechLevelRange)
         ->excludes(gain)
         ->excludes(normal)
         ->excludes(lufs);
-    app->add_option("--peak", peak,
-                    "Peak ceiling for a levelled file, kept by a limiter (default " +
-                        shown(kestrune::detail::defaultPeakDbfs(4)) + ", 2-bit " +
-                        shown(kestrune::detail::defaultPeakDbfs(2)) + ")")
-        ->check(finiteIn(kestrune::detail::kPeakRange));
+    addNumber(app, "--peak", &peak,
+              "Peak ceiling for a levelled file, kept by a limiter (default " +
+                  shown(d::defaultPeakDbfs(4)) + ", 2-bit " + shown(d::defaultPeakDbfs(2)) + ")",
+              d::kPeakRange);
     addOptional(
         app, "--trim", &trim,
         "Cut leading and trailing silence below DB from the peak (default " + shown(kTrimDb) + ")",
-        "[=DB]", kTrimDb)
-        ->check(finiteIn(kestrune::detail::kTrimRange));
-    app->add_option("--trim-margin", settings.levelling.trimMarginMs,
-                    "Silence kept before and after the sound (default " +
-                        shown(kestrune::detail::Levelling{}.trimMarginMs) + ")")
-        ->check(finiteIn(kestrune::detail::kTrimMarginRange));
+        d::kTrimRange, "[=DB]", kTrimDb);
+    addNumber(app, "--trim-margin", &settings.levelling.trimMarginMs,
+              "Silence kept before and after the sound (default " +
+                  shown(d::Levelling{}.trimMarginMs) + ")",
+              d::kTrimMarginRange);
 }
 
 void EncodeOptions::finish(const CLI::App& app) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,9 @@
 
 namespace kestrune::tool {
 
-struct UsageError {
-    std::string message;
+// A command line the tool cannot run: told as "kestrune-adpcm: what", exit status 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 // Every option that shapes an encoding, wired to one EncodeSettings.
