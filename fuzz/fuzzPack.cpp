@@ -43,16 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FuzzPipe unused;
     FILE* image = fuzzInput(data, size, true, &unused);
-    ImageLayout layout;
-    std::vector<AdpInfo> prompts;
-    std::string problem;
-    if (readImage(image, size, &layout, &prompts, &problem)) {
+    const auto read = readImage(image, size);
+    if (read) {
+        const ImageLayout& layout = read->layout;
         const std::vector<uint8_t> index = imageIndex(layout);
         if (layout.length != size || index.size() > size ||
             std::memcmp(index.data(), data, index.size()) != 0) {
             std::abort();
         }
-    } else if (problem.empty()) {
+    } else if (read.failure().reason.empty()) {
         std::abort();
     }
     std::fclose(image);

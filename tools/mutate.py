@@ -134,7 +134,7 @@ MUTANTS = [
      "if (false) {", "the input overwritten by its own output"),
     ("src/io/outputFile.cpp", "constexpr int kMaxLinks = 40;", "constexpr int kMaxLinks = 0;",
      "links not followed"),
-    ("src/io/inputFile.cpp", 'return S_ISDIR(st.st_mode) ? "is a folder" : "";', 'return "";',
+    ("src/io/inputFile.cpp", "if (S_ISDIR(st.st_mode)) return", "if (false) return",
      "a folder taken as input"),
     ("src/legacy/convertFiles.cpp", "FILE* to = outputIsStdout ? stderr : stdout;", "FILE* to = stdout;",
      "status line inside data on standard output"),

@@ -56,15 +56,16 @@ Outcome<int> inputHeldCopy(int fd) {
     return held;
 }
 
-std::string inputProblem(int statResult, const struct stat& st) {
-    if (statResult != 0) return std::string("cannot open: ") + std::strerror(errno);
-    return S_ISDIR(st.st_mode) ? "is a folder" : "";
+Done inputCheck(int statResult, const struct stat& st) {
+    if (statResult != 0) return Failure::system(kStatusInputOpen, "cannot open");
+    if (S_ISDIR(st.st_mode)) return Failure{kStatusInputOpen, "is a folder"};
+    return {};
 }
 
 int inputOpen(const char* path, FILE** fp) {
     *fp = std::fopen(path, "rb");
     struct stat st;
-    if (*fp != nullptr && inputProblem(fstat(fileno(*fp), &st), st).empty()) return kStatusFinished;
+    if (*fp != nullptr && inputCheck(fstat(fileno(*fp), &st), st)) return kStatusFinished;
     if (*fp != nullptr) std::fclose(*fp);
     *fp = nullptr;
     return kStatusInputOpen;
@@ -72,7 +73,7 @@ int inputOpen(const char* path, FILE** fp) {
 
 InputFile::InputFile(const std::string& path) {
     fp = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    problem = inputProblem(fp != nullptr ? fstat(fileno(fp), &st) : -1, st);
+    opened = inputCheck(fp != nullptr ? fstat(fileno(fp), &st) : -1, st);
 }
 
 InputFile::~InputFile() {

@@ -15,15 +15,16 @@ namespace kestrune::detail {
 // cannot be opened or is a directory.
 int inputOpen(const char* path, FILE** fp);
 
-// Why an input cannot be read, from its stat (`statResult` as stat returned, errno set by
-// it): it cannot be opened, or is a folder; empty when neither.
-std::string inputProblem(int statResult, const struct stat& st);
+// Whether an input can be read, from its stat (`statResult` as stat returned, errno set by
+// it): fails with kStatusInputOpen when it cannot be opened ("cannot open: ...") or is a
+// folder ("is a folder").
+Done inputCheck(int statResult, const struct stat& st);
 
 // An input stream, standard input for "-", with its stat; closes what it opened.
 struct InputFile {
     FILE* fp = nullptr;
     struct stat st {};
-    std::string problem;  // why it cannot be read, or empty
+    Done opened;  // or why it cannot be read
     explicit InputFile(const std::string& path);
     ~InputFile();
     InputFile(const InputFile&) = delete;

@@ -101,9 +101,9 @@ void staleReasons(const BuildArgs& a, const BuildSetup& s, uint64_t budget,
         }
     }
     for (const BuildLanguage& l : s.languages) {
-        std::string text, problem;
-        if (!readWholeFile(outputPath(a, l.lang + ".json"), &text, &problem)) continue;
-        const Json built = Json::parse(text, nullptr, false);
+        const detail::Outcome<std::string> text = readWholeFile(outputPath(a, l.lang + ".json"));
+        if (!text) continue;
+        const Json built = Json::parse(*text, nullptr, false);
         if (budget > 0 && built.contains("length") && built["length"].is_number() &&
             built["length"].get<uint64_t>() > budget) {
             reasons->push_back(tool::quoted(outputPath(a, l.lang + ".bin")) +
@@ -169,9 +169,9 @@ int runBuild(BuildCli& b) {
     b.encode.finish(*b.app);
     EncodeSettings set = b.encode.settings;
     set.measure = true;
-    std::string problem;
-    if (!splitSpeechCommand(a.speech, &a.speechWords, &problem))
-        throw UsageError{"--tts: " + problem};
+    detail::Outcome<std::vector<std::string>> speech = splitSpeechCommand(a.speech);
+    if (!speech) throw UsageError{"--tts: " + speech.failure().reason};
+    a.speechWords = std::move(*speech);
     if (b.app->count("--report") > 0 && (a.report.empty() || a.report == "-")) {
         throw UsageError{"--report needs a file name"};
     }
@@ -214,11 +214,12 @@ int runBuild(BuildCli& b) {
     const uint32_t hash = idTableHash(s.lock);
     Outputs written = {{outputs[0], buildHeader(s.lock, s.languages, hash)}};
     for (const BuildLanguage& l : s.languages) {
-        const std::vector<uint8_t> image = buildImage(l, a.align, hash, &problem);
-        if (image.empty()) {
-            say(tool::quoted(outputPath(a, l.lang + ".bin")) + ": " + problem);
+        const detail::Outcome<std::vector<uint8_t>> built = buildImage(l, a.align, hash);
+        if (!built) {
+            say(tool::quoted(outputPath(a, l.lang + ".bin")) + ": " + built.failure().reason);
             return 1;
         }
+        const std::vector<uint8_t>& image = *built;
         written.push_back(
             {outputPath(a, l.lang + ".bin"), std::string(image.begin(), image.end())});
         written.push_back({outputPath(a, l.lang + ".json"),

@@ -77,18 +77,17 @@ uint64_t encodingKey(const BuildItem& item) {
 
 bool cacheGet(const BuildArgs& a, uint64_t key, std::vector<uint8_t>* device, Json* result) {
     const std::string stem = cacheFolder(a) + "/" + keyText(key);
-    std::string bytes, json, problem;
-    if (!readWholeFile(stem + ".adp", &bytes, &problem) ||
-        !readWholeFile(stem + ".json", &json, &problem)) {
-        return false;
-    }
+    const detail::Outcome<std::string> read = readWholeFile(stem + ".adp");
+    const detail::Outcome<std::string> json = read ? readWholeFile(stem + ".json") : read;
+    if (!read || !json) return false;
+    const std::string& bytes = *read;
     AdpInfo info{};
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
     if (bytes.size() < kAdpHeaderSize || !checkAdpHeader(b, &info) ||
         kAdpHeaderSize + uint64_t{info.payloadLength} != bytes.size()) {
         return false;
     }
-    *result = Json::parse(json, nullptr, false);
+    *result = Json::parse(*json, nullptr, false);
     if (!result->is_object()) return false;
     device->assign(b, b + bytes.size());
     return true;
@@ -120,7 +119,7 @@ bool writeBuildReport(const BuildArgs& a, const std::vector<BuildItem>& items) {
     for (const BuildItem& item : items) {
         // The device file as a file, and its source: the recording, or its speech again.
         SpeechFolder folder;
-        std::string source = item.recording, problem;
+        std::string source = item.recording;
         const std::string device = folder.path + "/device.adp";
         if (folder.path.empty() ||
             !writeWhole(device, std::string(item.device.begin(), item.device.end()), true)) {
@@ -128,7 +127,7 @@ bool writeBuildReport(const BuildArgs& a, const std::vector<BuildItem>& items) {
         }
         if (item.placeholder()) {
             source = folder.path + "/speech.wav";
-            if (!speak(a.speechWords, item.text, item.lang, source, &problem)) source.clear();
+            if (!speak(a.speechWords, item.text, item.lang, source)) source.clear();
         }
         EncodeSettings settings = item.settings;
         settings.rate = item.result.value("rate", 0u);
@@ -169,12 +168,13 @@ FileResult encodeItem(const BuildArgs& a, BuildItem* item, Progress* progress, b
     SpeechFolder speech;
     std::string path = item->recording;
     if (item->placeholder()) {
-        std::string problem;
         path = speech.path + "/speech.wav";
         if (speech.path.empty())
             return r.fail(kStatusOutputOpen, "cannot make a folder for its speech");
-        if (!speak(a.speechWords, item->text, item->lang, path, &problem)) {
-            return r.fail(kStatusRead, "its placeholder cannot be spoken: " + problem);
+        if (const detail::Done spoken = speak(a.speechWords, item->text, item->lang, path);
+            !spoken) {
+            return r.fail(kStatusRead,
+                          "its placeholder cannot be spoken: " + spoken.failure().reason);
         }
     }
     r = encodeToMemory(item->settings, path, &item->device, progress);

@@ -10,9 +10,8 @@
 
 namespace kestrune::tool {
 
-bool parseLock(std::string_view text, const std::string& path, PromptLock* lock,
-               std::string* problem) {
-    lock->entries.clear();
+detail::Outcome<PromptLock> parseLock(std::string_view text, const std::string& path) {
+    PromptLock lock;
     std::set<std::string> names;
     std::size_t lineNumber = 0;
     for (std::size_t at = 0; at < text.size(); ++lineNumber) {
@@ -21,8 +20,8 @@ bool parseLock(std::string_view text, const std::string& path, PromptLock* lock,
         at = end + 1;
         if (line.empty()) continue;
         const auto fail = [&](const std::string& why) {
-            *problem = path + ":" + std::to_string(lineNumber + 1) + ": " + why;
-            return false;
+            return detail::Failure{kStatusFormat,
+                                   path + ":" + std::to_string(lineNumber + 1) + ": " + why};
         };
         std::vector<std::string> words;
         for (std::size_t i = 0, j = 0; i < line[0].size(); i = j) {
@@ -41,15 +40,15 @@ bool parseLock(std::string_view text, const std::string& path, PromptLock* lock,
         }
         if (e.id > kMaxPromptId)
             return fail("ID " + words[0] + " is over " + std::to_string(kMaxPromptId));
-        if (!lock->entries.empty() && e.id <= lock->entries.back().id) {
+        if (!lock.entries.empty() && e.id <= lock.entries.back().id) {
             return fail("ID " + words[0] + " is not above the one before");
         }
         e.name = words[1];
         e.retired = words.size() == 3;
         if (!names.insert(e.name).second) return fail("'" + e.name + "' has an ID already");
-        lock->entries.push_back(std::move(e));
+        lock.entries.push_back(std::move(e));
     }
-    return true;
+    return lock;
 }
 
 std::string lockText(const PromptLock& lock, const std::string& manifestName) {
@@ -62,24 +61,24 @@ std::string lockText(const PromptLock& lock, const std::string& manifestName) {
     return text;
 }
 
-bool assignIds(const PromptLock& old, const std::vector<std::string>& names, PromptLock* lock,
-               std::string* problem) {
-    *lock = old;
+detail::Outcome<PromptLock> assignIds(const PromptLock& old,
+                                      const std::vector<std::string>& names) {
+    PromptLock lock = old;
     std::set<std::string> wanted(names.begin(), names.end());
-    for (LockEntry& e : lock->entries) e.retired = !wanted.contains(e.name);
+    for (LockEntry& e : lock.entries) e.retired = !wanted.contains(e.name);
     for (const std::string& name : names) {
-        const auto known = std::find_if(lock->entries.begin(), lock->entries.end(),
+        const auto known = std::find_if(lock.entries.begin(), lock.entries.end(),
                                         [&](const LockEntry& e) { return e.name == name; });
-        if (known != lock->entries.end()) continue;
-        const uint32_t id = lock->count();
+        if (known != lock.entries.end()) continue;
+        const uint32_t id = lock.count();
         if (id > kMaxPromptId) {
-            *problem =
-                "no ID is left for '" + name + "': IDs go up to " + std::to_string(kMaxPromptId);
-            return false;
+            return detail::Failure{
+                kStatusFormat,
+                "no ID is left for '" + name + "': IDs go up to " + std::to_string(kMaxPromptId)};
         }
-        lock->entries.push_back({id, name, false});
+        lock.entries.push_back({id, name, false});
     }
-    return true;
+    return lock;
 }
 
 uint64_t fnv1a64(std::string_view bytes, uint64_t hash) {

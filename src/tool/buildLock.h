@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/failure.h"
+
 namespace kestrune::tool {
 
 struct LockEntry {
@@ -32,20 +34,18 @@ struct PromptLock {
 // IDs go up to this; an image's index holds one entry per ID.
 inline constexpr uint32_t kMaxPromptId = 65535;
 
-// Parses a lock file's text; `path` names it in messages. False, with *problem as
-// "PATH:LINE: why", on a line that is not "ID NAME" or "ID NAME retired", an ID out of
+// Parses a lock file's text; `path` names it in messages. Fails (kStatusFormat, the reason
+// "PATH:LINE: why") on a line that is not "ID NAME" or "ID NAME retired", an ID out of
 // order, doubled or over kMaxPromptId, or a name given twice.
-bool parseLock(std::string_view text, const std::string& path, PromptLock* lock,
-               std::string* problem);
+detail::Outcome<PromptLock> parseLock(std::string_view text, const std::string& path);
 
 // The lock file's text, which parseLock reads back as it was.
 std::string lockText(const PromptLock& lock, const std::string& manifestName);
 
 // The IDs for the manifest's prompts (names in any order): each keeps its ID, a retired
 // name that returns takes its own ID back, a new one the next ID never given, and a name
-// the manifest no longer has is retired. False, with *problem, when IDs run out.
-bool assignIds(const PromptLock& old, const std::vector<std::string>& names, PromptLock* lock,
-               std::string* problem);
+// the manifest no longer has is retired. Fails (kStatusFormat) when IDs run out.
+detail::Outcome<PromptLock> assignIds(const PromptLock& old, const std::vector<std::string>& names);
 
 // 64-bit FNV-1a, continued from `hash`: what tells contents apart for the build.
 uint64_t fnv1a64(std::string_view bytes, uint64_t hash = 0xcbf29ce484222325u);

@@ -141,12 +141,16 @@ std::string upperName(std::string s) {
 enum class Kind { name, recording, text, option };
 using Column = std::pair<Kind, std::string>;
 
-bool readHeader(const Row& header, Manifest* manifest, std::vector<Column>* columns,
-                std::string* problem) {
+// A fault in the manifest, at a cell.
+detail::Failure fault(const std::string& path, const ManifestCell& at, const std::string& why) {
+    return {kStatusFormat, cellProblem(path, at, why)};
+}
+
+detail::Outcome<std::vector<Column>> readHeader(const Row& header, Manifest* manifest) {
     const auto fail = [&](const ManifestCell& at, const std::string& why) {
-        *problem = cellProblem(manifest->path, at, why);
-        return false;
+        return fault(manifest->path, at, why);
     };
+    std::vector<Column> columns;
     std::set<std::string> seen;
     for (const ManifestCell& h : header) {
         const std::string& v = h.value;
@@ -154,12 +158,12 @@ bool readHeader(const Row& header, Manifest* manifest, std::vector<Column>* colu
         const bool text = v.ends_with(".text");
         const std::string language = text ? v.substr(0, v.size() - 5) : v;
         if (v == "name") {
-            columns->emplace_back(Kind::name, v);
+            columns.emplace_back(Kind::name, v);
         } else if (std::find(std::begin(kManifestOptions), std::end(kManifestOptions), v) !=
                    std::end(kManifestOptions)) {
-            columns->emplace_back(Kind::option, v);
+            columns.emplace_back(Kind::option, v);
         } else if (isLanguage(language)) {
-            columns->emplace_back(text ? Kind::text : Kind::recording, language);
+            columns.emplace_back(text ? Kind::text : Kind::recording, language);
             if (std::find(manifest->languages.begin(), manifest->languages.end(), language) ==
                 manifest->languages.end()) {
                 manifest->languages.push_back(language);
@@ -172,7 +176,7 @@ bool readHeader(const Row& header, Manifest* manifest, std::vector<Column>* colu
     }
     if (!seen.contains("name")) return fail(header[0], "no column 'name'");
     if (manifest->languages.empty()) return fail(header[0], "no language column (LANG, LANG.text)");
-    return true;
+    return columns;
 }
 
 }  // namespace
@@ -181,18 +185,17 @@ std::string cellProblem(const std::string& path, const ManifestCell& cell, const
     return path + ":" + std::to_string(cell.line) + ":" + std::to_string(cell.column) + ": " + why;
 }
 
-bool parseManifest(std::string_view text, const std::string& path, Manifest* manifest,
-                   std::string* problem) {
-    *manifest = Manifest{path, {}, {}};
+detail::Outcome<Manifest> parseManifest(std::string_view text, const std::string& path) {
+    Manifest manifest{path, {}, {}};
     CsvReader csv(text);
     const auto fail = [&](const ManifestCell& at, const std::string& why) {
-        *problem = cellProblem(path, at, why);
-        return false;
+        return fault(path, at, why);
     };
     Row header, row;
     if (!csv.next(&header)) return fail({{}, csv.line, csv.column}, csv.problem);
-    std::vector<Column> columns;
-    if (!readHeader(header, manifest, &columns, problem)) return false;
+    const detail::Outcome<std::vector<Column>> read = readHeader(header, &manifest);
+    if (!read) return read.failure();
+    const std::vector<Column>& columns = *read;
     std::map<std::string, ManifestCell> names;  // by constant, which is in capitals
     while (!csv.done()) {
         if (!csv.next(&row)) return fail({{}, csv.line, csv.column}, csv.problem);
@@ -221,9 +224,9 @@ bool parseManifest(std::string_view text, const std::string& path, Manifest* man
             return fail(p.name, "the name '" + name + "' is taken on line " +
                                     std::to_string(at->second.line));
         }
-        manifest->prompts.push_back(std::move(p));
+        manifest.prompts.push_back(std::move(p));
     }
-    return true;
+    return manifest;
 }
 
 }  // namespace kestrune::tool

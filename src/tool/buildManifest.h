@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/failure.h"
+
 namespace kestrune::tool {
 
 // A field's text and where it starts (1-based line and column, the column in characters).
@@ -34,12 +36,11 @@ struct Manifest {
 // The per-prompt columns, in the header's spelling.
 inline constexpr const char* kManifestOptions[] = {"rate", "bits", "level", "loudness"};
 
-// Parses the manifest's text; `path` names it in messages. False, with *problem as
-// "PATH:LINE:COLUMN: why", at the first fault: the CSV is malformed or not UTF-8, a column
+// Parses the manifest's text; `path` names it in messages. Fails (kStatusFormat, the reason
+// "PATH:LINE:COLUMN: why") at the first fault: the CSV is malformed or not UTF-8, a column
 // is unknown, doubled or missing, a name is not a C identifier or is doubled, a row has
 // more or fewer fields than the header.
-bool parseManifest(std::string_view text, const std::string& path, Manifest* manifest,
-                   std::string* problem);
+detail::Outcome<Manifest> parseManifest(std::string_view text, const std::string& path);
 
 // "PATH:LINE:COLUMN: why" for a cell.
 std::string cellProblem(const std::string& path, const ManifestCell& cell, const std::string& why);

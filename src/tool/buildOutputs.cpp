@@ -29,14 +29,15 @@ std::string constantOf(const std::string& name) {
 
 }  // namespace
 
-std::vector<uint8_t> buildImage(const BuildLanguage& l, unsigned align, uint32_t hash,
-                                std::string* problem) {
+detail::Outcome<std::vector<uint8_t>> buildImage(const BuildLanguage& l, unsigned align,
+                                                 uint32_t hash) {
     const std::vector<uint8_t> empty = emptyDeviceFile();
     std::vector<uint64_t> lengths;
     for (const BuildItem* item : l.byId)
         lengths.push_back(item ? item->device.size() : empty.size());
-    ImageLayout layout;
-    if (!planImage(lengths, align, &layout, problem, hash)) return {};
+    const detail::Outcome<ImageLayout> planned = planImage(lengths, align, hash);
+    if (!planned) return planned.failure();
+    const ImageLayout& layout = *planned;
     std::vector<uint8_t> image = imageIndex(layout);
     image.resize(layout.length, 0);
     for (std::size_t i = 0; i < l.byId.size(); ++i) {
@@ -52,9 +53,8 @@ std::string buildJson(const BuildLanguage& l, const std::string& image, unsigned
     std::vector<uint64_t> lengths;
     for (const BuildItem* item : l.byId)
         lengths.push_back(item ? item->device.size() : empty.size());
-    ImageLayout layout;
-    std::string problem;
-    planImage(lengths, align, &layout, &problem, hash);
+    // buildImage laid out the same lengths first: the plan fits.
+    const ImageLayout layout = *planImage(lengths, align, hash);
     Json prompts = Json::array(), retired = Json::array();
     for (std::size_t i = 0; i < l.byId.size(); ++i) {
         const BuildItem* item = l.byId[i];

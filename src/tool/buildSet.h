@@ -71,9 +71,10 @@ FileResult encodeItem(const BuildArgs& a, BuildItem* item, Progress* progress, b
 bool writeBuildReport(const BuildArgs& a, const std::vector<BuildItem>& items);
 
 // The outputs: a language's image (empty device files for retired IDs, the ID table's hash
-// after the index), its JSON manifest, the C header of IDs.
-std::vector<uint8_t> buildImage(const BuildLanguage& l, unsigned align, uint32_t hash,
-                                std::string* problem);
+// after the index), its JSON manifest, the C header of IDs. The image fails as planImage
+// does.
+detail::Outcome<std::vector<uint8_t>> buildImage(const BuildLanguage& l, unsigned align,
+                                                 uint32_t hash);
 std::string buildJson(const BuildLanguage& l, const std::string& image, unsigned align,
                       uint32_t hash);
 std::string buildHeader(const PromptLock& lock, const std::vector<BuildLanguage>& languages,

@@ -14,9 +14,10 @@ namespace kestrune::tool {
 namespace {
 
 // The set's settings with the prompt's own columns, each read by the encode option of its
-// name, so that a value is checked as on the command line.
-bool promptSettings(const EncodeSettings& set, const ManifestPrompt& p, const std::string& path,
-                    BuildItem* item, std::string* problem) {
+// name, so that a value is checked as on the command line. Fails (kStatusUsage) on a value
+// the option refuses.
+detail::Done promptSettings(const EncodeSettings& set, const ManifestPrompt& p,
+                            const std::string& path, BuildItem* item) {
     item->settings = set;
     for (const auto& [key, cell] : p.options) {
         CLI::App app;
@@ -27,8 +28,7 @@ bool promptSettings(const EncodeSettings& set, const ManifestPrompt& p, const st
             app.parse(std::vector<std::string>{cell.value, flag});
             o.finish(app);
         } catch (const CLI::ParseError& e) {
-            *problem = cellProblem(path, cell, e.what());
-            return false;
+            return detail::Failure{kStatusUsage, cellProblem(path, cell, e.what())};
         }
         EncodeSettings& s = item->settings;
         if (key == "rate") s.rate = o.settings.rate, item->pinnedRate = true;
@@ -41,33 +41,50 @@ bool promptSettings(const EncodeSettings& set, const ManifestPrompt& p, const st
             s.audio.normalizeDbfs.reset();
         }
     }
-    return true;
+    return {};
+}
+
+// The failure's reason, as the tool's message.
+bool told(const std::string& why) {
+    std::fprintf(messages(), "%s: %s\n", kTool, why.c_str());
+    return false;
+}
+
+// Reads the manifest, the lock file beside it when there is one, and gives the manifest's
+// prompts their IDs. The reason of a failure names the file.
+detail::Done readManifestAndLock(const BuildArgs& a, BuildSetup* s) {
+    const auto named = [](const std::string& path, const detail::Failure& f) {
+        return detail::Failure{f.status, tool::quoted(path) + ": " + f.reason};
+    };
+    const detail::Outcome<std::string> text = readWholeFile(a.manifest);
+    if (!text) return named(a.manifest, text.failure());
+    detail::Outcome<Manifest> manifest = parseManifest(*text, a.manifest);
+    if (!manifest) return manifest.failure();
+    s->manifest = std::move(*manifest);
+    s->lockPath = folderOf(a.manifest) + stemOf(a.manifest) + ".lock";
+    struct stat st {};
+    if (stat(s->lockPath.c_str(), &st) == 0) {
+        detail::Outcome<std::string> lockText = readWholeFile(s->lockPath);
+        if (!lockText) return named(s->lockPath, lockText.failure());
+        s->lockText = std::move(*lockText);
+        detail::Outcome<PromptLock> old = parseLock(s->lockText, s->lockPath);
+        if (!old) return old.failure();
+        s->oldLock = std::move(*old);
+    }
+    std::vector<std::string> names;
+    for (const ManifestPrompt& p : s->manifest.prompts) names.push_back(p.name.value);
+    detail::Outcome<PromptLock> lock = assignIds(s->oldLock, names);
+    if (!lock) return detail::Failure{lock.status(), s->lockPath + ": " + lock.failure().reason};
+    s->lock = std::move(*lock);
+    return {};
 }
 
 }  // namespace
 
 bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s) {
-    std::string text, problem;
-    const auto fail = [](const std::string& why) {
-        std::fprintf(messages(), "%s: %s\n", kTool, why.c_str());
-        return false;
-    };
-    if (!readWholeFile(a.manifest, &text, &problem))
-        return fail(tool::quoted(a.manifest) + ": " + problem);
-    if (!parseManifest(text, a.manifest, &s->manifest, &problem)) return fail(problem);
+    if (const detail::Done read = readManifestAndLock(a, s); !read)
+        return told(read.failure().reason);
     const std::string folder = folderOf(a.manifest);
-    s->lockPath = folder + stemOf(a.manifest) + ".lock";
-    struct stat st {};
-    if (stat(s->lockPath.c_str(), &st) == 0) {
-        if (!readWholeFile(s->lockPath, &s->lockText, &problem)) {
-            return fail(tool::quoted(s->lockPath) + ": " + problem);
-        }
-        if (!parseLock(s->lockText, s->lockPath, &s->oldLock, &problem)) return fail(problem);
-    }
-    std::vector<std::string> names;
-    for (const ManifestPrompt& p : s->manifest.prompts) names.push_back(p.name.value);
-    if (!assignIds(s->oldLock, names, &s->lock, &problem))
-        return fail(s->lockPath + ": " + problem);
     const auto idOf = [&](const std::string& name) {
         for (const LockEntry& e : s->lock.entries) {
             if (e.name == name) return e.id;
@@ -82,7 +99,9 @@ bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s) {
     bool ok = true;
     for (const ManifestPrompt& p : s->manifest.prompts) {
         BuildItem base;
-        if (!promptSettings(set, p, a.manifest, &base, &problem)) return fail(problem);
+        if (const detail::Done given = promptSettings(set, p, a.manifest, &base); !given) {
+            return told(given.failure().reason);
+        }
         base.name = p.name.value;
         base.id = idOf(base.name);
         for (std::size_t l = 0; l < s->manifest.languages.size(); ++l) {
@@ -95,16 +114,16 @@ bool setUpBuild(const BuildArgs& a, const EncodeSettings& set, BuildSetup* s) {
             if (rec != p.recording.end() && !rec->second.value.empty()) {
                 const std::string& v = rec->second.value;
                 item.recording = v[0] == '/' ? v : folder + v;
-                std::string bytes;
-                if (!readWholeFile(item.recording, &bytes, &problem)) {
-                    ok = fail(cellProblem(
-                        a.manifest, item.where,
-                        "the recording " + tool::quoted(item.recording) + ": " + problem));
+                const detail::Outcome<std::string> bytes = readWholeFile(item.recording);
+                if (!bytes) {
+                    ok = told(cellProblem(a.manifest, item.where,
+                                          "the recording " + tool::quoted(item.recording) + ": " +
+                                              bytes.failure().reason));
                     continue;
                 }
-                item.sourceKey = fnv1a64(bytes, fnv1a64("recording"));
+                item.sourceKey = fnv1a64(*bytes, fnv1a64("recording"));
             } else if (item.text.empty()) {
-                ok = fail(cellProblem(a.manifest, item.where,
+                ok = told(cellProblem(a.manifest, item.where,
                                       item.shown() + " has neither a recording nor a text"));
                 continue;
             } else {

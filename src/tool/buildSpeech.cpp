@@ -16,9 +16,8 @@ extern char** environ;
 
 namespace kestrune::tool {
 
-bool splitSpeechCommand(const std::string& command, std::vector<std::string>* words,
-                        std::string* problem) {
-    words->clear();
+detail::Outcome<std::vector<std::string>> splitSpeechCommand(const std::string& command) {
+    std::vector<std::string> words;
     std::string word;
     bool inWord = false;
     char quote = 0;
@@ -32,24 +31,22 @@ bool splitSpeechCommand(const std::string& command, std::vector<std::string>* wo
         } else if (c == '\'' || c == '"') {
             quote = c, inWord = true;
         } else if (c == ' ' || c == '\t') {
-            if (inWord) words->push_back(word);
+            if (inWord) words.push_back(word);
             word.clear(), inWord = false;
         } else {
             word += c, inWord = true;
         }
     }
-    if (inWord) words->push_back(word);
-    if (quote != 0)
-        *problem = "a quote in the command is not closed";
-    else if (words->empty())
-        *problem = "the command is empty";
-    else if (command.find("{out}") == std::string::npos)
-        *problem = "the command has no {out}";
-    return quote == 0 && !words->empty() && problem->empty();
+    if (inWord) words.push_back(word);
+    const auto fault = [](const char* why) { return detail::Failure{kStatusUsage, why}; };
+    if (quote != 0) return fault("a quote in the command is not closed");
+    if (words.empty()) return fault("the command is empty");
+    if (command.find("{out}") == std::string::npos) return fault("the command has no {out}");
+    return words;
 }
 
-bool speak(const std::vector<std::string>& words, const std::string& text, const std::string& lang,
-           const std::string& out, std::string* problem) {
+detail::Done speak(const std::vector<std::string>& words, const std::string& text,
+                   const std::string& lang, const std::string& out) {
     std::vector<std::string> args;
     for (std::string w : words) {
         for (const auto& [key, value] : {std::pair<std::string, const std::string&>{"{text}", text},
@@ -75,24 +72,24 @@ bool speak(const std::vector<std::string>& words, const std::string& text, const
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
-        *problem = "cannot run " + args[0] + ": " + std::strerror(spawned);
-        return false;
+        return detail::Failure{kStatusInputOpen,
+                               "cannot run " + args[0] + ": " + std::strerror(spawned)};
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     struct stat st {};
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *problem = args[0] + (WIFEXITED(status) ? " failed (exit status " +
-                                                      std::to_string(WEXITSTATUS(status)) + ")"
-                                                : " was killed");
-        return false;
+        return detail::Failure{
+            kStatusRead,
+            args[0] + (WIFEXITED(status)
+                           ? " failed (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
+                           : " was killed")};
     }
     if (stat(out.c_str(), &st) != 0 || st.st_size == 0) {
-        *problem = args[0] + " wrote nothing";
-        return false;
+        return detail::Failure{kStatusRead, args[0] + " wrote nothing"};
     }
-    return true;
+    return {};
 }
 
 }  // namespace kestrune::tool

@@ -5,21 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "io/failure.h"
+
 namespace kestrune::tool {
 
 // espeak-ng with the language's voice; "--" keeps a text that starts with '-' a text.
 inline constexpr const char* kDefaultSpeech = "espeak-ng -v {lang} -w {out} -- {text}";
 
 // The words of a command template: split at spaces and tabs, with '...' or "..." keeping
-// a word's spaces. False, with *problem, for a quote not closed, no words, or a template
+// a word's spaces. Fails (kStatusUsage) for a quote not closed, no words, or a template
 // without {out}.
-bool splitSpeechCommand(const std::string& command, std::vector<std::string>* words,
-                        std::string* problem);
+detail::Outcome<std::vector<std::string>> splitSpeechCommand(const std::string& command);
 
 // Runs the command's words with {text}, {lang} and {out} put in, searching PATH for the
-// program, its output on the tool's standard error. False, with *problem, when it cannot be
-// run, fails, or writes nothing to out.
-bool speak(const std::vector<std::string>& words, const std::string& text, const std::string& lang,
-           const std::string& out, std::string* problem);
+// program, its output on the tool's standard error. Fails when it cannot be run
+// (kStatusInputOpen), fails or writes nothing to out (kStatusRead).
+detail::Done speak(const std::vector<std::string>& words, const std::string& text,
+                   const std::string& lang, const std::string& out);
 
 }  // namespace kestrune::tool

@@ -249,11 +249,10 @@ Json encodeJson(const FileResult& r, const EncodeSettings& settings) {
 JobInputs imagePrompts(const std::vector<std::string>& inputs) {
     JobInputs j;
     for (const std::string& in : inputs) {
-        ImageLayout layout;
-        std::vector<AdpInfo> prompts;
-        std::string problem;
         const bool image = in != "-" && isImageFile(in);
-        if (image && readImageFile(in, &layout, &prompts, &problem)) {
+        detail::Outcome<ImageContents> read = image ? readImageFile(in) : ImageContents{};
+        if (image && read) {
+            const auto& [layout, prompts] = *read;
             for (std::size_t i = 0; i < prompts.size(); ++i) {
                 j.shown.push_back(imagePromptName(in, i));
                 j.planned.push_back(folderOf(in) + imagePromptStem(in, i) + ".bin");
@@ -271,7 +270,7 @@ JobInputs imagePrompts(const std::vector<std::string>& inputs) {
         j.offsets.push_back(0);
         j.lengths.push_back(0);
         j.prompts.push_back(AdpInfo{});
-        j.refused.push_back(problem);
+        j.refused.push_back(read ? std::string() : read.failure().reason);
     }
     return j;
 }

@@ -21,7 +21,7 @@
 #include "tool/paths.h"
 
 using kestrune::detail::AdpWriter;
-using kestrune::detail::inputProblem;
+using kestrune::detail::inputCheck;
 using kestrune::detail::OutputFile;
 
 namespace kestrune::tool {
@@ -71,8 +71,9 @@ std::optional<kestrune::Recording> openRecording(const EncodeSettings& settings,
                                                  const std::string& input, Progress* progress,
                                                  struct stat* source, kestrune::Report* report,
                                                  FileResult* r) {
-    if (std::string why = inputProblem(identify(input, source), *source); !why.empty()) {
-        r->fail(kStatusInputOpen, why);
+    if (const kestrune::detail::Done readable = inputCheck(identify(input, source), *source);
+        !readable) {
+        r->fail(readable.failure());
         return std::nullopt;
     }
     std::string why;

@@ -32,7 +32,7 @@ int runInfo(const std::vector<std::string>& files, bool json) {
             const auto known = [&](Json v) { return r.ok() ? v : Json(nullptr); };
             objects.push_back(Json{{"path", r.input},
                                    {"ok", r.ok()},
-                                   {"error", r.ok() ? Json(nullptr) : Json(r.problem)},
+                                   {"error", r.ok() ? Json(nullptr) : Json(r.failure.reason)},
                                    {"bits", known(r.bits)},
                                    {"rate", known(r.rate)},
                                    {"bytes", known(r.bytes)},

@@ -40,7 +40,7 @@ void outputFailed(FileResult* r, int status, std::string why) {
     if (why.empty()) why = std::strerror(errno);
     const std::string name = outputName(r->output);
     if (status == kStatusOutputExists) {
-        r->problemPath = r->output;
+        r->failurePath = r->output;
         r->fail(status, "exists (use -f to replace it)");
     } else if (status == kStatusOutputOpen) {
         r->fail(status, "cannot create " + name + ": " + why);
@@ -67,7 +67,7 @@ namespace {
 
 // Opens input at offset; false, with the result failed, when it cannot be.
 bool openAt(InputFile* from, uint64_t offset, FileResult* r) {
-    if (!from->problem.empty()) return r->fail(kStatusInputOpen, from->problem).ok();
+    if (!from->opened) return r->fail(from->opened.failure()).ok();
     if (offset > 0 && std::fseek(from->fp, static_cast<long>(offset), SEEK_SET) != 0) {
         return r->fail(kStatusRead, std::string("cannot read: ") + std::strerror(errno)).ok();
     }
@@ -170,8 +170,8 @@ FileResult inspectJob(const std::string& path) {
     r.input = path;
     InputFile from(path);
     AdpInfo info{};
-    if (!from.problem.empty()) {
-        r.fail(kStatusInputOpen, from.problem);
+    if (!from.opened) {
+        r.fail(from.opened.failure());
     } else if (kestrune::detail::Done checked = checkDeviceFile(from.fp, from.st, &info);
                !checked) {
         r.fail(checked.failure());

@@ -12,6 +12,7 @@
 
 #include "adpFile.h"
 #include "audio/audioInput.h"
+#include "io/failure.h"
 #include "io/outputFile.h"
 #include "io/status.h"
 #include "kestrune/kestrune.hpp"
@@ -47,10 +48,9 @@ struct Listening;
 
 struct FileResult {
     std::string input, output;
-    int status = kStatusFinished;  // or the failure's
-    bool skipped = false;          // its output exists and was left alone (-n)
-    std::string problem;           // why it failed, for the messages
-    std::string problemPath;       // what the problem is about, when not the input
+    kestrune::detail::Failure failure;  // its status (kStatusFinished) or why it failed
+    std::string failurePath;            // what the failure is about, when not the input
+    bool skipped = false;               // its output exists and was left alone (-n)
     uint32_t rate = 0;
     int bits = 0;
     uint64_t samples = 0;                   // samples the device plays
@@ -68,16 +68,13 @@ struct FileResult {
     kestrune::detail::OutputFile
         uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
-    bool ok() const { return status == kStatusFinished; }
+    bool ok() const { return failure.status == kStatusFinished; }
     // Marks the job failed; returns the result to be moved out, for `return r.fail(...)`.
-    FileResult&& fail(int failure, std::string why) {
-        status = failure;
-        problem = std::move(why);
+    FileResult&& fail(kestrune::detail::Failure why) {
+        failure = std::move(why);
         return std::move(*this);
     }
-    FileResult&& fail(const kestrune::detail::Failure& failure) {
-        return fail(failure.status, failure.reason);
-    }
+    FileResult&& fail(int status, std::string why) { return fail({status, std::move(why)}); }
 };
 
 // "-" is standard input or output. A converted file's output is left for commitFile,

@@ -1,9 +1,7 @@
 #include "tool/listFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "io/inputFile.h"
 
@@ -25,30 +23,22 @@ std::vector<std::string> listEntries(std::string_view text) {
     return entries;
 }
 
-bool readWholeFile(const std::string& path, std::string* bytes, std::string* problem) {
+detail::Outcome<std::string> readWholeFile(const std::string& path) {
     InputFile file(path);
-    if (!file.problem.empty()) {
-        *problem = file.problem;
-        return false;
-    }
-    bytes->clear();
+    if (!file.opened) return file.opened.failure();
+    std::string bytes;
     char buffer[1 << 14];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.fp)) > 0;) {
-        bytes->append(buffer, n);
+        bytes.append(buffer, n);
     }
-    if (std::ferror(file.fp) != 0) {
-        *problem = std::string("cannot read: ") + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (std::ferror(file.fp) != 0) return detail::Failure::system(kStatusRead, "cannot read");
+    return bytes;
 }
 
-bool readListFile(const std::string& path, std::vector<std::string>* entries,
-                  std::string* problem) {
-    std::string text;
-    if (!readWholeFile(path, &text, problem)) return false;
-    *entries = listEntries(text);
-    return true;
+detail::Outcome<std::vector<std::string>> readListFile(const std::string& path) {
+    detail::Outcome<std::string> text = readWholeFile(path);
+    if (!text) return text.failure();
+    return listEntries(*text);
 }
 
 }  // namespace kestrune::tool

@@ -27,10 +27,13 @@ int runReport(const Common& c, const std::string& report, const std::string& sou
     // The list: lines of "DEVICE<tab>SOURCE"; other device files look beside themselves.
     std::map<std::string, std::string> named;
     std::vector<std::string> lines, read = c.inputs;
-    std::string problem;
-    if (!sourceList.empty() && !readListFile(sourceList, &lines, &problem)) {
-        printFailure(sourceList, problem);
-        return 1;
+    if (!sourceList.empty()) {
+        detail::Outcome<std::vector<std::string>> listed = readListFile(sourceList);
+        if (!listed) {
+            printFailure(sourceList, listed.failure().reason);
+            return 1;
+        }
+        lines = std::move(*listed);
     }
     for (const std::string& line : lines) {
         const std::size_t tab = line.find('\t');

@@ -36,28 +36,28 @@ std::string upper(std::string s) {
     return s;
 }
 
-bool fail(std::string* problem, std::string why) {
-    *problem = std::move(why);
-    return false;
+// A fault in an image's layout or contents.
+detail::Failure fault(std::string why) {
+    return {kStatusFormat, std::move(why)};
 }
 
 }  // namespace
 
-bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout* layout,
-               std::string* problem, std::optional<uint32_t> idHash) {
+detail::Outcome<ImageLayout> planImage(const std::vector<uint64_t>& lengths, unsigned align,
+                                       std::optional<uint32_t> idHash) {
     const auto aligned = [align](uint64_t at) { return (at + align - 1) / align * align; };
-    *layout = ImageLayout{align, {}, lengths, 0, idHash};
+    ImageLayout layout{align, {}, lengths, 0, idHash};
     // Lengths are those of files the tool reads, far below 2^63: the sums cannot wrap.
     uint64_t at = kPackHeaderSize + 8 * uint64_t{lengths.size()} + (idHash ? kIdHashSize : 0);
     for (std::size_t i = 0; i < lengths.size(); ++i) {
         at = aligned(at);
-        layout->offsets.push_back(at);
+        layout.offsets.push_back(at);
         at += lengths[i];
     }
-    layout->length = at;
-    if (at <= kMaxField) return true;
-    return fail(problem, "the image would be " + std::to_string(at) +
-                             " bytes; its index holds at most 4294967295");
+    layout.length = at;
+    if (at <= kMaxField) return layout;
+    return fault("the image would be " + std::to_string(at) +
+                 " bytes; its index holds at most 4294967295");
 }
 
 std::vector<uint8_t> imageIndex(const ImageLayout& layout) {
@@ -83,56 +83,52 @@ bool looksLikeImage(const uint8_t* first, std::size_t n) {
     return n >= sizeof kImageMark && std::memcmp(first, kImageMark, sizeof kImageMark) == 0;
 }
 
-bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo>* prompts,
-               std::string* problem) {
+detail::Outcome<ImageContents> readImage(FILE* fp, uint64_t size) {
     std::array<uint8_t, kPackHeaderSize> h{};
     if (std::fread(h.data(), 1, h.size(), fp) != h.size()) {
-        return fail(problem, "too short for an image's 16-byte header");
+        return fault("too short for an image's 16-byte header");
     }
-    if (!looksLikeImage(h.data(), h.size()))
-        return fail(problem, "not an image (no \"KPAK\" mark)");
+    if (!looksLikeImage(h.data(), h.size())) return fault("not an image (no \"KPAK\" mark)");
     const uint32_t version = getBe(&h[4], 2), align = getBe(&h[6], 2), n = getBe(&h[8], 4);
     const uint32_t length = getBe(&h[12], 4);
-    if (version != 1) return fail(problem, "image version " + std::to_string(version) + ", not 1");
+    if (version != 1) return fault("image version " + std::to_string(version) + ", not 1");
     if (align == 0 || align > 4096 || (align & (align - 1)) != 0) {
-        return fail(problem, "alignment " + std::to_string(align) + " is not a power of two");
+        return fault("alignment " + std::to_string(align) + " is not a power of two");
     }
     if (length != size) {
-        return fail(problem, "its length field says " + std::to_string(length) +
-                                 " bytes, the file holds " + std::to_string(size));
+        return fault("its length field says " + std::to_string(length) + " bytes, the file holds " +
+                     std::to_string(size));
     }
     if (kPackHeaderSize + 8 * uint64_t{n} > length) {
-        return fail(problem, "an index of " + std::to_string(n) + " prompts is past its end");
+        return fault("an index of " + std::to_string(n) + " prompts is past its end");
     }
     std::vector<uint8_t> index(8 * std::size_t{n});
     if (std::fread(index.data(), 1, index.size(), fp) != index.size()) {
-        return fail(problem, "cannot read its index");
+        return fault("cannot read its index");
     }
-    *layout = ImageLayout{align, {}, {}, length, {}};
-    prompts->clear();
+    ImageContents image{ImageLayout{align, {}, {}, length, {}}, {}};
+    ImageLayout* layout = &image.layout;
     uint64_t end = kPackHeaderSize + index.size();
     for (uint32_t i = 0; i < n; ++i) {
         const uint64_t offset = getBe(&index[8 * i], 4), bytes = getBe(&index[8 * i + 4], 4);
         const std::string prompt = "prompt " + std::to_string(i);
         if (offset % align != 0 || offset < end || offset + bytes > length) {
-            return fail(problem, prompt + " lies outside its place (offset " +
-                                     std::to_string(offset) + ", " + std::to_string(bytes) +
-                                     " bytes)");
+            return fault(prompt + " lies outside its place (offset " + std::to_string(offset) +
+                         ", " + std::to_string(bytes) + " bytes)");
         }
         std::array<uint8_t, kAdpHeaderSize> adp{};
         AdpInfo info{};
-        kestrune::detail::Done header = kestrune::detail::Failure{kStatusFormat, ""};
+        detail::Done header = fault("");
         if (bytes < kAdpHeaderSize || std::fseek(fp, static_cast<long>(offset), SEEK_SET) != 0 ||
             std::fread(adp.data(), 1, adp.size(), fp) != adp.size() ||
             !(header = checkAdpHeader(adp.data(), &info)) ||
             kAdpHeaderSize + uint64_t{info.payloadLength} != bytes) {
             const std::string& why = header.failure().reason;
-            return fail(problem,
-                        prompt + " is not a whole device file" + (why.empty() ? "" : ": " + why));
+            return fault(prompt + " is not a whole device file" + (why.empty() ? "" : ": " + why));
         }
         layout->offsets.push_back(offset);
         layout->lengths.push_back(bytes);
-        prompts->push_back(info);
+        image.prompts.push_back(info);
         end = offset + bytes;
     }
     // The ID table's hash, where the gap after the index holds its mark.
@@ -144,7 +140,7 @@ bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo
         std::memcmp(mark.data(), kIdHashMark, sizeof kIdHashMark) == 0) {
         layout->idHash = getBe(&mark[4], 4);
     }
-    return true;
+    return image;
 }
 
 bool isImageFile(const std::string& path) {
@@ -159,18 +155,17 @@ bool isImageFile(const std::string& path) {
     return image;
 }
 
-bool readImageFile(const std::string& path, ImageLayout* layout, std::vector<AdpInfo>* prompts,
-                   std::string* problem) {
+detail::Outcome<ImageContents> readImageFile(const std::string& path) {
     FILE* fp = std::fopen(path.c_str(), "rb");
     struct stat st {};
     if (fp == nullptr || fstat(fileno(fp), &st) != 0) {
-        *problem = std::string("cannot open: ") + std::strerror(errno);
+        detail::Failure failure = detail::Failure::system(kStatusInputOpen, "cannot open");
         if (fp != nullptr) std::fclose(fp);
-        return false;
+        return failure;
     }
-    const bool read = readImage(fp, static_cast<uint64_t>(st.st_size), layout, prompts, problem);
+    detail::Outcome<ImageContents> image = readImage(fp, static_cast<uint64_t>(st.st_size));
     std::fclose(fp);
-    return read;
+    return image;
 }
 
 std::string imagePromptName(const std::string& path, std::size_t id) {

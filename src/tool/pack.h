@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "adpFile.h"
+#include "io/failure.h"
 
 namespace kestrune::tool {
 
@@ -36,10 +37,10 @@ struct ImageLayout {
 
 inline constexpr std::size_t kIdHashSize = 8;  // "KIDH" and the hash
 
-// Lays out device files of these lengths in ID order. False, with *problem, when an
-// offset, a length or the image's length would not fit the index's 32-bit fields.
-bool planImage(const std::vector<uint64_t>& lengths, unsigned align, ImageLayout* layout,
-               std::string* problem, std::optional<uint32_t> idHash = {});
+// Lays out device files of these lengths in ID order. Fails (kStatusFormat) when an offset,
+// a length or the image's length would not fit the index's 32-bit fields.
+detail::Outcome<ImageLayout> planImage(const std::vector<uint64_t>& lengths, unsigned align,
+                                       std::optional<uint32_t> idHash = {});
 
 // The bytes that open the image: its header and index.
 std::vector<uint8_t> imageIndex(const ImageLayout& layout);
@@ -47,18 +48,23 @@ std::vector<uint8_t> imageIndex(const ImageLayout& layout);
 // Whether a file's first bytes are an image's mark.
 bool looksLikeImage(const uint8_t* first, std::size_t n);
 
+// An image as read: where its prompts lie, and what each prompt's device header says.
+struct ImageContents {
+    ImageLayout layout;
+    std::vector<AdpInfo> prompts;
+};
+
 // Reads and checks the image on fp (seekable, `size` bytes): its header, its index (each
 // prompt aligned, inside the image, after the index and the prompt before) and each
-// prompt's device header (a device file's, as long as its entry says), whose contents go
-// to *prompts. False, with *problem, at the first fault.
-bool readImage(FILE* fp, uint64_t size, ImageLayout* layout, std::vector<AdpInfo>* prompts,
-               std::string* problem);
+// prompt's device header (a device file's, as long as its entry says). Fails
+// (kStatusFormat) at the first fault.
+detail::Outcome<ImageContents> readImage(FILE* fp, uint64_t size);
 
 // An image that info, decode and unpack read: a regular file that starts with the mark.
 bool isImageFile(const std::string& path);
-// Reads the image at path through readImage.
-bool readImageFile(const std::string& path, ImageLayout* layout, std::vector<AdpInfo>* prompts,
-                   std::string* problem);
+// Reads the image at path through readImage; fails with kStatusInputOpen ("cannot open:
+// ...") when it cannot be opened.
+detail::Outcome<ImageContents> readImageFile(const std::string& path);
 // How messages name prompt `id` of the image at path, and the name of what is made of it.
 std::string imagePromptName(const std::string& path, std::size_t id);
 std::string imagePromptStem(const std::string& path, std::size_t id);

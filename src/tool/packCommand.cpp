@@ -99,12 +99,11 @@ bool preparePrompts(const Common& c, const PackArgs& p, EncodeSettings settings,
         }
         lengths.push_back(pr.device ? pr.length() : 0);
     }
-    std::string problem;
-    if (ok && !planImage(lengths, p.align, layout, &problem)) {
-        printFailure(c.output, problem);
+    if (!ok) return false;
+    if (const auto planned = planImage(lengths, p.align); !planned) {
+        printFailure(c.output, planned.failure().reason);
         return false;
     }
-    if (!ok) return false;
     Common batch = c;
     batch.inputs.clear();
     for (const Prompt* pr : toEncode) batch.inputs.push_back(pr->input);
@@ -122,10 +121,12 @@ bool preparePrompts(const Common& c, const PackArgs& p, EncodeSettings settings,
     for (std::size_t k = 0; k < toEncode.size(); ++k) toEncode[k]->result = std::move(results[k]);
     lengths.clear();
     for (const Prompt& pr : *prompts) lengths.push_back(pr.length());
-    if (!planImage(lengths, p.align, layout, &problem)) {
-        printFailure(c.output, problem);
+    detail::Outcome<ImageLayout> planned = planImage(lengths, p.align);
+    if (!planned) {
+        printFailure(c.output, planned.failure().reason);
         return false;
     }
+    *layout = std::move(*planned);
     return true;
 }
 
@@ -135,39 +136,36 @@ bool writePackOutputs(const PackArgs& p, const Common& c, const std::string& pre
                       const std::vector<std::string>& outputs, std::vector<OutputFile>& opened) {
     std::vector<std::string> promptNames;
     for (const Prompt& pr : prompts) promptNames.push_back(pr.name);
-    std::string problem;
-    int status = writeImage(opened[0].fp, layout, prompts, &problem);
+    detail::Done state = writeImage(opened[0].fp, layout, prompts);
     std::size_t failed = 0;
-    if (status == kStatusFinished && outputs.size() > 1) {
+    if (state && outputs.size() > 1) {
         // Two headers included together need their own guards and prefixes.
         const std::string guard = "KESTRUNE_PACK_" + prefix +
                                   (p.header == "-" ? "" : "_" + cIdentifier(nameOf(p.header)));
         const std::string text = packHeader(prefix, guard, promptNames, layout, nameOf(c.output));
         failed = 1;
         if (std::fwrite(text.data(), 1, text.size(), opened[1].fp) != text.size()) {
-            status = kStatusWrite;
+            state = detail::Failure::ofErrno(kStatusWrite);
         }
     }
     // Both written out before either is put in place, so that a full disk fails both.
-    for (std::size_t i = 0; status == kStatusFinished && i < opened.size(); ++i) {
+    for (std::size_t i = 0; state && i < opened.size(); ++i) {
         failed = i;
-        if (std::fflush(opened[i].fp) != 0) {
-            status = kStatusWrite;
-            problem = std::strerror(errno);
+        if (std::fflush(opened[i].fp) != 0) state = detail::Failure::ofErrno(kStatusWrite);
+    }
+    for (std::size_t i = 0; state && i < opened.size(); ++i) {
+        failed = i;
+        if (const int status = outputCommit(&opened[i]); status != kStatusFinished) {
+            state = detail::Failure{status, opened[i].problem};
         }
     }
-    for (std::size_t i = 0; status == kStatusFinished && i < opened.size(); ++i) {
-        failed = i;
-        status = outputCommit(&opened[i]);
-        problem = opened[i].problem;
-    }
-    if (status != kStatusFinished) {
+    if (!state) {
         FileResult r;
         r.input = r.output = outputs[failed];
-        if (status == kStatusRead) {
-            r.fail(status, problem);
+        if (state.status() == kStatusRead) {
+            r.fail(state.failure());
         } else {
-            outputFailed(&r, status, problem);
+            outputFailed(&r, state.status(), state.failure().reason);
         }
         printFailure(r);
         return false;

@@ -44,10 +44,13 @@ std::string descriptorPath(int fd) {
 // False, told, on a fault.
 bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompts) {
     std::vector<std::string> entries;
-    std::string problem;
-    if (!p.list.empty() && !readListFile(p.list, &entries, &problem)) {
-        printFailure(p.list, problem);
-        return false;
+    if (!p.list.empty()) {
+        detail::Outcome<std::vector<std::string>> read = readListFile(p.list);
+        if (!read) {
+            printFailure(p.list, read.failure().reason);
+            return false;
+        }
+        entries = std::move(*read);
     }
     if (p.list.empty()) {
         for (const std::string& in : c.inputs)
@@ -94,7 +97,7 @@ bool openPrompt(Prompt* pr) {
     FileResult& r = pr->result;
     r.input = pr->input;
     InputFile from(pr->input);
-    if (!from.problem.empty()) return r.fail(kStatusInputOpen, from.problem).ok();
+    if (!from.opened) return r.fail(from.opened.failure()).ok();
     if (!S_ISREG(from.st.st_mode)) {
         const kestrune::detail::Outcome<int> held = inputHeldCopy(fileno(from.fp));
         if (!held) return r.fail(kStatusRead, held.failure().reason).ok();
@@ -102,7 +105,7 @@ bool openPrompt(Prompt* pr) {
         pr->path = descriptorPath(pr->held);
     }
     InputFile in(pr->path);
-    if (!in.problem.empty()) return r.fail(kStatusInputOpen, in.problem).ok();
+    if (!in.opened) return r.fail(in.opened.failure()).ok();
     uint8_t mark[sizeof kAdpMark] = {};
     pr->device = std::fread(mark, 1, sizeof mark, in.fp) == sizeof mark &&
                  std::memcmp(mark, kAdpMark, sizeof mark) == 0;
@@ -124,21 +127,21 @@ FileResult encodePrompt(const EncodeSettings& settings, Prompt* pr, Progress* pr
 }
 
 // Writes the image: its index, then each device file at its offset.
-int writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& prompts,
-               std::string* problem) {
+detail::Done writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& prompts) {
     const auto put = [&](const void* bytes, std::size_t n) {
         return std::fwrite(bytes, 1, n, to) == n;
     };
+    const auto writeFailed = [] { return detail::Failure::ofErrno(kStatusWrite); };
     std::vector<uint8_t> index = imageIndex(layout);
-    if (!put(index.data(), index.size())) return kStatusWrite;
+    if (!put(index.data(), index.size())) return writeFailed();
     uint64_t at = index.size();
     std::vector<uint8_t> block(1 << 16);
     for (std::size_t i = 0; i < prompts.size(); ++i) {
         std::fill(block.begin(), block.end(), 0);
-        if (!put(block.data(), layout.offsets[i] - at)) return kStatusWrite;
+        if (!put(block.data(), layout.offsets[i] - at)) return writeFailed();
         at = layout.offsets[i] + layout.lengths[i];
         if (!prompts[i].device) {
-            if (!put(prompts[i].encoded.data(), prompts[i].encoded.size())) return kStatusWrite;
+            if (!put(prompts[i].encoded.data(), prompts[i].encoded.size())) return writeFailed();
             continue;
         }
         InputFile from(prompts[i].path);
@@ -147,15 +150,14 @@ int writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& p
                 from.fp == nullptr
                     ? 0
                     : std::fread(block.data(), 1, std::min<uint64_t>(left, block.size()), from.fp);
-            if (n == 0) {
-                *problem = prompts[i].input + " changed while it was read";
-                return kStatusRead;
-            }
-            if (!put(block.data(), n)) return kStatusWrite;
+            if (n == 0)
+                return detail::Failure{kStatusRead,
+                                       prompts[i].input + " changed while it was read"};
+            if (!put(block.data(), n)) return writeFailed();
             left -= n;
         }
     }
-    return kStatusFinished;
+    return {};
 }
 
 FileResult encodeToMemory(const EncodeSettings& settings, const std::string& path,

@@ -36,8 +36,8 @@ bool openPrompt(Prompt* pr);
 // Encodes a recording into memory, as encode would into a file.
 FileResult encodePrompt(const EncodeSettings& settings, Prompt* pr, Progress* progress);
 
-// Writes the image: its index, then each device file at its offset.
-int writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& prompts,
-               std::string* problem);
+// Writes the image: its index, then each device file at its offset. Fails with kStatusWrite
+// (errno's text) or kStatusRead (a device file that changed while it was read).
+detail::Done writeImage(FILE* to, const ImageLayout& layout, const std::vector<Prompt>& prompts);
 
 }  // namespace kestrune::tool

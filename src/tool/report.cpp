@@ -112,7 +112,7 @@ void printFailure(const std::string& path, const std::string& why) {
 }
 
 void printFailure(const FileResult& r) {
-    printFailure(r.problemPath.empty() ? r.input : r.problemPath, r.problem);
+    printFailure(r.failurePath.empty() ? r.input : r.failurePath, r.failure.reason);
 }
 
 void printWarnings(const FileResult& r) {
@@ -141,7 +141,7 @@ Json conversionJson(const FileResult& r, int bits) {
                 {"output", r.ok() ? Json(r.output) : Json(nullptr)},
                 {"ok", r.ok()},
                 {"skipped", r.skipped},
-                {"error", r.ok() ? Json(nullptr) : Json(r.problem)},
+                {"error", r.ok() ? Json(nullptr) : Json(r.failure.reason)},
                 {"rate", known(r.rate)},
                 {"bits", bits != 0 ? Json(bits) : Json(nullptr)},
                 {"samples", known(r.samples)},
