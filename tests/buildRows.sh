@@ -131,6 +131,24 @@ name,en,en.text\nhi,,\n|2:4: en/hi has neither a recording nor a text
 ROWS
 }
 
+# A lock file edited by hand into a fault is told with its line, and nothing is built: IDs
+# given anew from a broken lock would move prompts under the firmware's feet.
+LockFaults() {
+    printf 'name,en.text\nhi,Hi\n' >m.csv
+    while IFS='|' read -r lock want; do
+        printf "$lock" >m.lock
+        $K build m.csv -d out 2>err && exit 1
+        [ "$(cat err)" = "kestrune-adpcm: m.lock:$want" ] || { cat err; echo "want $want"; exit 1; }
+        [ ! -e out ]
+    done <<'ROWS'
+0 hi extra\n|1: not 'ID NAME' or 'ID NAME retired'
+x hi\n|1: not 'ID NAME' or 'ID NAME retired'
+# kept\n1 a\n0 hi\n|3: ID 0 is not above the one before
+65536 hi\n|1: ID 65536 is over 65535
+0 hi\n1 hi retired\n|2: 'hi' has an ID already
+ROWS
+}
+
 # The speech command runs without a shell: a text cannot run anything, and a template's
 # words are the program's arguments as written.
 SpeechWithoutShell() {
@@ -145,4 +163,8 @@ SpeechWithoutShell() {
     [ "$(grep -o 'a placeholder, spoken from its text' r.html | wc -l)" = 1 ]
     $K build --tts 'false {out}' p.csv -d f 2>err && exit 1
     grep -qx 'kestrune-adpcm: de/x: its placeholder cannot be spoken: false failed (exit status 1)' err
+    $K build --tts 'true {out}' p.csv -d f 2>err && exit 1
+    grep -qx 'kestrune-adpcm: de/x: its placeholder cannot be spoken: true wrote nothing' err
+    $K build --tts './none {out}' p.csv -d f 2>err && exit 1
+    grep -qx "kestrune-adpcm: de/x: its placeholder cannot be spoken: cannot run ./none: No such file or directory" err
 }

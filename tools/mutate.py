@@ -179,6 +179,16 @@ MUTANTS = [
      "return static_cast<int32_t>(f + 0.5f);", "weighted search: feedback rounded up, not half away"),
     ("src/codec/searchStep.cpp", "const int slot = position_ & 3;", "const int slot = position_ & 1;",
      "weighted search: a child's memory written at the wrong ring slot"),
+    # The tool's steps that fail with a reason.
+    ("src/tool/pack.cpp", "    if (at <= kMaxField) return layout;", "    return layout;",
+     "an image past its index's 32-bit fields laid out"),
+    ("src/tool/buildLock.cpp", "if (!lock.entries.empty() && e.id <= lock.entries.back().id) {",
+     "if (false) {", "a lock file's IDs out of order taken"),
+    ("src/tool/buildSpeech.cpp", "if (stat(out.c_str(), &st) != 0 || st.st_size == 0) {",
+     "if (false) {", "a speech command that wrote nothing taken as spoken"),
+    ("src/tool/options.cpp", "            *value = v;", "", "a floating option checked but not kept"),
+    ("src/tool/jobs.h", "bool ok() const { return failure.status == kStatusFinished; }",
+     "bool ok() const { return true; }", "a failed job counted as done"),
 ]
 
 
