@@ -17,10 +17,6 @@
 #include "io/outputFile.h"
 #include "io/status.h"
 
-using kestrune::detail::kMaxTemporaryOutputs;
-using kestrune::detail::outputCommit;
-using kestrune::detail::outputMarkTerminalLine;
-
 namespace kestrune::tool {
 
 namespace {
@@ -53,7 +49,7 @@ BatchSize fitBatch(unsigned wantedJobs) {
     const std::size_t open = std::min<std::size_t>(limit.rlim_cur, 1 << 20);
     const std::size_t used = openDescriptors() + kReserved;
     const std::size_t free = open > used ? open - used : 0;
-    const std::size_t slots = kMaxTemporaryOutputs;
+    const std::size_t slots = detail::kMaxTemporaryOutputs;
     BatchSize size{};
     size.openLimit = open;
     size.jobs = static_cast<unsigned>(std::clamp<std::size_t>(
@@ -123,7 +119,7 @@ std::vector<FileResult> runAll(std::size_t files, const BatchSize& size,
         while (!ready[i]) {
             if (progressLine) {
                 lock.unlock();
-                outputMarkTerminalLine(true);
+                detail::outputMarkTerminalLine(true);
                 std::fprintf(terminal, "\r\033[K%s", progressLine().c_str());
                 std::fflush(terminal);
                 drawn = true;
@@ -134,7 +130,7 @@ std::vector<FileResult> runAll(std::size_t files, const BatchSize& size,
         lock.unlock();
         if (drawn) std::fputs("\r\033[K", terminal);
         drawn = false;
-        outputMarkTerminalLine(false);
+        detail::outputMarkTerminalLine(false);
         report(results[i]);
     }
     {
@@ -224,7 +220,7 @@ void FolderSyncs::add(int folder) {
 int commitFile(FileResult* r) {
     if (r->uncommitted.fp == nullptr) return -1;
     int folder = -1;
-    const int status = outputCommit(&r->uncommitted, &folder);
+    const int status = detail::outputCommit(&r->uncommitted, &folder);
     if (status != kStatusFinished) {
         const std::string input = r->input, output = r->output, why = r->uncommitted.problem;
         *r = FileResult{};

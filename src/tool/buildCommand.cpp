@@ -17,11 +17,6 @@
 #include "tool/paths.h"
 #include "tool/subcommand.h"
 
-using kestrune::detail::outputCommit;
-using kestrune::detail::outputDiscard;
-using kestrune::detail::OutputFile;
-using kestrune::detail::outputOpen;
-
 namespace kestrune::tool {
 
 namespace {
@@ -36,15 +31,16 @@ using Outputs = std::vector<std::pair<std::string, std::string>>;
 // Writes every output in full before any is put in place, so that a failure (a full disk)
 // leaves the outputs of the last build as they were.
 bool commitOutputs(const Outputs& outputs) {
-    std::vector<OutputFile> files(outputs.size());
+    std::vector<detail::OutputFile> files(outputs.size());
     const auto failed = [&](std::size_t i, const std::string& why) {
         say(tool::quoted(outputs[i].first) + ": " + why);
-        for (OutputFile& f : files) outputDiscard(&f);
+        for (detail::OutputFile& f : files) detail::outputDiscard(&f);
         return false;
     };
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const std::string& bytes = outputs[i].second;
-        if (outputOpen(&files[i], outputs[i].first.c_str(), nullptr, true) != kStatusFinished) {
+        if (detail::outputOpen(&files[i], outputs[i].first.c_str(), nullptr, true) !=
+            kStatusFinished) {
             return failed(i, "cannot write: " + files[i].problem);
         }
         if (std::fwrite(bytes.data(), 1, bytes.size(), files[i].fp) != bytes.size() ||
@@ -53,7 +49,7 @@ bool commitOutputs(const Outputs& outputs) {
         }
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-        if (outputCommit(&files[i]) != kStatusFinished) {
+        if (detail::outputCommit(&files[i]) != kStatusFinished) {
             return failed(i, "cannot write: " + files[i].problem);
         }
     }

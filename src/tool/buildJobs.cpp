@@ -30,7 +30,7 @@ std::string number(double v) {
 
 // Every setting that shapes an encoding, as text.
 std::string settingsText(const EncodeSettings& s) {
-    const kestrune::detail::Levelling& l = s.levelling;
+    const detail::Levelling& l = s.levelling;
     const auto opt = [](const std::optional<double>& v) { return v ? number(*v) : "-"; };
     return "bits " + std::to_string(s.bits) + " level " + std::to_string(s.level) + " tune " +
            std::to_string(static_cast<int>(s.tune)) + " rate " + std::to_string(s.rate) +
@@ -140,8 +140,8 @@ bool writeBuildReport(const BuildArgs& a, const std::vector<BuildItem>& items) {
 }
 
 double sourcePower(const EncodeSettings& settings, const std::string& path) {
-    kestrune::detail::AudioInput in;
-    kestrune::detail::LevelResult prepared;
+    detail::AudioInput in;
+    detail::LevelResult prepared;
     if (in.open(path) != kStatusFinished ||
         in.prepare(settings.audio, settings.levelling, settings.rate, settings.bits, &prepared) !=
             kStatusFinished)

@@ -19,13 +19,6 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
-using kestrune::detail::FileKey;
-using kestrune::detail::fileKey;
-using kestrune::detail::noteMadeFolder;
-using kestrune::detail::outputExisting;
-using kestrune::detail::OutputIdentity;
-using kestrune::detail::outputIdentity;
-
 namespace kestrune::tool {
 
 std::vector<std::string> planOutputs(const std::vector<std::string>& inputs,
@@ -66,7 +59,7 @@ void MadeFolders::make(const Common& c) {
         std::error_code e;  // a folder that cannot be made fails each file's output
         if (std::filesystem::create_directory(at, e)) {
             made.push_back(at);
-            noteMadeFolder(at);
+            detail::noteMadeFolder(at);
         }
     }
 }
@@ -97,22 +90,22 @@ void checkStandardInput(const std::vector<std::string>& inputs) {
 std::vector<std::string> outputConflicts(const std::vector<std::string>& inputs,
                                          const std::vector<std::string>& outputs,
                                          std::size_t perInput) {
-    std::map<FileKey, std::size_t> read;
+    std::map<detail::FileKey, std::size_t> read;
     for (std::size_t j = 0; j < inputs.size(); ++j) {
         struct stat st {};
         const std::string& in = inputs[j];
         if (in == "-" ? fstat(STDIN_FILENO, &st) == 0 : stat(in.c_str(), &st) == 0) {
-            read.emplace(fileKey(st), j);
+            read.emplace(detail::fileKey(st), j);
         }
     }
     const auto owner = [&](std::size_t i) { return i < perInput ? inputs[i] : outputs[i]; };
-    std::map<OutputIdentity, std::size_t> claimed;
+    std::map<detail::OutputIdentity, std::size_t> claimed;
     std::vector<std::string> conflict(outputs.size());
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         struct stat st {};
         const bool exists = outputs[i] == "-" ? fstat(STDOUT_FILENO, &st) == 0
-                                              : outputExisting(outputs[i].c_str(), &st);
-        const auto input = exists ? read.find(fileKey(st)) : read.end();
+                                              : detail::outputExisting(outputs[i].c_str(), &st);
+        const auto input = exists ? read.find(detail::fileKey(st)) : read.end();
         if (input != read.end() && (i >= perInput || input->second != i)) {
             conflict[i] =
                 "cannot create " + outputName(outputs[i]) + ": is the input " +
@@ -120,8 +113,9 @@ std::vector<std::string> outputConflicts(const std::vector<std::string>& inputs,
             continue;
         }
         if (outputs[i] == "-") continue;
-        OutputIdentity id;
-        if (!outputIdentity(outputs[i].c_str(), &id)) id = OutputIdentity{0, 0, outputs[i]};
+        detail::OutputIdentity id;
+        if (!detail::outputIdentity(outputs[i].c_str(), &id))
+            id = detail::OutputIdentity{0, 0, outputs[i]};
         const auto [at, fresh] = claimed.emplace(id, i);
         if (!fresh) {
             conflict[i] =

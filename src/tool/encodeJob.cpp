@@ -20,10 +20,6 @@
 #include "tool/listening.h"
 #include "tool/paths.h"
 
-using kestrune::detail::AdpWriter;
-using kestrune::detail::inputCheck;
-using kestrune::detail::OutputFile;
-
 namespace kestrune::tool {
 
 namespace {
@@ -35,7 +31,7 @@ int identify(const std::string& input, struct stat* st) {
 
 // The tool's settings as the library's pipeline takes them.
 kestrune::RecordingOptions recordingOptions(const EncodeSettings& s, uint32_t rate) {
-    const kestrune::detail::Levelling& l = s.levelling;
+    const detail::Levelling& l = s.levelling;
     return {rate,
             s.bits,
             s.level,
@@ -71,7 +67,7 @@ std::optional<kestrune::Recording> openRecording(const EncodeSettings& settings,
                                                  const std::string& input, Progress* progress,
                                                  struct stat* source, kestrune::Report* report,
                                                  FileResult* r) {
-    if (const kestrune::detail::Done readable = inputCheck(identify(input, source), *source);
+    if (const detail::Done readable = detail::inputCheck(identify(input, source), *source);
         !readable) {
         r->fail(readable.failure());
         return std::nullopt;
@@ -132,8 +128,8 @@ struct Heard {
 // The length an output that cannot go back for its header gets first, from a pass that
 // counts the samples, so that the codes stream out instead of being held; -1 when it is
 // not needed or not known. False, with the result failed, when it is too long.
-bool lengthFirst(kestrune::Recording* audio, const OutputFile& out, const Container& container,
-                 unsigned bits, int64_t* length, FileResult* r) {
+bool lengthFirst(kestrune::Recording* audio, const detail::OutputFile& out,
+                 const Container& container, unsigned bits, int64_t* length, FileResult* r) {
     *length = -1;
     if (!out.canSeek && container.direct()) {
         if (const std::optional<uint64_t> n = audio->countSamples()) {
@@ -149,8 +145,8 @@ bool lengthFirst(kestrune::Recording* audio, const OutputFile& out, const Contai
 
 // Where the encoding goes: the codes to the writer while it takes them (*status its
 // last answer), and what a listening report and the progress line need.
-kestrune::RecordingSink sinkFor(const EncodeSettings& settings, AdpWriter* writer, int* status,
-                                Heard* heard, Progress* progress, uint32_t rate) {
+kestrune::RecordingSink sinkFor(const EncodeSettings& settings, detail::AdpWriter* writer,
+                                int* status, Heard* heard, Progress* progress, uint32_t rate) {
     kestrune::RecordingSink sink;
     sink.codes = [&settings, writer, status, heard](std::span<const uint8_t> codes) {
         if (*status == kStatusFinished) *status = writer->add(codes.data(), codes.size());
@@ -197,7 +193,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
         openRecording(settings, input, progress, &source, &report, &r);
     if (!audio) return r;
 
-    OutputFile out;
+    detail::OutputFile out;
     int status = openOutput(&out, output, &source, settings.replace);
     if (status != kStatusFinished) {
         outputFailed(&r, status, out.problem);
@@ -210,7 +206,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     const bool rewrite = out.canSeek && container->direct();
     int64_t length = -1;
     if (!lengthFirst(&*audio, out, *container, settings.bits, &length, &r)) return r;
-    AdpWriter writer;
+    detail::AdpWriter writer;
     status = writer.start(to, rewrite, r.rate, adpVariant(settings.bits), length);
 
     Heard heard;
@@ -233,7 +229,7 @@ FileResult encodeJob(const EncodeSettings& settings, const std::string& input,
     describeEncoded(std::move(report), &r);
     if (settings.listen) keepHeard(settings, heard, &r);
     if (settings.warningsAsErrors && !r.warnings.empty()) {
-        r.uncommitted = OutputFile{};  // discarded
+        r.uncommitted = detail::OutputFile{};  // discarded
         std::string all;
         for (const std::string& w : r.warnings) all += (all.empty() ? "" : "; ") + w;
         return r.fail(kStatusFormat, all + " (a warning, made an error by -w)");

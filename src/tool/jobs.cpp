@@ -19,21 +19,12 @@
 #include "io/status.h"
 #include "tool/paths.h"
 
-using kestrune::detail::decodeAdpPayload;
-using kestrune::detail::InputFile;
-using kestrune::detail::kShortPayload;
-using kestrune::detail::outputDiscard;
-using kestrune::detail::OutputFile;
-using kestrune::detail::outputOpen;
-using kestrune::detail::outputOpenDescriptor;
-using kestrune::detail::readAdpHeaderFrom;
-using kestrune::detail::readCheckedAdpHeader;
-
 namespace kestrune::tool {
 
-int openOutput(OutputFile* out, const std::string& path, const struct stat* input, bool replace) {
-    return path == "-" ? outputOpenDescriptor(out, STDOUT_FILENO, input)
-                       : outputOpen(out, path.c_str(), input, replace);
+int openOutput(detail::OutputFile* out, const std::string& path, const struct stat* input,
+               bool replace) {
+    return path == "-" ? detail::outputOpenDescriptor(out, STDOUT_FILENO, input)
+                       : detail::outputOpen(out, path.c_str(), input, replace);
 }
 
 void outputFailed(FileResult* r, int status, std::string why) {
@@ -66,7 +57,7 @@ uint64_t microseconds(uint64_t samples, uint32_t rate) {
 namespace {
 
 // Opens input at offset; false, with the result failed, when it cannot be.
-bool openAt(InputFile* from, uint64_t offset, FileResult* r) {
+bool openAt(detail::InputFile* from, uint64_t offset, FileResult* r) {
     if (!from->opened) return r->fail(from->opened.failure()).ok();
     if (offset > 0 && std::fseek(from->fp, static_cast<long>(offset), SEEK_SET) != 0) {
         return r->fail(kStatusRead, std::string("cannot read: ") + std::strerror(errno)).ok();
@@ -81,27 +72,27 @@ FileResult decodeJob(const std::string& input, const std::string& output, bool r
     FileResult r;
     r.input = input;
     r.output = output;
-    InputFile from(input);
+    detail::InputFile from(input);
     if (!openAt(&from, offset, &r)) return r;
     AdpInfo info{};
-    if (kestrune::detail::Done read = readAdpHeaderFrom(from.fp, &info, true); !read) {
-        const kestrune::detail::Failure& f = read.failure();
+    if (detail::Done read = detail::readAdpHeaderFrom(from.fp, &info, true); !read) {
+        const detail::Failure& f = read.failure();
         return r.fail(f.status, f.reason.empty() ? "cannot read the input" : f.reason);
     }
-    OutputFile out;
+    detail::OutputFile out;
     const int status = openOutput(&out, output, &from.st, replace);
     if (status != kStatusFinished) {
         outputFailed(&r, status, out.problem);
         return r;
     }
-    if (kestrune::detail::Done decoded = decodeAdpPayload(from.fp, out.fp, info); !decoded) {
-        const kestrune::detail::Failure& f = decoded.failure();
+    if (detail::Done decoded = detail::decodeAdpPayload(from.fp, out.fp, info); !decoded) {
+        const detail::Failure& f = decoded.failure();
         if (f.status == kStatusFormat) {
             r.fail(f);
         } else {
             outputFailed(&r, f.status, f.reason);
         }
-        outputDiscard(&out);
+        detail::outputDiscard(&out);
         return r;
     }
     r.uncommitted = std::move(out);
@@ -115,9 +106,9 @@ FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length
     FileResult r;
     r.input = input;
     r.output = output;
-    InputFile from(input);
+    detail::InputFile from(input);
     if (!openAt(&from, offset, &r)) return r;
-    OutputFile out;
+    detail::OutputFile out;
     int status = openOutput(&out, output, &from.st, replace);
     if (status != kStatusFinished) {
         outputFailed(&r, status, out.problem);
@@ -133,7 +124,7 @@ FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length
     }
     if (status != kStatusFinished) {
         outputFailed(&r, status, "");
-        outputDiscard(&out);
+        detail::outputDiscard(&out);
         return r;
     }
     r.uncommitted = std::move(out);
@@ -141,8 +132,8 @@ FileResult extractJob(const std::string& input, uint64_t offset, uint64_t length
     return r;
 }
 
-kestrune::detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info) {
-    if (kestrune::detail::Done read = readCheckedAdpHeader(fp, info); !read) {
+detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info) {
+    if (detail::Done read = detail::readCheckedAdpHeader(fp, info); !read) {
         if (read.failure().reason.empty()) read.failure().reason = "cannot read";
         return read;
     }
@@ -160,20 +151,19 @@ kestrune::detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo*
         }
     }
     if (present >= info->payloadLength) return {};
-    return kestrune::detail::Failure{
-        kStatusFormat, std::string(kShortPayload) + " (" + std::to_string(present) + " of " +
-                           std::to_string(info->payloadLength) + " bytes)"};
+    return detail::Failure{kStatusFormat, std::string(detail::kShortPayload) + " (" +
+                                              std::to_string(present) + " of " +
+                                              std::to_string(info->payloadLength) + " bytes)"};
 }
 
 FileResult inspectJob(const std::string& path) {
     FileResult r;
     r.input = path;
-    InputFile from(path);
+    detail::InputFile from(path);
     AdpInfo info{};
     if (!from.opened) {
         r.fail(from.opened.failure());
-    } else if (kestrune::detail::Done checked = checkDeviceFile(from.fp, from.st, &info);
-               !checked) {
+    } else if (detail::Done checked = checkDeviceFile(from.fp, from.st, &info); !checked) {
         r.fail(checked.failure());
     } else {
         describeDevice(&r, info);

@@ -25,10 +25,10 @@ struct EncodeSettings {
     int level = kestrune::kDefaultLevel;
     kestrune::Tune tune = kestrune::Tune::perceptual;
     uint32_t rate = 0;  // 0: the default rule
-    kestrune::detail::AudioOptions audio;
+    detail::AudioOptions audio;
     bool measure = true;   // the SNR of what the device will play, for the summary
     bool replace = false;  // an existing output may be replaced
-    kestrune::detail::Levelling levelling;
+    detail::Levelling levelling;
     const ContainerRow* container = &containers().front();  // what the device file is written as
     ContainerOptions containerOptions;
     bool listen = false;            // keep what a listening report shows (FileResult::listening)
@@ -48,9 +48,9 @@ struct Listening;
 
 struct FileResult {
     std::string input, output;
-    kestrune::detail::Failure failure;  // its status (kStatusFinished) or why it failed
-    std::string failurePath;            // what the failure is about, when not the input
-    bool skipped = false;               // its output exists and was left alone (-n)
+    detail::Failure failure;  // its status (kStatusFinished) or why it failed
+    std::string failurePath;  // what the failure is about, when not the input
+    bool skipped = false;     // its output exists and was left alone (-n)
     uint32_t rate = 0;
     int bits = 0;
     uint64_t samples = 0;                   // samples the device plays
@@ -65,12 +65,11 @@ struct FileResult {
     std::optional<double> playbackPeakDbfs, headroomDb;     // under a ceiling, when not silent
     std::vector<std::string> warnings;           // what the output may lack, one line each
     std::shared_ptr<const Listening> listening;  // for the listening report, when asked
-    kestrune::detail::OutputFile
-        uncommitted;  // written in full, to be made to appear by commitFile
+    detail::OutputFile uncommitted;  // written in full, to be made to appear by commitFile
     double seconds() const { return rate == 0 ? 0 : static_cast<double>(samples) / rate; }
     bool ok() const { return failure.status == kStatusFinished; }
     // Marks the job failed; returns the result to be moved out, for `return r.fail(...)`.
-    FileResult&& fail(kestrune::detail::Failure why) {
+    FileResult&& fail(detail::Failure why) {
         failure = std::move(why);
         return std::move(*this);
     }
@@ -94,7 +93,7 @@ FileResult inspectJob(const std::string& path);
 // Reads a device file's header from fp and checks that its payload is all there (a regular
 // file's size, `st`, tells; anything else is read through). A failure's reason is the one
 // info and decode give.
-kestrune::detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info);
+detail::Done checkDeviceFile(FILE* fp, const struct stat& st, AdpInfo* info);
 // The device file at path, whole (header and payload), when it is one; empty when not.
 std::vector<uint8_t> deviceFileAt(const std::string& path);
 // Fills in what a whole device file's header says.
@@ -103,7 +102,7 @@ void describeDevice(FileResult* r, const AdpInfo& info);
 // What the jobs share: the output for a path ("-" is standard output), a failed output
 // turned into the result's problem (`why`: the output's own reason, or empty for errno's),
 // and a duration in microseconds.
-int openOutput(kestrune::detail::OutputFile* out, const std::string& path, const struct stat* input,
+int openOutput(detail::OutputFile* out, const std::string& path, const struct stat* input,
                bool replace);
 void outputFailed(FileResult* r, int status, std::string why);
 uint64_t microseconds(uint64_t samples, uint32_t rate);

@@ -5,8 +5,6 @@
 
 #include "io/inputFile.h"
 
-using kestrune::detail::InputFile;
-
 namespace kestrune::tool {
 
 std::vector<std::string> listEntries(std::string_view text) {
@@ -24,7 +22,7 @@ std::vector<std::string> listEntries(std::string_view text) {
 }
 
 detail::Outcome<std::string> readWholeFile(const std::string& path) {
-    InputFile file(path);
+    detail::InputFile file(path);
     if (!file.opened) return file.opened.failure();
     std::string bytes;
     char buffer[1 << 14];

@@ -18,7 +18,7 @@ namespace kestrune::tool {
 namespace {
 
 std::optional<double> loudness(std::span<const int16_t> samples, uint32_t rate) {
-    kestrune::detail::LevelMeter meter(rate, true, false);
+    detail::LevelMeter meter(rate, true, false);
     std::vector<float> block;
     for (std::size_t at = 0; at < samples.size(); at += 8192) {
         const auto part = samples.subspan(at, std::min<std::size_t>(8192, samples.size() - at));
@@ -36,7 +36,7 @@ Listening listenTo(std::vector<uint8_t> device, std::span<const int16_t> source,
     Listening l;
     l.device = std::move(device);
     if (!source.empty()) {
-        l.source = kestrune::detail::flacBytes(source, rate).value_or(std::vector<uint8_t>{});
+        l.source = detail::flacBytes(source, rate).value_or(std::vector<uint8_t>{});
         l.sourceLufs = loudness(source, rate);
     }
     l.playedLufs = loudness(played, rate);
@@ -75,8 +75,8 @@ FileResult listenToFile(const std::string& device, const std::string& source,
         r.warnings.push_back("no source found beside it; the playback is shown alone");
     } else {
         // Prepared as encode prepared it for this device file.
-        kestrune::detail::AudioInput audio;
-        kestrune::detail::LevelResult prepared;
+        detail::AudioInput audio;
+        detail::LevelResult prepared;
         std::vector<int16_t> block(8192);
         std::ptrdiff_t n = 0;
         const bool read = audio.open(source) == kStatusFinished &&

@@ -18,7 +18,7 @@ namespace {
 // The one reading of every floating option: a finite number (never NaN or infinite, which
 // CLI11's own ranges let through) within the library's range for it, stored in *value. It
 // is the option's check, so that a refusal reads as CLI11's do ("--gain: '...' is not ...").
-CLI::Validator finiteIn(const kestrune::detail::OptionRange& r, double* value) {
+CLI::Validator finiteIn(const detail::OptionRange& r, double* value) {
     return CLI::Validator(
         [r, value](std::string& text) -> std::string {
             char* end = nullptr;
@@ -37,7 +37,7 @@ CLI::Validator finiteIn(const kestrune::detail::OptionRange& r, double* value) {
 
 // A floating option, read once by finiteIn into *value.
 CLI::Option* addNumber(CLI::App* app, const char* name, double* value, const std::string& help,
-                       const kestrune::detail::OptionRange& r) {
+                       const detail::OptionRange& r) {
     return app
         ->add_option(
             name, [](const CLI::results_t&) { return true; }, help)
@@ -83,8 +83,7 @@ bool isNumber(const char* text) {
 // Adds a floating option whose value may be left out, shown as --name[=TEXT]; left out, it
 // is `fallback`.
 CLI::Option* addOptional(CLI::App* app, const char* name, double* value, const std::string& help,
-                         const kestrune::detail::OptionRange& r, const char* text,
-                         double fallback) {
+                         const detail::OptionRange& r, const char* text, double fallback) {
     return addNumber(app, name, value, help, r)
         ->expected(0, 1)
         ->option_text(text)
@@ -132,7 +131,7 @@ void EncodeOptions::addShaping(CLI::App* app) {
     app->add_option("--channel", settings.audio.channel,
                     "Take channel N (1 = first) instead of the mix")
         ->check(CLI::Range(1, 1 << 16));
-    namespace d = kestrune::detail;
+    namespace d = detail;
     auto* gain =
         addNumber(app, "--gain", &settings.audio.gainDb, "Scale by DB first", d::kGainRange);
     auto* normal = addOptional(app, "--normalize", &normalize,
@@ -166,7 +165,7 @@ void EncodeOptions::addShaping(CLI::App* app) {
 }
 
 void EncodeOptions::finish(const CLI::App& app) {
-    kestrune::detail::Levelling& l = settings.levelling;
+    detail::Levelling& l = settings.levelling;
     if (app.count("--normalize") > 0) settings.audio.normalizeDbfs = normalize;
     if (app.count("--loudness") > 0) l.loudnessLufs = loudness;
     if (app.count("--speech-level") > 0) l.speechLevelDb = speechLevel;

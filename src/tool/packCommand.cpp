@@ -28,9 +28,6 @@
 #include "tool/report.h"
 #include "tool/subcommand.h"
 
-using kestrune::detail::outputCommit;
-using kestrune::detail::OutputFile;
-
 namespace kestrune::tool {
 
 namespace {
@@ -56,7 +53,7 @@ void checkPackArgs(const CLI::App& app, const Common& c, const PackArgs& p) {
 // Opens the image and the header (when asked for) before any work: neither may be an
 // input or the other. False, told, when one cannot be.
 bool openPackOutputs(const Common& c, const PackArgs& p, const std::vector<Prompt>& prompts,
-                     std::vector<std::string>* outputs, std::vector<OutputFile>* opened) {
+                     std::vector<std::string>* outputs, std::vector<detail::OutputFile>* opened) {
     std::vector<std::string> read;
     *outputs = {c.output};
     for (const Prompt& pr : prompts) read.push_back(pr.input);
@@ -133,7 +130,8 @@ bool preparePrompts(const Common& c, const PackArgs& p, EncodeSettings settings,
 // Writes the image and the header in full, then commits both. False, told, on a failure.
 bool writePackOutputs(const PackArgs& p, const Common& c, const std::string& prefix,
                       const std::vector<Prompt>& prompts, const ImageLayout& layout,
-                      const std::vector<std::string>& outputs, std::vector<OutputFile>& opened) {
+                      const std::vector<std::string>& outputs,
+                      std::vector<detail::OutputFile>& opened) {
     std::vector<std::string> promptNames;
     for (const Prompt& pr : prompts) promptNames.push_back(pr.name);
     detail::Done state = writeImage(opened[0].fp, layout, prompts);
@@ -155,7 +153,7 @@ bool writePackOutputs(const PackArgs& p, const Common& c, const std::string& pre
     }
     for (std::size_t i = 0; state && i < opened.size(); ++i) {
         failed = i;
-        if (const int status = outputCommit(&opened[i]); status != kStatusFinished) {
+        if (const int status = detail::outputCommit(&opened[i]); status != kStatusFinished) {
             state = detail::Failure{status, opened[i].problem};
         }
     }
@@ -220,7 +218,7 @@ int runPack(const CLI::App& app, Common c, const PackArgs& p, EncodeSettings set
     }
     // Neither output is left when any of this fails (an OutputFile discards its own).
     std::vector<std::string> outputs;
-    std::vector<OutputFile> opened;
+    std::vector<detail::OutputFile> opened;
     ImageLayout layout;
     if (!openPackOutputs(c, p, prompts, &outputs, &opened) ||
         !preparePrompts(c, p, settings, &prompts, &layout) ||

@@ -25,9 +25,6 @@
 #include "tool/paths.h"
 #include "tool/report.h"
 
-using kestrune::detail::InputFile;
-using kestrune::detail::inputHeldCopy;
-
 namespace kestrune::tool {
 
 namespace {
@@ -96,15 +93,15 @@ bool packPrompts(const Common& c, const PackArgs& p, std::vector<Prompt>* prompt
 bool openPrompt(Prompt* pr) {
     FileResult& r = pr->result;
     r.input = pr->input;
-    InputFile from(pr->input);
+    detail::InputFile from(pr->input);
     if (!from.opened) return r.fail(from.opened.failure()).ok();
     if (!S_ISREG(from.st.st_mode)) {
-        const kestrune::detail::Outcome<int> held = inputHeldCopy(fileno(from.fp));
+        const detail::Outcome<int> held = detail::inputHeldCopy(fileno(from.fp));
         if (!held) return r.fail(kStatusRead, held.failure().reason).ok();
         pr->held = *held;
         pr->path = descriptorPath(pr->held);
     }
-    InputFile in(pr->path);
+    detail::InputFile in(pr->path);
     if (!in.opened) return r.fail(in.opened.failure()).ok();
     uint8_t mark[sizeof kAdpMark] = {};
     pr->device = std::fread(mark, 1, sizeof mark, in.fp) == sizeof mark &&
@@ -112,7 +109,7 @@ bool openPrompt(Prompt* pr) {
     if (!pr->device) return true;
     std::rewind(in.fp);
     AdpInfo info{};
-    if (kestrune::detail::Done checked = checkDeviceFile(in.fp, in.st, &info); !checked) {
+    if (detail::Done checked = checkDeviceFile(in.fp, in.st, &info); !checked) {
         return r.fail(checked.failure()).ok();
     }
     describeDevice(&r, info);
@@ -144,7 +141,7 @@ detail::Done writeImage(FILE* to, const ImageLayout& layout, const std::vector<P
             if (!put(prompts[i].encoded.data(), prompts[i].encoded.size())) return writeFailed();
             continue;
         }
-        InputFile from(prompts[i].path);
+        detail::InputFile from(prompts[i].path);
         for (uint64_t left = layout.lengths[i]; left > 0;) {
             const std::size_t n =
                 from.fp == nullptr

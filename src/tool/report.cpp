@@ -14,11 +14,6 @@
 #include "io/status.h"
 #include "tool/paths.h"
 
-using kestrune::detail::outputCommit;
-using kestrune::detail::outputDiscard;
-using kestrune::detail::OutputFile;
-using kestrune::detail::outputOpen;
-
 namespace kestrune::tool {
 
 namespace {
@@ -236,16 +231,16 @@ void printBatchEnd(const std::vector<FileResult>& results, bool quiet, const cha
 }
 
 bool writeWhole(const std::string& path, const std::string& bytes, bool replace) {
-    OutputFile out;
-    int status = outputOpen(&out, path.c_str(), nullptr, replace);
+    detail::OutputFile out;
+    int status = detail::outputOpen(&out, path.c_str(), nullptr, replace);
     if (status == kStatusFinished &&
         std::fwrite(bytes.data(), 1, bytes.size(), out.fp) != bytes.size()) {
         const std::string why = std::strerror(errno);
-        outputDiscard(&out);
+        detail::outputDiscard(&out);
         out.problem = why;
         status = kStatusWrite;
     }
-    if (status == kStatusFinished) status = outputCommit(&out);
+    if (status == kStatusFinished) status = detail::outputCommit(&out);
     if (status == kStatusFinished) return true;
     printFailure(path, status == kStatusOutputExists ? "exists (use -f to replace it)"
                                                      : "cannot write: " + out.problem);
