@@ -108,14 +108,20 @@ BudgetPlan() {
     grep -q "budget: '1x' is not a size" err
 }
 
+# Rows of "TEXT|WHERE: why" on standard input: with TEXT in FILE, building m.csv is refused
+# with "kestrune-adpcm: FILE:WHERE: why", and nothing is built.
+refusedRows() { # a helper, not a row
+    while IFS='|' read -r text want; do
+        printf "$text" >"$1"
+        $K build m.csv -d out 2>err && exit 1
+        [ "$(cat err)" = "kestrune-adpcm: $1:$want" ] || { cat err; echo "want $want"; exit 1; }
+        [ ! -e out ]
+    done
+}
+
 # A manifest's faults are told with the file, line and column, and nothing is built.
 ManifestFaults() {
-    while IFS='|' read -r csv want; do
-        printf "$csv" >m.csv
-        $K build m.csv -d out 2>err && exit 1
-        [ "$(cat err)" = "kestrune-adpcm: m.csv:$want" ] || { cat err; echo "want $want"; exit 1; }
-        [ ! -e out ]
-    done <<'ROWS'
+    refusedRows m.csv <<'ROWS'
 name,en.text\nhi,"Hi\n|2:4: a quoted field is not closed
 name,en.text\nhi,Hi"x\n|2:6: a quote inside a field that is not quoted
 name,en.text\nh\xc3\xa9,"Hi"x\n|2:8: a quoted field must end at a comma or the line's end
@@ -135,12 +141,7 @@ ROWS
 # given anew from a broken lock would move prompts under the firmware's feet.
 LockFaults() {
     printf 'name,en.text\nhi,Hi\n' >m.csv
-    while IFS='|' read -r lock want; do
-        printf "$lock" >m.lock
-        $K build m.csv -d out 2>err && exit 1
-        [ "$(cat err)" = "kestrune-adpcm: m.lock:$want" ] || { cat err; echo "want $want"; exit 1; }
-        [ ! -e out ]
-    done <<'ROWS'
+    refusedRows m.lock <<'ROWS'
 0 hi extra\n|1: not 'ID NAME' or 'ID NAME retired'
 x hi\n|1: not 'ID NAME' or 'ID NAME retired'
 # kept\n1 a\n0 hi\n|3: ID 0 is not above the one before

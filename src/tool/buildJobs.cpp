@@ -78,8 +78,9 @@ uint64_t encodingKey(const BuildItem& item) {
 bool cacheGet(const BuildArgs& a, uint64_t key, std::vector<uint8_t>* device, Json* result) {
     const std::string stem = cacheFolder(a) + "/" + keyText(key);
     const detail::Outcome<std::string> read = readWholeFile(stem + ".adp");
-    const detail::Outcome<std::string> json = read ? readWholeFile(stem + ".json") : read;
-    if (!read || !json) return false;
+    if (!read) return false;
+    const detail::Outcome<std::string> json = readWholeFile(stem + ".json");
+    if (!json) return false;
     const std::string& bytes = *read;
     AdpInfo info{};
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
