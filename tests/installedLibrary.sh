@@ -4,6 +4,7 @@
 # pkg-config (the C example), each writing what kestrune-adpcm writes.
 #   installedLibrary.sh SOURCE BUILD TOOL    (BUILD: a build of the static library)
 set -euo pipefail
+trap 'echo "failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 src=$1 build=$2 tool=$3
 p=$(mktemp -d)
 trap 'rm -rf "$p"' EXIT
@@ -31,8 +32,12 @@ for kind in static shared; do
         $(PKG_CONFIG_PATH=$(dirname "$(find "$p/$kind" -name kestrune.pc)") $pc --cflags --libs kestrune)
     export LD_LIBRARY_PATH=$(dirname "$lib")
     if [ $kind = shared ]; then
-        readelf -d "$lib" | grep -q 'SONAME.*\[libkestrune\.so\.1\]'
-        ldd "$p/$kind-c" | grep -q "libkestrune.so.1 => $p/shared"
+        # Read whole before grep: a grep -q that stops early can leave its writer killed by
+        # SIGPIPE, which pipefail takes for a failure.
+        readelf -d "$lib" >"$p/dynamic"
+        grep -q 'SONAME.*\[libkestrune\.so\.1\]' "$p/dynamic"
+        ldd "$p/$kind-c" >"$p/linked"
+        grep -q "libkestrune.so.1 => $p/shared" "$p/linked"
     fi
     "$p/$kind-b/encode-wav" "$prompt" "$p/a.adp" 2
     "$p/$kind-c" "$prompt" "$p/c.adp" 2
