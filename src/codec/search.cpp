@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "codec/searchCodes.h"
+#include "codec/searchLookahead.h"
 
 using search_detail::Codes;
 
@@ -32,6 +33,8 @@ SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTu
         static_cast<uint8_t>(std::min<int>(level_.delay, 64 / length[variant] - perByte));
     const std::size_t paths = level_.beam + std::size_t{1};  // and the reference's
     level_.depth = std::min<uint8_t>(level_.depth, 8);
+    level_.tail = static_cast<uint8_t>(
+        std::min<int>(level_.tail, search_detail::kReachSamples - level_.depth));
     const std::size_t candidates = paths * codes;
     for (auto* v : {&cost_, &atByte_, &history_, &ahead_, &next_.cost, &next_.atByte,
                     &next_.history, &next_.ahead}) {
@@ -42,7 +45,10 @@ SearchEncoder::SearchEncoder(uint8_t variant, const SearchLevel& level, SearchTu
     if (tune == SearchTune::kPerceptual) {
         frames_.emplace(rate);
         // What follows a frame is known only as far as its window reaches.
-        level_.depth = static_cast<uint8_t>(std::min<std::size_t>(level_.depth, frames_->margin()));
+        const std::size_t margin = frames_->margin();
+        level_.depth = static_cast<uint8_t>(std::min<std::size_t>(level_.depth, margin));
+        level_.tail =
+            static_cast<uint8_t>(std::min<std::size_t>(level_.tail, margin - level_.depth));
         memory_.assign(paths, WeightingMemory{});
         next_.memory.assign(paths, WeightingMemory{});
         feedback_.assign(paths, 0);
@@ -101,7 +107,7 @@ template <uint8_t Variant>
 void SearchEncoder::encodeSearch(std::span<const int16_t> samples, std::vector<uint8_t>& out,
                                  bool end) {
     using C = Codes<Variant>;
-    const std::size_t depth = level_.depth;
+    const std::size_t depth = std::size_t{level_.depth} + level_.tail;  // samples read ahead
     if (!frames_) {
         // Each sample is searched once the lookahead's samples after it have arrived.
         waiting_.insert(waiting_.end(), samples.begin(), samples.end());

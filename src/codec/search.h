@@ -8,7 +8,9 @@
 // pointer, estimates within a bucket about a step wide) are merged into the better one,
 // and the best `beam` paths survive. A path is ranked by its error so far plus the least
 // error with which the next `depth` samples can still be played from its state: a
-// lookahead by branch and bound, with a cap on the nodes it visits. A byte is committed
+// lookahead by branch and bound, with a cap on the nodes it visits; at some levels each
+// way of playing them also pays the floor its last state leaves under the `tail` samples
+// after them, which the codes cannot reach. A byte is committed
 // once every path's oldest codes are `delay` samples old: the best-ranked path's, and the
 // paths that disagree with it are dropped. Every state a path passes through is computed
 // by the decoder's own step, so the file plays exactly as the search predicted.
@@ -128,7 +130,7 @@ private:
     std::vector<uint64_t> cost_;           // squared error so far, less what all paths share
     std::vector<uint64_t> atByte_;         // cost at the last whole byte
     std::vector<uint64_t> history_;        // codes not yet committed, latest in the lowest bits
-    std::vector<uint64_t> ahead_;          // the least error of the next `depth` samples
+    std::vector<uint64_t> ahead_;          // the lookahead's error, with its tail's floor
     std::vector<WeightingMemory> memory_;  // the weighting filter's, when weighted
     int pending_ = 0;                      // how many
     uint64_t settled_ = 0;

@@ -14,6 +14,7 @@ struct SearchLevel {
     int8_t bucket;      // merge bucket width: 2^(bucket + floor(log2 step)); -16: exact states
     uint8_t depth = 0;  // samples ahead that a path's future is scored on, up to 8
     bool extremes = false;  // the codes that move the step fastest are tried on every path
+    uint8_t tail = 0;  // samples after those whose floor from reach the lookahead adds, up to 24
 };
 
 // Levels per code width, from the reference quantiser up: each the best quality measured on
@@ -21,7 +22,10 @@ struct SearchLevel {
 // the lookahead. One path scored a few samples ahead, with the extreme codes beside the
 // reference's, beats a wide beam scored on the past alone; finer merging pays once the
 // beam holds a few paths. 2-bit paths try all four codes; a single 2-bit path needs its
-// codes decided a few bytes late, or its lookahead leads it far from the reference's.
+// codes decided a few bytes late, or its lookahead leads it far from the reference's. A
+// tail (the floor from reach under the samples just past the lookahead) keeps a 2-bit
+// step from falling too small before a swing: it costs a few nodes where a deeper
+// lookahead costs many.
 // One row a level:
 // clang-format off
 inline constexpr SearchLevel kLevels4Bit[] = {

@@ -39,16 +39,19 @@ constexpr Moves<Variant> makeMoves() {
 template <uint8_t Variant>
 inline constexpr Moves<Variant> kMoves = makeMoves<Variant>();
 
-// How far the estimate can move in k + 1 codes from each pointer, k = 0 ... 7: the largest
+// The most samples ahead that a reach is known for: the deepest lookahead and its tail.
+inline constexpr int kReachSamples = 32;
+
+// How far the estimate can move in k + 1 codes from each pointer, k = 0 ... 31: the largest
 // code every time, which both moves furthest and raises the step most.
 template <uint8_t Variant>
 constexpr auto makeReach() {
     using C = Codes<Variant>;
-    std::array<std::array<int32_t, 8>, kStepRows> reach{};
+    std::array<std::array<int32_t, kReachSamples>, kStepRows> reach{};
     for (std::size_t p = 0; p < kStepRows; ++p) {
         std::size_t at = p;
         int32_t total = 0;
-        for (std::size_t k = 0; k < 8; ++k) {
+        for (std::size_t k = 0; k < kReachSamples; ++k) {
             total += kMoves<Variant>.move[at][C::kCodes - 1];
             reach[p][k] = total;
             at = kMoves<Variant>.next[at][C::kCodes - 1];
@@ -79,10 +82,12 @@ inline uint64_t beyondReach(int32_t estimate, uint8_t pointer, const int16_t* fu
 inline constexpr int kLookaheadNodes = 256;
 
 // The least squared error with which the next `depth` samples (1 ... 8) can be played from
-// this state, or `bound` or more when no sequence of codes plays them with less; `budget`
-// counts the nodes visited down (see searchLookahead.cpp).
+// this state, each way of playing them with the floor its last state leaves under the
+// `tail` samples after them added (depth + tail up to kReachSamples), or `bound` or more
+// when no sequence of codes plays them with less; `budget` counts the nodes visited down
+// (see searchLookahead.cpp).
 template <uint8_t Variant>
-uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, int depth,
+uint64_t lookahead(int32_t estimate, uint8_t pointer, const int16_t* future, int depth, int tail,
                    uint64_t bound, int& budget);
 
 }  // namespace search_detail

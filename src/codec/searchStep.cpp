@@ -188,7 +188,11 @@ template <uint8_t Variant>
     // against the beam's worst so far, which a path out of the beam need not reach.
     uint64_t* const rank = candRank_.data();
     uint64_t* const ahead = candAhead_.data();
-    const int depth = static_cast<int>(std::min<std::size_t>(level_.depth, available));
+    // Near the end, the lookahead's own samples before its tail's.
+    const int known =
+        static_cast<int>(std::min<std::size_t>(std::size_t{level_.depth} + level_.tail, available));
+    const int depth = std::min<int>(level_.depth, known);
+    const int tail = known - depth;
     if (depth > 0) {
         const auto look = [&](uint32_t k, uint64_t bound) {
             int budget = kLookaheadNodes;
@@ -200,7 +204,7 @@ template <uint8_t Variant>
                 // What reaches the bound is out of the beam, and ranked so, since the
                 // lookahead stopped short of its error.
                 const uint64_t found = lookahead<Variant>(candEstimate[k], candPointer[k], future,
-                                                          depth, bound - cost, budget);
+                                                          depth, tail, bound - cost, budget);
                 ahead[k] = found < bound - cost ? found : kCostCap;
             }
             rank[k] = std::min(cost + ahead[k], kCostCap) << 16 | k;
