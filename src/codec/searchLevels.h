@@ -50,7 +50,7 @@ inline constexpr SearchLevel kLevels2Bit[] = {
     {2, 2, 16, -1, 5},
     {3, 2, 28, -2, 6},
     {6, 2, 28, -3, 6},
-    {10, 2, 28, -3, 6},
+    {10, 2, 28, -4, 5, false, 16},
 };
 // clang-format on
 
