@@ -10,9 +10,9 @@
 // error with which the next `depth` samples can still be played from its state: a
 // lookahead by branch and bound, with a cap on the nodes it visits; at some levels each
 // way of playing them also pays the floor its last state leaves under the `tail` samples
-// after them, which the codes cannot reach. A byte is committed
-// once every path's oldest codes are `delay` samples old: the best-ranked path's, and the
-// paths that disagree with it are dropped. Every state a path passes through is computed
+// after them, which the codes cannot reach. A byte is committed once every path's oldest
+// codes are `delay` samples old: the best-ranked path's, and the paths that disagree with
+// it are dropped. Every state a path passes through is computed
 // by the decoder's own step, so the file plays exactly as the search predicted.
 //
 // The reference quantiser's own path is kept among the survivors for as long as it
